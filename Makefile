@@ -1,0 +1,50 @@
+# The two commands of the README, and a few helpers for daily work.
+#   make test   install what is missing, build Linux and Windows, run every test
+#   make demo   run the updater on a demo game folder it makes itself
+#   make bench  speed figures (Linux, Release build)
+
+JOBS ?= $(shell nproc)
+
+.PHONY: all setup linux windows asan test test-linux test-windows test-asan demo bench clean
+
+all: linux
+
+setup:
+	@bash scripts/setup.sh
+
+linux: setup
+	@cmake --preset linux >/dev/null
+	@cmake --build build/linux -j$(JOBS)
+
+windows: setup
+	@cmake --preset windows >/dev/null
+	@cmake --build build/windows -j$(JOBS)
+
+asan: setup
+	@cmake --preset asan >/dev/null
+	@cmake --build build/asan -j$(JOBS)
+
+test-linux: linux
+	@echo "==== Linux tests ===="
+	@ctest --preset linux -j$(JOBS)
+
+test-windows: windows
+	@echo "==== Windows tests (under Wine) ===="
+	@ctest --preset windows -j$(JOBS)
+
+test-asan: asan
+	@echo "==== Linux tests under AddressSanitizer and UndefinedBehaviorSanitizer ===="
+	@ctest --preset asan -j$(JOBS) -L sanitize
+
+test: test-linux test-windows
+
+demo: linux
+	@bash scripts/demo.sh
+
+bench: setup
+	@cmake --preset linux -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build build/linux --target qv_bench -j$(JOBS)
+	@build/linux/bench/qv_bench --benchmark_counters_tabular=true
+
+clean:
+	rm -rf build

@@ -1,0 +1,19 @@
+// The string table as code page 936 bytes. Every source file is compiled with
+// -fexec-charset=GBK, so the UTF-8 literals of res/strings.inc (and every quoted log
+// text in the code) reach the program as the bytes a Chinese Windows shows.
+#pragma once
+
+#include <string>
+
+namespace texts {
+
+inline constexpr int kFirstId = 101;
+inline constexpr int kLastId = 127;
+
+// The text of string `id`, or "" for an id outside the table.
+const char* Load(int id);
+
+// printf-style formatting of a table text ("文件更新进度：%d/%d" and the like).
+std::string Format(int id, ...);
+
+}  // namespace texts

@@ -1,0 +1,226 @@
+// zlib, LZO and libgcrypt behind the small interface of PckCodecs.h.
+#include "pck/PckCodecs.h"
+
+#include <gcrypt.h>
+#include <lzo/lzo1x.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+#include <stdexcept>
+
+namespace {
+
+// libgcrypt and LZO want one initialisation per process before first use.
+void InitLibraries() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (!gcry_check_version(GCRYPT_VERSION))
+      throw std::runtime_error("libgcrypt version mismatch");
+    gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
+    gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+    if (lzo_init() != LZO_E_OK) throw std::runtime_error("lzo_init failed");
+  });
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- cipher
+
+struct CPckCipher::Impl {
+  gcry_cipher_hd_t hd = nullptr;
+  Impl() {
+    InitLibraries();
+    if (gcry_cipher_open(&hd, GCRY_CIPHER_DES, GCRY_CIPHER_MODE_ECB, 0) != 0)
+      throw std::runtime_error("DES is not available in libgcrypt");
+    // A folded password may give one of DES's weak keys; the format uses it all the same.
+    gcry_cipher_ctl(hd, GCRYCTL_SET_ALLOW_WEAK_KEY, nullptr, 1);
+  }
+  ~Impl() { gcry_cipher_close(hd); }
+  void SetKey(const uint8_t key[8]) { gcry_cipher_setkey(hd, key, 8); }
+};
+
+CPckCipher::CPckCipher() : m_impl(std::make_unique<Impl>()) {}
+CPckCipher::~CPckCipher() = default;
+
+void CPckCipher::FoldKey(std::string_view password, uint8_t key[8]) {
+  std::fill(key, key + 8, 0);
+  size_t p = password.size();
+  if (p == 0) return;
+  for (size_t k = 0; k < std::max<size_t>(p, 8); ++k) key[k % 8] ^= uint8_t(password[k % p]);
+}
+
+void CPckCipher::SetPassword(std::string_view password) {
+  if (password.empty()) {
+    m_password.clear();
+    return;
+  }
+  uint8_t key[8];
+  FoldKey(password, key);
+  m_impl->SetKey(key);
+  m_password.assign(password.substr(0, kPckMaxPassword));
+}
+
+void CPckCipher::SetRawKey(const uint8_t key[8]) { m_impl->SetKey(key); }
+
+void CPckCipher::EcbEncrypt(uint8_t* data, size_t groups) const {
+  if (groups) gcry_cipher_encrypt(m_impl->hd, data, groups * 8, nullptr, 0);
+}
+
+void CPckCipher::EcbDecrypt(uint8_t* data, size_t groups) const {
+  if (groups) gcry_cipher_decrypt(m_impl->hd, data, groups * 8, nullptr, 0);
+}
+
+void CPckCipher::XorRunningKey(uint8_t* data, size_t length) const {
+  size_t p = m_password.size();
+  if (length == 0 || p == 0) return;
+  const uint8_t* pw = reinterpret_cast<const uint8_t*>(m_password.data());
+  if (length >= p) {
+    // The common case: every payload byte meets exactly one password byte.
+    for (size_t k = 0; k < length; ++k) data[k] ^= pw[k % p];
+  } else {
+    // A payload shorter than the password wraps and is XORed again.
+    for (size_t k = 0; k < p; ++k) data[k % length] ^= pw[k];
+  }
+}
+
+void CPckCipher::Encipher(uint8_t* data, size_t length) const {
+  if (!Enabled()) return;
+  EcbEncrypt(data, length / 8);
+  XorRunningKey(data, length);
+}
+
+void CPckCipher::Decipher(uint8_t* data, size_t length) const {
+  if (!Enabled()) return;
+  XorRunningKey(data, length);
+  EcbDecrypt(data, length / 8);
+}
+
+// ---------------------------------------------------------------- blocks
+
+namespace {
+// Worst-case output of each compressor for one block, and at least twice the block
+// size as the format's writers have always reserved.
+size_t EncodeCapacity(uint32_t blockSize) {
+  size_t lzo = size_t(blockSize) + blockSize / 16 + 64 + 3;
+  size_t zl = compressBound(blockSize);
+  return std::max({size_t(blockSize) * 2, lzo, zl});
+}
+}  // namespace
+
+CBlockEncoder::CBlockEncoder(uint32_t blockSize)
+    : m_blockSize(blockSize),
+      m_out(EncodeCapacity(blockSize)),
+      m_scratch(blockSize),
+      m_work(LZO1X_1_MEM_COMPRESS) {
+  InitLibraries();
+}
+
+CBlockEncoder::~CBlockEncoder() = default;
+
+PckCodec CBlockEncoder::Encode(PckCodec codec, const uint8_t* data, uint32_t length) {
+  if (length > m_blockSize) throw std::logic_error("block longer than the block size");
+  bool ok = false;
+  size_t outLen = 0;
+  if (codec == PckCodec::Zlib) {
+    uLongf destLen = static_cast<uLongf>(m_out.size());
+    ok = compress(m_out.data(), &destLen, data, length) == Z_OK;
+    outLen = destLen;
+  } else if (codec == PckCodec::Lzo1x) {
+    lzo_uint destLen = m_out.size();
+    ok = lzo1x_1_compress(data, length, m_out.data(), &destLen, m_work.data()) == LZO_E_OK;
+    if (ok) {
+      // The optimiser rewrites the compressed stream in place and rebuilds the content
+      // into a scratch buffer as it goes; the input itself stays untouched.
+      lzo_uint rebuilt = length;
+      ok = lzo1x_optimize(m_out.data(), destLen, m_scratch.data(), &rebuilt, nullptr) == LZO_E_OK &&
+           rebuilt == length;
+    }
+    outLen = destLen;
+  }
+  if (!ok || codec == PckCodec::Stored || outLen > length) {
+    std::copy(data, data + length, m_out.begin());
+    m_outLength = length;
+    return PckCodec::Stored;
+  }
+  m_outLength = static_cast<uint32_t>(outLen);
+  return codec;
+}
+
+int32_t DecodeBlock(uint8_t codecByte, const uint8_t* payload, uint32_t storedLength, uint8_t* out,
+                    uint32_t capacity) {
+  if (storedLength > capacity) return -1;
+  switch (PckCodecFromByte(codecByte)) {
+    case PckCodec::Zlib: {
+      uLongf destLen = capacity;
+      if (uncompress(out, &destLen, payload, storedLength) != Z_OK) return -1;
+      return static_cast<int32_t>(destLen);
+    }
+    case PckCodec::Lzo1x: {
+      InitLibraries();
+      // The safe decompressor checks both buffers' bounds, so neither a damaged stream
+      // nor one that expands past the block size can overrun `out`.
+      lzo_uint destLen = capacity;
+      int rc = lzo1x_decompress_safe(payload, storedLength, out, &destLen, nullptr);
+      if (rc != LZO_E_OK && rc != LZO_E_INPUT_NOT_CONSUMED) return -1;
+      return static_cast<int32_t>(destLen);
+    }
+    case PckCodec::Stored:
+      std::copy(payload, payload + storedLength, out);
+      return static_cast<int32_t>(storedLength);
+  }
+  return -1;
+}
+
+// ---------------------------------------------------------------- digests
+
+struct CMd5::Impl {
+  gcry_md_hd_t hd = nullptr;
+  Impl() {
+    InitLibraries();
+    if (gcry_md_open(&hd, GCRY_MD_MD5, 0) != 0) throw std::runtime_error("MD5 is not available");
+  }
+  ~Impl() { gcry_md_close(hd); }
+};
+
+CMd5::CMd5() : m_impl(std::make_unique<Impl>()) {}
+CMd5::~CMd5() = default;
+
+void CMd5::Update(const void* data, size_t length) {
+  if (length) gcry_md_write(m_impl->hd, data, length);
+}
+
+void CMd5::Final(uint8_t out[16]) {
+  const unsigned char* d = gcry_md_read(m_impl->hd, GCRY_MD_MD5);
+  std::copy(d, d + 16, out);
+  gcry_md_reset(m_impl->hd);
+}
+
+void Md5(const void* data, size_t length, uint8_t out[16]) {
+  InitLibraries();
+  gcry_md_hash_buffer(GCRY_MD_MD5, out, data, length);
+}
+
+std::string Md5Hex(const uint8_t digest[16]) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string s(32, '0');
+  for (int i = 0; i < 16; ++i) {
+    s[2 * i] = kHex[digest[i] >> 4];
+    s[2 * i + 1] = kHex[digest[i] & 15];
+  }
+  return s;
+}
+
+uint32_t Crc32(const void* data, size_t length, uint32_t previous) {
+  uLong crc = previous;
+  const Bytef* p = static_cast<const Bytef*>(data);
+  // zlib takes 32-bit lengths; feed large buffers in pieces.
+  while (length > 0) {
+    uInt n = static_cast<uInt>(std::min<size_t>(length, 1u << 30));
+    crc = crc32(crc, p, n);
+    p += n;
+    length -= n;
+  }
+  return static_cast<uint32_t>(crc);
+}

@@ -1,0 +1,170 @@
+#include "pck/PckCompact.h"
+
+#include <vector>
+
+#include "patch/IWalkSink.h"
+#include "pck/PckFile.h"
+#include "pck/PckFormat.h"
+
+namespace {
+
+class CCompaction {
+ public:
+  CCompaction(IWalkSink* sink, std::string* error) : m_sink(sink), m_error(error) {}
+  int Run(const std::string& source, const std::string& target);
+
+ private:
+  int Fail(const std::string& why) {
+    if (m_error) *m_error = why;
+    return -1;
+  }
+  bool CopyName(PckRecord& r);
+  bool CopyEntry(PckRecord& r);
+  void PushName(std::string_view name);
+  void PopName();
+
+  IWalkSink* m_sink;
+  std::string* m_error;
+  CPckFile m_srcIdx, m_srcDat, m_srcNam, m_dstIdx, m_dstDat, m_dstNam;
+  PckHeader m_header{};
+  std::vector<uint8_t> m_buffer;
+  std::string m_path;
+  std::vector<bool> m_pushed;  // for each open folder: whether its name joined the path
+  std::string m_name;
+  uint64_t m_datEnd = 0, m_namEnd = 0;
+};
+
+void CCompaction::PushName(std::string_view name) {
+  if (!m_sink || name.empty()) return;
+  m_path += '/';
+  m_path += name;
+}
+
+void CCompaction::PopName() {
+  if (!m_sink) return;
+  size_t slash = m_path.rfind('/');
+  if (slash != std::string::npos) m_path.erase(slash);
+}
+
+bool CCompaction::CopyName(PckRecord& r) {
+  uint8_t len;
+  if (!m_srcNam.Seek(r.nameOffset) || !m_srcNam.ReadExact(&len, 1)) return false;
+  m_name.assign(len, '\0');
+  if (len && !m_srcNam.ReadExact(m_name.data(), len)) return false;
+  if (m_namEnd + 1 + len > 0xFFFFFFFFull) return false;
+  r.nameOffset = uint32_t(m_namEnd);
+  if (!m_dstNam.WriteAll(&len, 1) || (len && !m_dstNam.WriteAll(m_name.data(), len))) return false;
+  m_namEnd += 1 + len;
+  size_t zero = m_name.find('\0');
+  if (zero != std::string::npos) m_name.resize(zero);
+  return true;
+}
+
+bool CCompaction::CopyEntry(PckRecord& r) {
+  const uint32_t n = PckBlockCount(r.size, m_header.blockSize);
+  uint8_t head[kPckEntryHeaderSize];
+  if (!m_srcDat.Seek(r.dataOffset) || !m_srcDat.ReadExact(head, sizeof head)) return false;
+  if (GetLE32(head + 1) != n) return false;
+  if (m_datEnd > 0xFFFFFFFFull) return false;
+  r.dataOffset = uint32_t(m_datEnd);
+  if (!m_dstDat.WriteAll(head, sizeof head)) return false;
+  m_datEnd += sizeof head;
+  if (n == 0) return true;
+  std::vector<uint8_t> table(size_t(n) * 4);
+  if (!m_srcDat.ReadExact(table.data(), table.size()) || !m_dstDat.WriteAll(table.data(), table.size()))
+    return false;
+  m_datEnd += table.size();
+  // The table's offsets count from its own end; they stay valid only if the blocks
+  // follow in the same order and without gaps, which is what the source must hold.
+  uint64_t expected = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    uint8_t bh[kPckBlockHeaderSize];
+    if (GetLE32(table.data() + 4 * i) != expected) {
+      // A gap or a reordering: follow the table and keep the copy's table honest.
+      if (!m_srcDat.Seek(r.dataOffset + sizeof head + table.size() + GetLE32(table.data() + 4 * i)))
+        return false;
+    }
+    if (!m_srcDat.ReadExact(bh, sizeof bh)) return false;
+    const uint32_t stored = GetLE32(bh + 1);
+    if (stored > m_header.blockSize) return false;  // would overrun the copy buffer
+    if (!m_srcDat.ReadExact(m_buffer.data(), stored)) return false;
+    if (GetLE32(table.data() + 4 * i) != expected) {
+      // rewrite this slot of the copied table to where the block really lands
+      uint64_t here = m_datEnd;
+      if (!m_dstDat.Seek(r.dataOffset + sizeof head + 4ull * i)) return false;
+      uint8_t v[4];
+      PutLE32(v, uint32_t(expected));
+      if (!m_dstDat.WriteAll(v, 4) || !m_dstDat.Seek(here)) return false;
+    }
+    if (!m_dstDat.WriteAll(bh, sizeof bh) || !m_dstDat.WriteAll(m_buffer.data(), stored)) return false;
+    m_datEnd += sizeof bh + stored;
+    expected += sizeof bh + stored;
+  }
+  return true;
+}
+
+int CCompaction::Run(const std::string& source, const std::string& target) {
+  if (!m_srcIdx.Open(PckIndexName(source), "rb")) return Fail("cannot open " + PckIndexName(source));
+  if (!m_srcDat.Open(PckDataName(source), "rb")) return Fail("cannot open " + PckDataName(source));
+  if (!m_srcNam.Open(PckNameTableName(source), "rb")) return Fail("cannot open " + PckNameTableName(source));
+  if (!m_dstIdx.Open(PckIndexName(target), "wb")) return Fail("cannot create " + PckIndexName(target));
+  if (!m_dstDat.Open(PckDataName(target), "wb")) return Fail("cannot create " + PckDataName(target));
+  if (!m_dstNam.Open(PckNameTableName(target), "wb")) return Fail("cannot create " + PckNameTableName(target));
+
+  uint8_t raw[kPckHeaderSize];
+  if (!m_srcIdx.ReadExact(raw, sizeof raw)) return Fail(PckIndexName(source) + ": short header");
+  m_header = PckHeader::Decode(raw);
+  if (!m_header.HasUsableBlockSize()) return Fail(PckIndexName(source) + ": block size out of range");
+  PutLE32(raw + 24, 0);  // no dead bytes in the copy
+  if (!m_dstIdx.WriteAll(raw, sizeof raw)) return Fail("cannot write " + PckIndexName(target));
+  m_buffer.assign(m_header.blockSize, 0);
+
+  const int64_t idxLen = m_srcIdx.Length();
+  if (idxLen < 0) return Fail("cannot measure " + PckIndexName(source));
+  if ((uint64_t(idxLen) - kPckHeaderSize) % kPckRecordSize != 0)
+    return Fail(PckIndexName(source) + ": index ends in a partial record");
+  const uint64_t count = (uint64_t(idxLen) - kPckHeaderSize) / kPckRecordSize;
+  m_path = m_sink ? source : std::string();
+
+  for (uint64_t i = 0; i < count; ++i) {
+    uint8_t rec[kPckRecordSize];
+    if (!m_srcIdx.ReadExact(rec, sizeof rec)) return Fail(PckIndexName(source) + ": cannot read record " + std::to_string(i));
+    PckRecord r = PckRecord::Decode(rec);
+    if (r.type == kPckFile) {
+      if (!CopyEntry(r)) return Fail(PckDataName(source) + ": entry of record " + std::to_string(i) + " is damaged or unreadable");
+    }
+    if (r.type == kPckFile || r.type == kPckFolder) {
+      if (!CopyName(r)) return Fail(PckNameTableName(source) + ": name of record " + std::to_string(i) + " cannot be copied");
+      PushName(m_name);
+      if (m_sink) {
+        const char* text = m_path.empty() ? nullptr : m_path.c_str();
+        if (r.type == kPckFile) {
+          m_sink->Post(kWalkFileBegin, text);
+          m_sink->Post(kWalkFileDone, text);
+          if (!m_name.empty()) PopName();
+        } else {
+          m_sink->Post(kWalkEnterDir, text);
+          m_pushed.push_back(!m_name.empty());
+        }
+      }
+    } else if (r.type == kPckFolderEnd && m_sink) {
+      m_sink->Post(kWalkLeaveDir, m_path.empty() ? nullptr : m_path.c_str());
+      if (!m_pushed.empty()) {
+        if (m_pushed.back()) PopName();
+        m_pushed.pop_back();
+      }
+    }
+    r.Encode(rec);
+    if (!m_dstIdx.WriteAll(rec, sizeof rec)) return Fail("cannot write " + PckIndexName(target));
+  }
+  if (!m_dstDat.Flush() || !m_dstNam.Flush() || !m_dstIdx.Flush())
+    return Fail("cannot flush the files of " + target);
+  return 0;
+}
+
+}  // namespace
+
+int CompactPackage(const std::string& source, const std::string& target, IWalkSink* sink, std::string* error) {
+  CCompaction c(sink, error);
+  return c.Run(source, target);
+}

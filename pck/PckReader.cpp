@@ -1,0 +1,289 @@
+// PckReader, PckEntryStream and PckDirIterator.
+#include "pck/PckReader.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "fs/FileStream.h"
+#include "platform/Platform.h"
+
+bool PackageExists(const std::string& base) {
+  return plat::FileExists(PckIndexName(base)) && plat::FileExists(PckDataName(base)) &&
+         plat::FileExists(PckNameTableName(base));
+}
+
+PckReader::PckReader() : m_header(PckHeader::Default()) {}
+PckReader::~PckReader() { Close(); }
+
+void PckReader::SetPassword(const char* text) { m_cipher.SetPassword(text ? text : ""); }
+
+int PckReader::Fail(std::string why) {
+  m_error = std::move(why);
+  return -1;
+}
+
+int PckReader::Open(const std::string& base) {
+  Close();
+  // index, data, name table: the first that cannot be opened ends the call
+  auto index = OpenFileStream(PckIndexName(base), "rb");
+  if (!index) return Fail("cannot open " + PckIndexName(base));
+  auto data = OpenFileStream(PckDataName(base), "rb");
+  if (!data) return Fail("cannot open " + PckDataName(base));
+  auto names = OpenFileStream(PckNameTableName(base), "rb");
+  if (!names) return Fail("cannot open " + PckNameTableName(base));
+  return Open(std::move(index), std::move(data), std::move(names));
+}
+
+int PckReader::Open(std::unique_ptr<DataStream> index, std::unique_ptr<DataStream> data,
+                    std::unique_ptr<DataStream> names) {
+  Close();
+  if (!index || !data || !names) return Fail("missing package file");
+  m_index = std::move(index);
+  m_data = std::move(data);
+  m_nameStream = std::move(names);
+  if (Load(*m_index, *m_nameStream) != 0) {
+    std::string why = m_error;
+    Close();
+    m_error = why;
+    return -1;
+  }
+  return 0;
+}
+
+namespace {
+// Reads a whole stream from its start.
+bool ReadWhole(DataStream& s, std::string& out) {
+  int64_t len = s.Length64();
+  if (len < 0 || len > INT32_MAX || s.Seek64(0) != 0) return false;
+  out.resize(static_cast<size_t>(len));
+  size_t got = 0;
+  while (got < out.size()) {
+    int32_t n = s.Read(out.data() + got, static_cast<int32_t>(out.size() - got));
+    if (n <= 0) return false;
+    got += static_cast<size_t>(n);
+  }
+  return true;
+}
+}  // namespace
+
+int PckReader::Load(DataStream& index, DataStream& names) {
+  std::string idx, why;
+  if (!ReadWhole(index, idx)) return Fail("cannot read the index");
+  if (!PckParseIndex(idx, m_header, m_records, &why)) return Fail(why);
+  if (!m_header.HasUsableBlockSize())
+    return Fail("block size " + std::to_string(m_header.blockSize) + " is out of range");
+  if (!ReadWhole(names, m_names)) return Fail("cannot read the name table");
+  if (!PckCheckTree(m_records, m_names, &why)) return Fail(why);
+  m_dataLength = m_data->Length64();
+  if (m_dataLength < 0) return Fail("cannot measure the data file");
+  m_block.assign(m_header.blockSize, 0);
+
+  // One map for every folder's children; two children with equal names fail the load.
+  m_children.Reserve(m_records.size());
+  std::vector<uint32_t> open;
+  for (uint32_t i = 0; i < m_records.size(); ++i) {
+    const PckRecord& r = m_records[i];
+    if (r.type == kPckFolderEnd) {
+      open.pop_back();
+      continue;
+    }
+    if (i > 0 && !m_children.Insert(open.back(), Name(int(i)), i))
+      return Fail("folder record " + std::to_string(open.back()) + " holds two children named \"" +
+                  std::string(Name(int(i))) + "\"");
+    if (r.type == kPckFolder) open.push_back(i);
+  }
+  return 0;
+}
+
+void PckReader::Close() {
+  m_index.reset();
+  m_data.reset();
+  m_nameStream.reset();
+  m_records.clear();
+  m_names.clear();
+  m_children.Clear();
+  m_block.clear();
+  m_dataLength = 0;
+}
+
+std::string_view PckReader::Name(int index) const {
+  if (index <= 0 || size_t(index) >= m_records.size()) return {};
+  return PckNameAt(m_names, m_records[size_t(index)].nameOffset);
+}
+
+int PckReader::FindChild(int folder, std::string_view name) const {
+  if (folder < 0 || size_t(folder) >= m_records.size() || m_records[size_t(folder)].type != kPckFolder)
+    return -1;
+  if (name.empty()) return -1;
+  return static_cast<int>(m_children.Find(uint32_t(folder), name));
+}
+
+int PckReader::Find(std::string_view path) const {
+  if (m_records.empty()) return -1;
+  std::vector<std::string_view> names;
+  if (!PckSplitPath(path, names)) return -1;
+  int cur = 0;
+  for (size_t i = 0; i < names.size(); ++i) {
+    cur = FindChild(cur, names[i]);
+    if (cur < 0) return -1;
+    if (i + 1 < names.size() && m_records[size_t(cur)].type != kPckFolder) return -1;
+  }
+  return cur;
+}
+
+int PckReader::FileSize(std::string_view path) const {
+  int i = Find(path);
+  if (i <= 0 || m_records[size_t(i)].type != kPckFile) return -1;
+  return static_cast<int>(m_records[size_t(i)].size);
+}
+
+std::unique_ptr<PckEntryStream> PckReader::OpenEntry(std::string_view path) {
+  return OpenEntry(Find(path));
+}
+
+std::unique_ptr<PckEntryStream> PckReader::OpenEntry(int index) {
+  if (index < 0 || size_t(index) >= m_records.size() || m_records[size_t(index)].type != kPckFile)
+    return nullptr;
+  return std::make_unique<PckEntryStream>(*this, index);
+}
+
+std::unique_ptr<PckDirIterator> PckReader::OpenDir(std::string_view path) { return OpenDir(Find(path)); }
+
+std::unique_ptr<PckDirIterator> PckReader::OpenDir(int index) {
+  if (index < 0 || size_t(index) >= m_records.size() || m_records[size_t(index)].type != kPckFolder)
+    return nullptr;
+  return std::make_unique<PckDirIterator>(m_records, m_names, index);
+}
+
+int PckReader::ReadBlock(int index, int block, uint8_t* out) {
+  if (index < 0 || size_t(index) >= m_records.size() || !out || m_block.empty() || !m_data) return 0;
+  const PckRecord& r = m_records[size_t(index)];
+  if (r.type != kPckFile) return 0;
+  const uint32_t bs = m_header.blockSize;
+  const uint32_t n = PckBlockCount(r.size, bs);
+  if (block < 0 || uint32_t(block) >= n) return 0;
+
+  // Every offset is checked against the data file before it is followed.
+  const uint64_t tableEnd = uint64_t(r.dataOffset) + kPckEntryHeaderSize + 4ull * n;
+  if (tableEnd > uint64_t(m_dataLength)) return -1;
+  uint8_t slot[4];
+  if (m_data->Seek64(int64_t(r.dataOffset + kPckEntryHeaderSize + 4ull * uint32_t(block))) != 0 ||
+      m_data->Read(slot, 4) != 4)
+    return 0;
+  const uint64_t at = tableEnd + GetLE32(slot);
+  if (at + kPckBlockHeaderSize > uint64_t(m_dataLength)) return -1;
+  uint8_t head[kPckBlockHeaderSize];
+  if (m_data->Seek64(int64_t(at)) != 0 || m_data->Read(head, sizeof head) != int32_t(sizeof head)) return 0;
+  const uint32_t stored = GetLE32(head + 1);
+  if (stored > bs) return -1;  // no block of this package can be that long
+  if (stored > 0 && m_data->Read(m_block.data(), int32_t(stored)) != int32_t(stored)) return 0;
+  m_cipher.Decipher(m_block.data(), stored);
+  return DecodeBlock(head[0], m_block.data(), stored, out, bs);
+}
+
+// ---------------------------------------------------------------- entry stream
+
+PckEntryStream::PckEntryStream(PckReader& reader, int index)
+    : m_reader(reader),
+      m_index(index),
+      m_size(reader.Records()[size_t(index)].size),
+      m_blockSize(reader.Header().blockSize),
+      m_blockCount(PckBlockCount(m_size, m_blockSize)),
+      m_buffer(m_blockSize) {
+  LoadBlock(0);
+}
+
+int32_t PckEntryStream::Stamp() { return m_reader.Records()[size_t(m_index)].stamp; }
+
+int PckEntryStream::Digest(uint8_t out[16]) {
+  std::memcpy(out, m_reader.Records()[size_t(m_index)].digest, 16);
+  return 0;
+}
+
+// Decodes `block` into the buffer. A block that does not decode to exactly its share of
+// the content marks the stream failed and leaves it at its end, so a read stops there
+// and never hands out bytes that were not decoded.
+bool PckEntryStream::LoadBlock(uint32_t block) {
+  m_blockNo = block;
+  m_decoded = m_left = 0;
+  if (m_failed) {
+    m_blockNo = m_blockCount;
+    return false;
+  }
+  if (block >= m_blockCount) return true;
+  const uint32_t expect = std::min<uint64_t>(m_blockSize, uint64_t(m_size) - uint64_t(block) * m_blockSize);
+  int n = m_reader.ReadBlock(m_index, int(block), m_buffer.data());
+  if (n < 0 || uint32_t(n) != expect) {
+    m_failed = true;
+    m_blockNo = m_blockCount;
+    return false;
+  }
+  m_decoded = m_left = uint32_t(n);
+  return true;
+}
+
+int32_t PckEntryStream::Read(void* buffer, int32_t length) {
+  if (length < 1) return 0;
+  auto* out = static_cast<uint8_t*>(buffer);
+  uint32_t want = uint32_t(length), done = 0;
+  while (want > m_left) {
+    std::memcpy(out + done, m_buffer.data() + (m_decoded - m_left), m_left);
+    done += m_left;
+    want -= m_left;
+    m_left = 0;
+    if (m_blockNo >= m_blockCount || m_blockNo + 1 >= m_blockCount) {
+      m_blockNo = m_blockCount;
+      m_decoded = 0;
+      return int32_t(done);
+    }
+    if (!LoadBlock(m_blockNo + 1)) return int32_t(done);
+  }
+  std::memcpy(out + done, m_buffer.data() + (m_decoded - m_left), want);
+  m_left -= want;
+  return int32_t(done + want);
+}
+
+int32_t PckEntryStream::Tell() {
+  return int32_t(uint64_t(m_blockNo) * m_blockSize + m_decoded - m_left);
+}
+
+int PckEntryStream::Seek(int32_t offset, int whence) {
+  int64_t here = Eof() ? int64_t(m_size) : int64_t(Tell());
+  int64_t target = whence == 0 ? offset : whence == 1 ? here + offset : whence == 2 ? int64_t(m_size) + offset : here;
+  if (target < 0) target = 0;
+  uint32_t block, inBlock;
+  if (target >= int64_t(m_size)) {
+    block = m_blockCount;
+    inBlock = 0;
+  } else {
+    block = uint32_t(target / m_blockSize);
+    inBlock = uint32_t(target % m_blockSize);
+  }
+  if (block != m_blockNo || (m_decoded == 0 && block < m_blockCount)) {
+    if (!LoadBlock(block)) return 0;
+  }
+  m_left = m_decoded > inBlock ? m_decoded - inBlock : 0;
+  return 0;
+}
+
+// ---------------------------------------------------------------- folder iterator
+
+DirEntry* PckDirIterator::Next() {
+  if (m_cursor >= m_records.size()) return nullptr;
+  const PckRecord& r = m_records[m_cursor];
+  if (r.type != kPckFile && r.type != kPckFolder) return nullptr;
+  std::string_view name = PckNameAt(m_names, r.nameOffset);
+  size_t n = std::min<size_t>(name.size(), 511);
+  std::memcpy(m_entry.name, name.data(), n);
+  m_entry.name[n] = '\0';
+  if (r.type == kPckFile) {
+    m_entry.kind = kDirEntryFile;
+    m_entry.value = int32_t(r.size);
+    m_cursor += 1;
+  } else {
+    m_entry.kind = kDirEntryFolder;
+    m_entry.value = int32_t(r.ChildCount());
+    m_cursor += size_t(r.Span()) + 2;
+  }
+  return &m_entry;
+}

@@ -1,0 +1,121 @@
+// Reads a package: loads its whole index and name table, answers path lookups through
+// one hash map of children, lists folders and hands out streams that decode a stored
+// file block by block. It never writes to any file.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fs/DataStream.h"
+#include "pck/PckCodecs.h"
+#include "pck/PckFormat.h"
+#include "pck/PckTree.h"
+
+class PckEntryStream;
+class PckDirIterator;
+
+class PckReader {
+ public:
+  PckReader();
+  virtual ~PckReader();
+  PckReader(const PckReader&) = delete;
+  PckReader& operator=(const PckReader&) = delete;
+
+  // A null or empty text clears the password; it applies to every block read after.
+  void SetPassword(const char* text);
+  // Opens "<base>.idx", "<base>.dat", "<base>.nam" from the disk and loads them.
+  // 0 on success, -1 on any failure (LastError() says which).
+  int Open(const std::string& base);
+  // Loads from streams that the caller opened (index, data, name table); the reader
+  // takes them over.
+  int Open(std::unique_ptr<DataStream> index, std::unique_ptr<DataStream> data,
+           std::unique_ptr<DataStream> names);
+  void Close();
+  bool IsOpen() const { return m_data != nullptr; }
+
+  // Record index of the entry at a path ("" is the root), or -1.
+  int Find(std::string_view path) const;
+  int FindChild(int folder, std::string_view name) const;
+  std::unique_ptr<PckEntryStream> OpenEntry(std::string_view path);
+  std::unique_ptr<PckEntryStream> OpenEntry(int index);
+  std::unique_ptr<PckDirIterator> OpenDir(std::string_view path);
+  std::unique_ptr<PckDirIterator> OpenDir(int index);
+  // Content size of the file at a path; -1 when missing, the root or a folder.
+  int FileSize(std::string_view path) const;
+  // Decodes block `block` of file record `index` into `out` (one block size). Returns
+  // the decoded length, 0 when the arguments name no block or the payload cannot be
+  // read, -1 when the block is damaged (it does not decode, or its lengths or offsets
+  // lie outside the block or the data file).
+  int ReadBlock(int index, int block, uint8_t* out);
+
+  // What the tools show.
+  const PckHeader& Header() const { return m_header; }
+  const std::vector<PckRecord>& Records() const { return m_records; }
+  std::string_view Name(int index) const;
+  std::string_view NameTable() const { return m_names; }
+  int64_t DataLength() const { return m_dataLength; }
+  const std::string& LastError() const { return m_error; }
+
+ private:
+  int Load(DataStream& index, DataStream& names);
+  int Fail(std::string why);
+
+  CPckCipher m_cipher;
+  PckHeader m_header;
+  std::vector<PckRecord> m_records;
+  std::string m_names;
+  CPckChildMap m_children;
+  std::vector<uint8_t> m_block;  // one stored payload while it is deciphered and decoded
+  std::unique_ptr<DataStream> m_index, m_data, m_nameStream;
+  int64_t m_dataLength = 0;
+  std::string m_error;
+};
+
+// A stored file's content, deciphered and decoded one block at a time.
+class PckEntryStream : public DataStream {
+ public:
+  PckEntryStream(PckReader& reader, int index);
+  int32_t Size() override { return static_cast<int32_t>(m_size); }
+  int32_t Stamp() override;
+  int32_t Read(void* buffer, int32_t length) override;
+  int Seek(int32_t offset, int whence) override;
+  bool Eof() override { return m_blockNo >= m_blockCount; }
+  int32_t Tell() override;
+  int32_t Write(const void*, int32_t) override { return -1; }
+  // The stored digest; no data is read.
+  int Digest(uint8_t out[16]) override;
+  // True once a block failed to decode; the stream then stands at its end.
+  bool Failed() const { return m_failed; }
+
+ private:
+  bool LoadBlock(uint32_t block);
+
+  PckReader& m_reader;
+  int m_index;
+  uint32_t m_size, m_blockSize, m_blockCount;
+  std::vector<uint8_t> m_buffer;
+  uint32_t m_blockNo = 0;
+  uint32_t m_decoded = 0, m_left = 0;
+  bool m_failed = false;
+};
+
+// The direct children of one folder, in index order.
+class PckDirIterator : public DirIterator {
+ public:
+  // `records` and `names` are the owner's tables; the iterator must not outlive them.
+  PckDirIterator(const std::vector<PckRecord>& records, const std::string& names, int folder)
+      : m_records(records), m_names(names), m_cursor(size_t(folder) + 1) {}
+  void Close() override {}
+  DirEntry* Next() override;
+
+ private:
+  const std::vector<PckRecord>& m_records;
+  const std::string& m_names;
+  size_t m_cursor;
+  DirEntry m_entry;
+};
+
+// True when the index, data and name files of a package all exist.
+bool PackageExists(const std::string& base);

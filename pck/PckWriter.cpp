@@ -1,0 +1,504 @@
+// PckWriter: sequential building, editing in place, and the atomic index commit.
+#include "pck/PckWriter.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/Platform.h"
+
+namespace {
+constexpr uint32_t kGone = 0xFFFFFFFFu;
+constexpr uint64_t kMaxOffset = 0xFFFFFFFFull;  // offsets in the index are 32-bit
+}  // namespace
+
+PckWriter::PckWriter() : m_header(PckHeader::Default()) {}
+
+PckWriter::~PckWriter() { Close(); }
+
+void PckWriter::SetPassword(const char* text) { m_cipher.SetPassword(text ? text : ""); }
+
+int PckWriter::Fail(std::string why) {
+  m_error = std::move(why);
+  return -1;
+}
+
+std::string_view PckWriter::Name(int index) const {
+  if (index <= 0 || size_t(index) >= m_records.size()) return {};
+  return PckNameAt(m_names, m_records[size_t(index)].nameOffset);
+}
+
+// ---------------------------------------------------------------- open and close
+
+int PckWriter::Create(const std::string& base, uint32_t blockSize) {
+  Abandon();
+  m_commitFailed = false;
+  if (blockSize < 1 || blockSize > kPckMaxBlockSize)
+    return Fail("block size " + std::to_string(blockSize) + " is out of range");
+  // The old index goes first: should the process stop before Close, what is left is no
+  // package at all rather than an old index over truncated names and data.
+  const std::string idx = PckIndexName(base);
+  if (plat::FileExists(idx) && !plat::DeleteFile(idx)) return Fail("cannot remove " + idx);
+  if (!m_dat.Open(PckDataName(base), "wb")) return Fail("cannot create " + PckDataName(base));
+  if (!m_nam.Open(PckNameTableName(base), "wb")) {
+    m_dat.Close();
+    return Fail("cannot create " + PckNameTableName(base));
+  }
+  m_base = base;
+  m_header = PckHeader::Default(blockSize);
+  m_records.clear();
+  m_parents.clear();
+  m_ids.clear();
+  m_indexOfId.clear();
+  m_children.Clear();
+  m_stack.clear();
+  m_names.clear();
+  m_datEnd = 0;
+  m_encoder = std::make_unique<CBlockEncoder>(blockSize);
+  m_input.assign(blockSize, 0);
+  m_dirty = true;
+  return 0;
+}
+
+int PckWriter::OpenForEdit(const std::string& base) {
+  Abandon();
+  m_commitFailed = false;
+  CPckFile idxFile;
+  std::string idx, why;
+  if (!idxFile.Open(PckIndexName(base), "rb") || !idxFile.ReadAll(idx))
+    return Fail("cannot read " + PckIndexName(base));
+  idxFile.Close();
+  if (!m_dat.Open(PckDataName(base), "rb+")) return Fail("cannot open " + PckDataName(base) + " for writing");
+  if (!m_nam.Open(PckNameTableName(base), "rb+")) {
+    m_dat.Close();
+    return Fail("cannot open " + PckNameTableName(base) + " for writing");
+  }
+  auto failClose = [this](std::string text) {
+    m_dat.Close();
+    m_nam.Close();
+    m_records.clear();
+    return Fail(std::move(text));
+  };
+  if (!PckParseIndex(idx, m_header, m_records, &why)) return failClose(PckIndexName(base) + ": " + why);
+  // Editing rewrites the index in this layout, so only this version is taken on.
+  if (m_header.version != kPckVersion) return failClose(PckIndexName(base) + ": version is not 2");
+  if (!m_header.HasUsableBlockSize()) return failClose(PckIndexName(base) + ": block size out of range");
+  if (m_records.empty()) return failClose(PckIndexName(base) + ": index holds no root folder");
+  if (!m_nam.ReadAll(m_names)) return failClose("cannot read " + PckNameTableName(base));
+  if (!PckCheckTree(m_records, m_names, &why)) return failClose(PckIndexName(base) + ": " + why);
+  int64_t datLen = m_dat.Length();
+  if (datLen < 0) return failClose("cannot measure " + PckDataName(base));
+  m_datEnd = uint64_t(datLen);
+  if (!IndexTree()) return failClose(PckIndexName(base) + ": " + m_error);
+  m_base = base;
+  m_stack.clear();
+  m_encoder = std::make_unique<CBlockEncoder>(m_header.blockSize);
+  m_input.assign(m_header.blockSize, 0);
+  m_dirty = false;
+  return 0;
+}
+
+bool PckWriter::IndexTree() {
+  const size_t n = m_records.size();
+  m_parents.assign(n, -1);
+  m_ids.resize(n);
+  m_indexOfId.resize(n);
+  m_children.Clear();
+  m_children.Reserve(n);
+  std::vector<uint32_t> open;
+  for (uint32_t i = 0; i < n; ++i) {
+    m_ids[i] = m_indexOfId[i] = i;
+    m_parents[i] = open.empty() ? -1 : int64_t(open.back());
+    const PckRecord& r = m_records[i];
+    if (r.type == kPckFolderEnd) {
+      open.pop_back();
+      // an end record belongs to the folder it closes, inside its parent
+      m_parents[i] = open.empty() ? -1 : int64_t(open.back());
+      continue;
+    }
+    if (i > 0 && !m_children.Insert(open.back(), Name(int(i)), i)) {
+      m_error = "two children of folder record " + std::to_string(open.back()) + " share a name";
+      return false;
+    }
+    if (r.type == kPckFolder) open.push_back(i);
+  }
+  return true;
+}
+
+void PckWriter::Abandon() {
+  m_dirty = false;
+  m_dat.Close();
+  m_nam.Close();
+}
+
+int PckWriter::Close() {
+  if (!IsOpen()) return 0;
+  // Folders that sequential building left open are closed, so the index is whole.
+  while (m_dirty && !m_stack.empty()) EndDir();
+  if (m_dirty) {
+    m_dirty = false;
+    // Names and data first, so that the new index never points at bytes that are not
+    // on the disk; then the index beside the old one, flushed, and renamed over it.
+    const std::string idx = PckIndexName(m_base), fresh = idx + ".new";
+    bool ok = m_dat.Flush() && m_nam.Flush();
+    if (ok) {
+      CPckFile out;
+      std::string bytes = PckEncodeIndex(m_header, m_records);
+      ok = out.Open(fresh, "wb") && out.WriteAll(bytes.data(), bytes.size()) && out.Flush();
+      out.Close();
+      ok = ok && pckio::ReplaceFile(fresh, idx);
+    }
+    if (!ok) {
+      plat::DeleteFile(fresh);
+      m_commitFailed = true;
+      m_error = "cannot write the index " + idx;
+    }
+  }
+  m_dat.Close();
+  m_nam.Close();
+  return 0;
+}
+
+// ---------------------------------------------------------------- lookups
+
+int PckWriter::FindChild(int folder, std::string_view name) const {
+  if (folder < 0 || size_t(folder) >= m_records.size() || m_records[size_t(folder)].type != kPckFolder)
+    return -1;
+  if (name.empty()) return -1;
+  int64_t id = m_children.Find(m_ids[size_t(folder)], name);
+  if (id < 0 || m_indexOfId[size_t(id)] == kGone) return -1;
+  return int(m_indexOfId[size_t(id)]);
+}
+
+int PckWriter::Find(std::string_view path) const {
+  if (m_records.empty()) return -1;
+  std::vector<std::string_view> names;
+  if (!PckSplitPath(path, names)) return -1;
+  int cur = 0;
+  for (size_t i = 0; i < names.size(); ++i) {
+    cur = FindChild(cur, names[i]);
+    if (cur < 0) return -1;
+    if (i + 1 < names.size() && m_records[size_t(cur)].type != kPckFolder) return -1;
+  }
+  return cur;
+}
+
+int PckWriter::FindDeepest(std::string_view path, std::string& rest) const {
+  rest.clear();
+  if (m_records.empty()) return -1;
+  std::vector<std::string_view> names;
+  if (!PckSplitPath(path, names)) return -1;
+  int cur = 0;
+  for (size_t i = 0; i < names.size(); ++i) {
+    int next = FindChild(cur, names[i]);
+    if (next < 0) {
+      for (size_t k = i; k < names.size(); ++k) {
+        if (k > i) rest += '/';
+        rest.append(names[k]);
+      }
+      return cur;
+    }
+    if (i + 1 < names.size() && m_records[size_t(next)].type != kPckFolder) return -1;
+    cur = next;
+  }
+  return cur;
+}
+
+std::unique_ptr<PckDirIterator> PckWriter::OpenDir(std::string_view path) { return OpenDir(Find(path)); }
+
+std::unique_ptr<PckDirIterator> PckWriter::OpenDir(int index) {
+  if (index < 0 || size_t(index) >= m_records.size() || m_records[size_t(index)].type != kPckFolder)
+    return nullptr;
+  return std::make_unique<PckDirIterator>(m_records, m_names, index);
+}
+
+// ---------------------------------------------------------------- names and entries
+
+int64_t PckWriter::WriteName(std::string_view name) {
+  uint64_t at = m_names.size();
+  std::string entry = PckEncodeNameEntry(name);
+  if (at + entry.size() > kMaxOffset) return -1;
+  if (!m_nam.Seek(at) || !m_nam.WriteAll(entry.data(), entry.size())) {
+    // what reached the file is dead space; the in-memory copy must still match the file
+    // offsets of later names, so take the file's own end from now on
+    int64_t len = m_nam.Length();
+    if (len > int64_t(m_names.size())) m_names.resize(size_t(len), '\0');
+    return -1;
+  }
+  m_names += entry;
+  return int64_t(at);
+}
+
+bool PckWriter::WriteEntry(DataStream& source, int codec, PckRecord& record) {
+  const int32_t size = source.Size();
+  if (size < 0) return false;
+  const uint32_t bs = m_header.blockSize;
+  const uint32_t n = PckBlockCount(uint32_t(size), bs);
+  const uint64_t start = m_datEnd;
+  if (start > kMaxOffset) return false;
+  PckCodec want = (codec == 1 || codec == 2) ? PckCodec(codec) : PckCodec::Stored;
+
+  uint8_t head[kPckEntryHeaderSize];
+  PckEncodeEntryHeader(n, head);
+  std::vector<uint8_t> table(size_t(n) * 4, 0);
+  // Whatever happens below, the end of .dat moves past anything that reached the file,
+  // so the next entry never overlaps a partial one.
+  auto done = [this](bool ok) {
+    int64_t len = m_dat.Length();
+    if (len >= 0) m_datEnd = std::max<uint64_t>(m_datEnd, uint64_t(len));
+    return ok;
+  };
+  if (!m_dat.Seek(start) || !m_dat.WriteAll(head, sizeof head) ||
+      (n > 0 && !m_dat.WriteAll(table.data(), table.size())))
+    return done(false);
+
+  const uint64_t tableEnd = start + kPckEntryHeaderSize + table.size();
+  uint64_t pos = tableEnd;
+  CMd5 md5;
+  for (uint32_t i = 0; i < n; ++i) {
+    // Exactly this block's share of the declared size: a source that runs short fails
+    // the entry, one that runs long is cut, so the table's slots match the blocks.
+    const uint32_t len = uint32_t(std::min<uint64_t>(bs, uint64_t(size) - uint64_t(i) * bs));
+    uint32_t got = 0;
+    while (got < len) {
+      int32_t r = source.Read(m_input.data() + got, int32_t(len - got));
+      if (r <= 0) return done(false);
+      got += uint32_t(r);
+    }
+    md5.Update(m_input.data(), len);
+    PckCodec used = m_encoder->Encode(want, m_input.data(), len);
+    const uint32_t stored = m_encoder->PayloadLength();
+    if (pos - tableEnd > kMaxOffset || pos + kPckBlockHeaderSize + stored > kMaxOffset + 1) return done(false);
+    PutLE32(table.data() + 4 * i, uint32_t(pos - tableEnd));
+    uint8_t blockHead[kPckBlockHeaderSize] = {uint8_t(used)};
+    PutLE32(blockHead + 1, stored);
+    m_cipher.Encipher(m_encoder->Payload(), stored);
+    if (!m_dat.WriteAll(blockHead, sizeof blockHead) || !m_dat.WriteAll(m_encoder->Payload(), stored))
+      return done(false);
+    pos += kPckBlockHeaderSize + stored;
+  }
+  if (n > 0 && (!m_dat.Seek(start + kPckEntryHeaderSize) || !m_dat.WriteAll(table.data(), table.size())))
+    return done(false);
+  m_dat.Seek(pos);
+  m_datEnd = pos;
+
+  record.dataOffset = uint32_t(start);
+  record.size = uint32_t(size);
+  md5.Final(record.digest);
+  record.stamp = source.Stamp();
+  return true;
+}
+
+// ---------------------------------------------------------------- sequential building
+
+int PckWriter::BeginDir(std::string_view name) {
+  if (!IsOpen()) return Fail("package is not open");
+  const bool root = m_records.empty();
+  if (root ? !name.empty() : !PckNameIsStorable(name)) return Fail("bad folder name \"" + std::string(name) + "\"");
+  if (!root && m_stack.empty()) return Fail("no folder is open");
+  if (!root && FindChild(int(m_stack.back()), name) >= 0)
+    return Fail("\"" + std::string(name) + "\" exists already");
+  int64_t at = WriteName(name);
+  if (at < 0) return Fail("cannot write to " + PckNameTableName(m_base));
+  PckRecord r = PckRecord::Folder(uint32_t(at));
+  uint32_t index = uint32_t(m_records.size());
+  m_records.push_back(r);
+  m_parents.push_back(root ? -1 : int64_t(m_stack.back()));
+  m_ids.push_back(index);
+  m_indexOfId.push_back(index);
+  if (!root) m_children.Insert(m_ids[m_stack.back()], name, index);
+  m_stack.push_back(index);
+  m_dirty = true;
+  return 0;
+}
+
+int PckWriter::AppendFile(std::string_view name, DataStream& source, int codec) {
+  if (!IsOpen()) return Fail("package is not open");
+  if (!PckNameIsStorable(name)) return Fail("bad file name \"" + std::string(name) + "\"");
+  // A file outside every folder would make an index that no reader accepts.
+  if (m_stack.empty()) return Fail("no folder is open");
+  if (FindChild(int(m_stack.back()), name) >= 0)
+    return Fail("\"" + std::string(name) + "\" exists already");
+  PckRecord r;
+  r.type = kPckFile;
+  if (!WriteEntry(source, codec, r)) return Fail("cannot store \"" + std::string(name) + "\"");
+  int64_t at = WriteName(name);
+  if (at < 0) return Fail("cannot write to " + PckNameTableName(m_base));
+  r.nameOffset = uint32_t(at);
+  uint32_t index = uint32_t(m_records.size());
+  m_records.push_back(r);
+  m_ids.push_back(index);
+  m_indexOfId.push_back(index);
+  PckRecord& top = m_records[m_stack.back()];
+  top.SetChildCount(top.ChildCount() + 1);
+  top.SetSpan(top.Span() + 1);
+  m_children.Insert(m_ids[m_stack.back()], name, index);
+  m_parents.push_back(int64_t(m_stack.back()));
+  m_dirty = true;
+  return 0;
+}
+
+int PckWriter::EndDir() {
+  if (m_stack.empty()) return 0;
+  uint32_t closed = m_stack.back();
+  m_stack.pop_back();
+  uint32_t index = uint32_t(m_records.size());
+  m_records.push_back(PckRecord::FolderEnd());
+  m_parents.push_back(m_stack.empty() ? -1 : int64_t(m_stack.back()));
+  m_ids.push_back(index);
+  m_indexOfId.push_back(index);
+  if (!m_stack.empty()) {
+    PckRecord& below = m_records[m_stack.back()];
+    below.SetChildCount(below.ChildCount() + 1);
+    below.SetSpan(below.Span() + m_records[closed].Span() + 2);
+  }
+  m_dirty = true;
+  return 0;
+}
+
+// ---------------------------------------------------------------- editing
+
+void PckWriter::AdjustAncestors(uint32_t parent, int64_t spanDelta, int64_t childDelta) {
+  PckRecord& p = m_records[parent];
+  p.SetChildCount(uint32_t(int64_t(p.ChildCount()) + childDelta));
+  for (int64_t a = parent; a >= 0; a = m_parents[size_t(a)]) {
+    PckRecord& r = m_records[size_t(a)];
+    r.SetSpan(uint32_t(int64_t(r.Span()) + spanDelta));
+  }
+}
+
+void PckWriter::InsertRecords(size_t at, const std::vector<PckRecord>& recs, uint32_t parent,
+                              std::string_view name) {
+  const size_t k = recs.size();
+  m_records.insert(m_records.begin() + std::ptrdiff_t(at), recs.begin(), recs.end());
+  m_parents.insert(m_parents.begin() + std::ptrdiff_t(at), k, int64_t(parent));
+  const uint32_t id = uint32_t(m_indexOfId.size());
+  for (size_t i = 0; i < k; ++i) m_indexOfId.push_back(uint32_t(at + i));
+  std::vector<uint32_t> newIds(k);
+  for (size_t i = 0; i < k; ++i) newIds[i] = id + uint32_t(i);
+  m_ids.insert(m_ids.begin() + std::ptrdiff_t(at), newIds.begin(), newIds.end());
+  // Records behind the insertion moved up by k: so did their ids' places and every
+  // parent reference that pointed at or past the insertion point.
+  for (size_t q = at + k; q < m_records.size(); ++q) {
+    m_indexOfId[m_ids[q]] = uint32_t(q);
+    if (m_parents[q] >= int64_t(at)) m_parents[q] += int64_t(k);
+  }
+  m_children.Insert(m_ids[parent], name, id);
+  AdjustAncestors(parent, int64_t(k), 1);
+}
+
+int PckWriter::InsertFolder(uint32_t parent, std::string_view name) {
+  int64_t at = WriteName(name);
+  if (at < 0) return -1;
+  size_t c = size_t(parent) + m_records[parent].Span();
+  InsertRecords(c + 1, {PckRecord::Folder(uint32_t(at)), PckRecord::FolderEnd()}, parent, name);
+  return int(c + 1);
+}
+
+int PckWriter::InsertFile(uint32_t parent, std::string_view name, DataStream& source, int codec) {
+  PckRecord r;
+  r.type = kPckFile;
+  int64_t at = WriteName(name);
+  if (at < 0) return -1;
+  r.nameOffset = uint32_t(at);
+  if (!WriteEntry(source, codec, r)) return -1;
+  size_t d = size_t(parent) + m_records[parent].Span();
+  InsertRecords(d + 1, {r}, parent, name);
+  return int(d + 1);
+}
+
+namespace {
+bool SplitRest(const std::string& rest, std::vector<std::string_view>& names) {
+  if (!PckSplitPath(rest, names) || names.empty()) return false;
+  for (std::string_view n : names)
+    if (!PckNameIsStorable(n)) return false;
+  return true;
+}
+}  // namespace
+
+int PckWriter::MakeDir(std::string_view path) {
+  if (!IsOpen()) return Fail("package is not open");
+  std::string rest;
+  int r = FindDeepest(path, rest);
+  if (r < 0 || rest.empty()) return Fail("\"" + std::string(path) + "\" exists or lies below a file");
+  std::vector<std::string_view> names;
+  if (!SplitRest(rest, names)) return Fail("bad path \"" + std::string(path) + "\"");
+  for (std::string_view n : names) {
+    r = InsertFolder(uint32_t(r), n);
+    if (r < 0) {
+      m_dirty = false;
+      return Fail("cannot write to " + PckNameTableName(m_base));
+    }
+  }
+  m_dirty = true;
+  return 0;
+}
+
+int PckWriter::AddFile(std::string_view path, DataStream& source, int codec) {
+  if (!IsOpen()) return Fail("package is not open");
+  std::string rest;
+  int r = FindDeepest(path, rest);
+  if (r < 0 || rest.empty()) return Fail("\"" + std::string(path) + "\" exists or lies below a file");
+  std::vector<std::string_view> names;
+  if (!SplitRest(rest, names)) return Fail("bad path \"" + std::string(path) + "\"");
+  for (size_t i = 0; i + 1 < names.size(); ++i) {
+    r = InsertFolder(uint32_t(r), names[i]);
+    if (r < 0) {
+      m_dirty = false;
+      return Fail("cannot write to " + PckNameTableName(m_base));
+    }
+  }
+  if (InsertFile(uint32_t(r), names.back(), source, codec) < 0) {
+    m_dirty = false;
+    return Fail("cannot store \"" + std::string(path) + "\"");
+  }
+  m_dirty = true;
+  return 0;
+}
+
+void PckWriter::AddDeadBytes(uint64_t n) {
+  // The field is 32-bit; it saturates rather than wrap round to a small number, which
+  // would hide dead space from the tidy pass.
+  m_header.deadBytes = uint32_t(std::min<uint64_t>(uint64_t(m_header.deadBytes) + n, 0xFFFFFFFFull));
+}
+
+int PckWriter::ReplaceFile(std::string_view path, DataStream& source, int codec) {
+  if (!IsOpen()) return Fail("package is not open");
+  int i = Find(path);
+  if (i <= 0 || m_records[size_t(i)].type != kPckFile) return Fail("\"" + std::string(path) + "\" is not a file");
+  // The new entry is written into a copy; the record changes only once it is complete.
+  PckRecord r = m_records[size_t(i)];
+  if (!WriteEntry(source, codec, r)) return Fail("cannot store \"" + std::string(path) + "\"");
+  AddDeadBytes(m_records[size_t(i)].size);
+  m_records[size_t(i)] = r;
+  m_dirty = true;
+  return 0;
+}
+
+int PckWriter::Delete(std::string_view path) {
+  if (!IsOpen()) return Fail("package is not open");
+  int s = Find(path);
+  if (s < 0) return Fail("\"" + std::string(path) + "\" not found");
+  if (s == 0) return Fail("the root cannot be deleted");
+  const PckRecord& top = m_records[size_t(s)];
+  const size_t n = top.type == kPckFolder ? size_t(top.Span()) + 2 : 1;
+  const uint32_t parent = uint32_t(m_parents[size_t(s)]);
+  uint64_t dead = 0;
+  for (size_t q = size_t(s); q < size_t(s) + n; ++q) {
+    const PckRecord& r = m_records[q];
+    if (r.type == kPckFile) dead += r.size;
+    if (r.type == kPckFile || r.type == kPckFolder)
+      m_children.Erase(m_ids[size_t(m_parents[q])], Name(int(q)));
+    m_indexOfId[m_ids[q]] = kGone;
+  }
+  AddDeadBytes(dead);
+  m_records.erase(m_records.begin() + s, m_records.begin() + s + std::ptrdiff_t(n));
+  m_parents.erase(m_parents.begin() + s, m_parents.begin() + s + std::ptrdiff_t(n));
+  m_ids.erase(m_ids.begin() + s, m_ids.begin() + s + std::ptrdiff_t(n));
+  for (size_t q = size_t(s); q < m_records.size(); ++q) {
+    m_indexOfId[m_ids[q]] = uint32_t(q);
+    if (m_parents[q] > int64_t(s)) m_parents[q] -= int64_t(n);
+  }
+  AdjustAncestors(parent, -int64_t(n), -1);
+  m_dirty = true;
+  return 0;
+}

@@ -1,0 +1,104 @@
+// Creates packages and edits them in place. New names and data are only ever appended
+// to .nam and .dat; the index lives in memory and is committed at Close by writing a new
+// index beside the old one and renaming it over it, after the appended names and data
+// are on the disk. Until that rename the package on disk is exactly what it was, so a
+// crash or a full disk at any moment leaves the old package or the new one.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fs/DataStream.h"
+#include "pck/PckCodecs.h"
+#include "pck/PckFile.h"
+#include "pck/PckFormat.h"
+#include "pck/PckReader.h"
+#include "pck/PckTree.h"
+
+class PckWriter {
+ public:
+  PckWriter();
+  // Performs Close.
+  virtual ~PckWriter();
+  PckWriter(const PckWriter&) = delete;
+  PckWriter& operator=(const PckWriter&) = delete;
+
+  // ---- editing (after OpenForEdit) ----
+  // Creates every missing folder of `path`; -1 when all of it exists.
+  virtual int MakeDir(std::string_view path);
+  // Creates the missing folders and a file at the last name; -1 when the file exists.
+  virtual int AddFile(std::string_view path, DataStream& source, int codec);
+  // Gives an existing file new content; the record keeps its place and name.
+  virtual int ReplaceFile(std::string_view path, DataStream& source, int codec);
+  // Removes a file, or a folder with its whole subtree. The root cannot be deleted.
+  virtual int Delete(std::string_view path);
+
+  // ---- sequential building (after Create) ----
+  virtual int BeginDir(std::string_view name);
+  virtual int AppendFile(std::string_view name, DataStream& source, int codec);
+  virtual int EndDir();
+
+  virtual std::unique_ptr<PckDirIterator> OpenDir(std::string_view path);
+  virtual std::unique_ptr<PckDirIterator> OpenDir(int index);
+  virtual void SetPassword(const char* text);
+  virtual int Hook() { return 0; }
+
+  int Create(const std::string& base, uint32_t blockSize = kPckDefaultBlockSize);
+  int OpenForEdit(const std::string& base);
+  // Commits the index when it changed and closes the files. Always 0; CommitFailed()
+  // tells whether the commit failed (the package then stays as it was).
+  int Close();
+  // Closes without committing, as if the process had stopped: the package stays as it
+  // was when opened.
+  void Abandon();
+
+  int Find(std::string_view path) const;
+  int FindChild(int folder, std::string_view name) const;
+  // Follows `path` as far as it exists: the last record found (0 when the first name is
+  // missing) with the names not found in `rest`, joined with "/"; -1 when a name before
+  // the last resolves to a file.
+  int FindDeepest(std::string_view path, std::string& rest) const;
+
+  bool CommitFailed() const { return m_commitFailed; }
+  const std::string& LastError() const { return m_error; }
+  const PckHeader& Header() const { return m_header; }
+  const std::vector<PckRecord>& Records() const { return m_records; }
+  std::string_view Name(int index) const;
+
+ private:
+  int Fail(std::string why);
+  bool IsOpen() const { return m_dat.IsOpen(); }
+  // Appends a name to .nam; its offset, or -1.
+  int64_t WriteName(std::string_view name);
+  // Appends a file's entry to .dat and fills the record's data offset, size, digest and
+  // time stamp; false (and the record untouched) when anything fails.
+  bool WriteEntry(DataStream& source, int codec, PckRecord& record);
+  // Puts records at `at` under `parent`, keeping ids, parents, spans and counts right.
+  void InsertRecords(size_t at, const std::vector<PckRecord>& recs, uint32_t parent, std::string_view name);
+  int InsertFolder(uint32_t parent, std::string_view name);
+  int InsertFile(uint32_t parent, std::string_view name, DataStream& source, int codec);
+  void AdjustAncestors(uint32_t parent, int64_t spanDelta, int64_t childDelta);
+  void AddDeadBytes(uint64_t n);
+  // (Re)builds the child map and the id tables from the record table.
+  bool IndexTree();
+
+  CPckCipher m_cipher;
+  std::unique_ptr<CBlockEncoder> m_encoder;
+  std::vector<uint8_t> m_input;
+  std::string m_base;
+  CPckFile m_dat, m_nam;
+  PckHeader m_header;
+  std::vector<PckRecord> m_records;
+  std::vector<int64_t> m_parents;      // parent record of each record, -1 for the root
+  std::vector<uint32_t> m_ids;         // stable id of each record
+  std::vector<uint32_t> m_indexOfId;   // record index of each id; kGone once removed
+  CPckChildMap m_children;             // (folder id, name) -> child id
+  std::vector<uint32_t> m_stack;       // folders opened by BeginDir
+  std::string m_names;                 // the whole .nam, kept in step with the file
+  uint64_t m_datEnd = 0;
+  bool m_dirty = false;
+  bool m_commitFailed = false;
+  std::string m_error;
+};

@@ -1,0 +1,86 @@
+// Separator and wildcard scanning that respects code page 936 two-byte characters.
+#include "platform/PathText.h"
+
+#include <cctype>
+
+namespace plat {
+
+std::string ToSlashes(std::string_view path) {
+  std::string out(path);
+  for (size_t i = 0; i < out.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(out[i]);
+    if (IsLeadByte(c) && i + 1 < out.size()) {
+      ++i;  // the trail byte is part of the character, never a separator
+    } else if (c == '\\') {
+      out[i] = '/';
+    }
+  }
+  return out;
+}
+
+size_t LastSeparator(std::string_view path) {
+  size_t last = std::string_view::npos;
+  for (size_t i = 0; i < path.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(path[i]);
+    if (IsLeadByte(c) && i + 1 < path.size()) {
+      ++i;
+    } else if (IsSeparator(path[i])) {
+      last = i;
+    }
+  }
+  return last;
+}
+
+bool HasWildcards(std::string_view text) {
+  return text.find_first_of("*?") != std::string_view::npos;
+}
+
+namespace {
+
+size_t CharLen(std::string_view s, size_t i) {
+  return (IsLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size()) ? 2 : 1;
+}
+
+bool SameChar(std::string_view p, size_t pi, std::string_view n, size_t ni, size_t len) {
+  if (len == 1)
+    return std::toupper(static_cast<unsigned char>(p[pi])) ==
+           std::toupper(static_cast<unsigned char>(n[ni]));
+  return p.compare(pi, len, n, ni, len) == 0;
+}
+
+}  // namespace
+
+bool WildcardMatch(std::string_view pattern, std::string_view name) {
+  if (pattern == "*.*") return true;  // the shell's "every file", dot or not
+  // Iterative matcher with one backtrack point for the last "*": linear in practice and
+  // never recursive, so a hostile pattern cannot exhaust the stack.
+  size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      starP = ++p;
+      starN = n;
+      continue;
+    }
+    if (p < pattern.size()) {
+      size_t pl = CharLen(pattern, p), nl = CharLen(name, n);
+      if (pattern[p] == '?' && pl == 1) {
+        p += 1;
+        n += nl;
+        continue;
+      }
+      if (pl == nl && SameChar(pattern, p, name, n, pl)) {
+        p += pl;
+        n += nl;
+        continue;
+      }
+    }
+    if (starP == std::string_view::npos) return false;
+    p = starP;
+    starN += CharLen(name, starN);
+    n = starN;
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+}  // namespace plat

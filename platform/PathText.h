@@ -1,0 +1,29 @@
+// Byte-level helpers for narrow code page 936 paths, shared by both platform files and
+// the core. A byte 0x81..0xFE starts a two-byte character whose second byte may look
+// like ASCII (even like "\\"), so every scan steps over the pair.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace plat {
+
+inline bool IsLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+
+inline bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// The path with every separator ("\\" or "/") written as "/".
+std::string ToSlashes(std::string_view path);
+
+// Position of the last separator outside a two-byte character, or npos.
+size_t LastSeparator(std::string_view path);
+
+// Matches a name against a pattern of the shell's wildcards: "*" any run of bytes,
+// "?" one character (a two-byte character counts as one); ASCII letters compare
+// without case, as on Windows. "*.*" matches every name, with or without a dot.
+bool WildcardMatch(std::string_view pattern, std::string_view name);
+
+// True when the text holds "*" or "?".
+bool HasWildcards(std::string_view text);
+
+}  // namespace plat

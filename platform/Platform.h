@@ -1,0 +1,168 @@
+// The platform layer: everything the portable core needs from the operating system.
+//
+// This header is the whole contract. PlatformWin32.cpp implements it over the Windows
+// ANSI API (narrow text is code page 936 there), PlatformPosix.cpp over POSIX, where a
+// backslash counts as a path separator like "/" (the byte after a code page 936 lead
+// byte is never taken for a separator). Nothing outside platform/, ui/ and res/ sees a
+// Windows type; everything here speaks std::string, plain integers and FILE.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace plat {
+
+// ---- paths and the process ----
+
+// Full path of the running executable ("" when it cannot be told).
+std::string ModuleFileName();
+// The working directory; every relative name of the run is taken in it.
+std::string GetWorkDir();
+bool SetWorkDir(const std::string& path);
+
+// ---- files ----
+
+// fopen with the platform's path rules; returns null on failure.
+FILE* OpenFile(const std::string& path, const char* mode);
+
+struct FileInfo {
+  int64_t size = 0;     // bytes; 0 for a folder
+  bool isDir = false;
+  int64_t mtime = 0;    // seconds since 1970-01-01 UTC
+};
+// stat(); false when the path does not exist.
+bool StatPath(const std::string& path, FileInfo& info);
+// fstat() on an open file: modification time, or 0 when it cannot be read.
+int64_t FileHandleMTime(FILE* file);
+// 64-bit seek and tell on a C runtime file (fseeko / _fseeki64).
+int SeekFile(FILE* file, int64_t offset, int whence);
+int64_t TellFile(FILE* file);
+// Flushes the C runtime buffer and asks the OS to put the file on the disk.
+bool FlushFileToDisk(FILE* file);
+
+bool FileExists(const std::string& path);          // any kind of entry
+bool IsWritable(const std::string& path);          // access(path, W_OK)
+bool DeleteFile(const std::string& path);          // a file only
+bool MakeDir(const std::string& path);             // one level; false if it fails or exists
+bool RemoveDir(const std::string& path);           // an empty folder
+// Renames `from` over `to`, replacing it atomically and durably (MoveFileEx with
+// replace-existing and write-through; rename() and a sync of the folder on POSIX).
+bool ReplaceFile(const std::string& from, const std::string& to);
+// Clears read-only and the other attributes (SetFileAttributes NORMAL / chmod u+rw).
+bool SetNormalAttributes(const std::string& path);
+// Sets the modification (and access) time, seconds since 1970-01-01 UTC.
+bool SetFileTime(const std::string& path, int64_t mtime);
+// The shell's delete: a file, or a folder with everything below it, without asking.
+// The last path component may hold the wildcards * and ?; every match is deleted.
+// Returns true when the call succeeded (a pattern that matches nothing succeeds).
+bool ShellDelete(const std::string& path);
+
+// ---- folder listing (FindFirstFile / opendir) ----
+
+struct FindData {
+  std::string name;
+  bool isDir = false;
+  uint32_t sizeLow = 0;  // low 32 bits of the file size
+};
+
+// Lists one folder. "." and ".." are delivered like any other entry.
+class CFolderFind {
+ public:
+  CFolderFind();
+  ~CFolderFind();
+  CFolderFind(const CFolderFind&) = delete;
+  CFolderFind& operator=(const CFolderFind&) = delete;
+
+  // Starts listing `folder`; false when it cannot be listed.
+  bool First(const std::string& folder, FindData& out);
+  // The next entry; false at the end.
+  bool Next(FindData& out);
+  void Close();
+  bool IsOpen() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> m_impl;
+};
+
+// ---- time ----
+
+void SleepMs(uint32_t ms);
+// Milliseconds since some fixed point; wraps like timeGetTime.
+uint32_t TickMs();
+
+// ---- profile strings (GetPrivateProfileString semantics) ----
+
+// Reads `key` of `section` from the INI file `path`: section and key compare without
+// case, the value is trimmed of blanks, and at most size-1 bytes are copied into `out`
+// (always zero-terminated when size > 0). A missing file, section or key gives `def`.
+// Returns the number of bytes copied, without the terminator.
+int GetProfileString(const std::string& section, const std::string& key, const std::string& def,
+                     char* out, int size, const std::string& path);
+
+// ---- single instance ----
+
+// A named, machine-wide mutex that keeps a second copy of the program from running
+// (CreateMutex on Windows, an flock'd lock file in the temporary folder on POSIX).
+class CInstanceMutex {
+ public:
+  CInstanceMutex() = default;
+  ~CInstanceMutex();
+  CInstanceMutex(const CInstanceMutex&) = delete;
+  CInstanceMutex& operator=(const CInstanceMutex&) = delete;
+  // True when this process now owns the name; false when another copy holds it.
+  bool Acquire(const std::string& name);
+  void Release();
+
+ private:
+  intptr_t m_handle = -1;
+  std::string m_path;
+};
+
+// ---- message boxes and the message drain ----
+
+// The flags and results used with message boxes (the values of the Win32 API).
+enum : unsigned {
+  kMbOk = 0x0,
+  kMbYesNo = 0x4,
+  kMbIconQuestion = 0x20,
+  kMbIconWarning = 0x30,
+  kMbIconInfo = 0x40,
+};
+enum : int { kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
+
+// Where the core shows its questions and keeps the window alive during long work.
+// The Win32 dialog implements it with MessageBoxA and a PeekMessage loop; the console
+// updater with terminal prompts; tests with CRecordingUi.
+class IMessageUi {
+ public:
+  virtual ~IMessageUi() = default;
+  // text and caption are code page 936; returns kIdOk, kIdYes, kIdNo, ...
+  virtual int MessageBox(const std::string& text, const std::string& caption, unsigned flags) = 0;
+  // Dispatches pending window messages, if any.
+  virtual void DrainMessages() = 0;
+};
+
+// The native implementation: MessageBoxA and the PeekMessage drain on Windows; on POSIX
+// it answers every box with its default (OK, or No for a question) and drains nothing.
+std::unique_ptr<IMessageUi> CreateNativeMessageUi();
+
+// A test double that records every box and answers from a script.
+class CRecordingUi : public IMessageUi {
+ public:
+  struct Box {
+    std::string text, caption;
+    unsigned flags;
+  };
+  std::vector<Box> boxes;
+  std::vector<int> answers;  // answers given in order; when exhausted, kIdOk / kIdNo
+  int drains = 0;
+
+  int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
+  void DrainMessages() override { ++drains; }
+};
+
+}  // namespace plat

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Installs everything the two builds and their tests need, idempotently.
+# Safe to run on every `make test`: each step checks first and does nothing when done.
+#   - Debian packages: compilers, mingw-w64, Wine, Xvfb, libraries and their mingw builds, fonts
+#   - the zh_CN.UTF-8 locale (Wine takes code page 936 from it)
+#   - LZO 2 for mingw, built from Debian's source package into a cache outside the tree
+#   - a Wine prefix for the Windows tests
+set -euo pipefail
+
+CACHE=${QV_CACHE:-/var/cache/quorvane-build}
+MINGW_PREFIX="$CACHE/mingw-lzo"
+WINEPREFIX_DIR="$CACHE/wineprefix"
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+
+log() { printf '[setup] %s\n' "$*" >&2; }
+
+PACKAGES=(
+  g++ cmake make pkg-config ninja-build
+  mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  zlib1g-dev liblzo2-dev libgcrypt20-dev
+  libz-mingw-w64-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  wine wine64 xvfb xauth x11-utils imagemagick
+  locales fonts-wqy-microhei fonts-wqy-zenhei
+  dpkg-dev
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  log "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The Windows build links statically and uses POSIX threads; keep the posix flavour selected.
+for tool in x86_64-w64-mingw32-g++ x86_64-w64-mingw32-gcc; do
+  if [ -e "/usr/bin/$tool-posix" ] && [ "$(readlink -f "/usr/bin/$tool")" != "/usr/bin/$tool-posix" ]; then
+    $SUDO update-alternatives --set "$tool" "/usr/bin/$tool-posix" >/dev/null 2>&1 || true
+  fi
+done
+
+# zh_CN.UTF-8 gives Wine the Chinese ANSI code page (936).
+if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
+  log "generating zh_CN.UTF-8 locale"
+  grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null || echo 'zh_CN.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+  $SUDO locale-gen >/dev/null
+fi
+
+# LZO 2 for mingw: Debian ships no mingw build, so build it from Debian's source package.
+if [ ! -f "$MINGW_PREFIX/lib/liblzo2.a" ]; then
+  if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
+    log "adding deb-src entries for the configured suites"
+    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+      sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
+        | $SUDO tee /etc/apt/sources.list.d/quorvane-src.sources >/dev/null
+    else
+      grep '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' \
+        | $SUDO tee /etc/apt/sources.list.d/quorvane-src.list >/dev/null
+    fi
+    $SUDO apt-get update -qq
+  fi
+  work="$CACHE/lzo-src"
+  rm -rf "$work"; mkdir -p "$work"
+  log "fetching Debian's lzo2 source package"
+  (cd "$work" && apt-get source -qq --download-only lzo2 >/dev/null && dpkg-source -x --no-check ./lzo2_*.dsc src >/dev/null)
+  log "building LZO for x86_64-w64-mingw32"
+  (cd "$work/src" && ./configure -q --host=x86_64-w64-mingw32 --prefix="$MINGW_PREFIX" \
+       --disable-shared --enable-static CFLAGS="-O2" >/dev/null \
+     && make -s -j"$(nproc)" >/dev/null 2>&1 && make -s install >/dev/null)
+  rm -rf "$work"
+fi
+
+# A Wine prefix of our own, created once; wineboot takes a while the first time.
+if [ ! -f "$WINEPREFIX_DIR/system.reg" ]; then
+  log "creating Wine prefix in $WINEPREFIX_DIR"
+  mkdir -p "$WINEPREFIX_DIR"
+  WINEPREFIX="$WINEPREFIX_DIR" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=zh_CN.UTF-8 \
+    wineboot --init >/dev/null 2>&1 || true
+  WINEPREFIX="$WINEPREFIX_DIR" wineserver -w 2>/dev/null || true
+fi
+log "ready (cache: $CACHE)"
