@@ -1,0 +1,5 @@
+#include <cstdio>
+int main() {
+  std::puts("pcktool: not built yet");
+  return 2;
+}
