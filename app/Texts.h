@@ -1,5 +1,5 @@
 // The string table as code page 936 bytes. Every source file is compiled with
-// -fexec-charset=GBK, so the UTF-8 literals of res/strings.inc (and every quoted log
+// -fexec-charset=GB18030 (GBK bytes for every GBK character), so the UTF-8 literals of res/strings.inc (and every quoted log
 // text in the code) reach the program as the bytes a Chinese Windows shows.
 #pragma once
 

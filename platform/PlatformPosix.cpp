@@ -1,0 +1,457 @@
+// The platform layer over POSIX. Paths arrive in the Windows style of the rest of the
+// program: "\\" is a separator too, so every path goes through ToSlashes before it
+// reaches the OS (the trail byte of a code page 936 character is left alone).
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/PathText.h"
+#include "platform/Platform.h"
+
+static_assert(sizeof(off_t) == 8, "large files need a 64-bit off_t");
+
+namespace plat {
+
+namespace {
+
+// Closes its descriptor on every way out of a function.
+class CFd {
+ public:
+  explicit CFd(int fd = -1) : m_fd(fd) {}
+  ~CFd() { Reset(); }
+  CFd(const CFd&) = delete;
+  CFd& operator=(const CFd&) = delete;
+  int Get() const { return m_fd; }
+  bool Valid() const { return m_fd >= 0; }
+  void Reset() {
+    if (m_fd >= 0) close(m_fd);
+    m_fd = -1;
+  }
+
+ private:
+  int m_fd;
+};
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+using DirPtr = std::unique_ptr<DIR, DirCloser>;
+
+bool IsDotName(const char* name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// The names in an open folder, "." and ".." left out. Collected before anything is
+// deleted, since removing entries while readdir runs may skip or repeat some.
+bool ListNames(int dirFd, std::vector<std::string>& names) {
+  int copy = dup(dirFd);
+  if (copy < 0) return false;
+  DirPtr dir(fdopendir(copy));
+  if (!dir) {
+    close(copy);
+    return false;
+  }
+  while (dirent* entry = readdir(dir.get())) {
+    if (!IsDotName(entry->d_name)) names.emplace_back(entry->d_name);
+  }
+  return true;
+}
+
+// Deletes `name` inside the folder `parentFd` with everything below it. Works on
+// descriptors and raw entry names: a name read from the disk may itself hold a "\\"
+// (legal on POSIX), which must never be re-read as a separator leading elsewhere.
+// Symbolic links are removed, never followed.
+bool RemoveTreeAt(int parentFd, const std::string& name) {
+  struct stat st;
+  if (fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (!S_ISDIR(st.st_mode)) return unlinkat(parentFd, name.c_str(), 0) == 0;
+
+  // The shell deletes read-only folders without asking; without write and search
+  // permission their entries could not be removed.
+  if ((st.st_mode & S_IRWXU) != S_IRWXU)
+    fchmodat(parentFd, name.c_str(), (st.st_mode & 07777) | S_IRWXU, 0);
+  bool ok = true;
+  {
+    CFd dir(openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    std::vector<std::string> names;
+    if (!dir.Valid() || !ListNames(dir.Get(), names)) return false;
+    for (const std::string& child : names) ok = RemoveTreeAt(dir.Get(), child) && ok;
+  }
+  return unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0 && ok;
+}
+
+// The folder of a path already in "/" form ("/" is never a trail byte, so rfind is safe).
+std::string FolderOf(const std::string& slashed) {
+  size_t sep = slashed.rfind('/');
+  return sep == std::string::npos ? "." : (sep == 0 ? "/" : slashed.substr(0, sep));
+}
+
+// Makes a rename durable: the new folder entry is only on the disk once the folder is.
+// Folders that cannot be opened or synced (some file systems refuse) are left as they
+// are; only a real write error counts as a failure.
+bool SyncFolder(const std::string& folder) {
+  CFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.Valid()) return true;
+  return fsync(fd.Get()) == 0 || errno != EIO;
+}
+
+// Compares ASCII letters without case but two-byte characters byte for byte: their
+// trail byte may fall in the range of the ASCII letters.
+bool SameTextNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char ca = static_cast<unsigned char>(a[i]), cb = static_cast<unsigned char>(b[i]);
+    if (IsLeadByte(ca) && i + 1 < a.size()) {
+      if (ca != cb || a[i + 1] != b[i + 1]) return false;
+      ++i;
+    } else if (std::tolower(ca) != std::tolower(cb)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
+  return s;
+}
+
+// Finds the value of section/key in the text of an INI file, as Windows reads it: the
+// first section of that name is searched, the first matching key wins, lines without
+// "=" and comment lines are ignored.
+bool FindProfileValue(std::string_view text, std::string_view section, std::string_view key,
+                      std::string_view& value) {
+  bool inSection = false, seenSection = false;
+  while (!text.empty()) {
+    size_t end = text.find('\n');
+    std::string_view line = TrimBlanks(text.substr(0, end));
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (line.empty() || line.front() == ';') continue;
+    if (line.front() == '[') {
+      size_t close = line.rfind(']');
+      if (close == 0 || close == std::string_view::npos) continue;
+      if (seenSection) return false;
+      inSection = SameTextNoCase(TrimBlanks(line.substr(1, close - 1)), section);
+      seenSection = inSection;
+      continue;
+    }
+    size_t eq = line.find('=');
+    if (!inSection || eq == std::string_view::npos) continue;
+    if (SameTextNoCase(TrimBlanks(line.substr(0, eq)), key)) {
+      value = TrimBlanks(line.substr(eq + 1));
+      return true;
+    }
+  }
+  return false;
+}
+
+// Copies at most size-1 bytes and never the lead byte of a character cut in two.
+int CopyTruncated(std::string_view text, char* out, int size) {
+  size_t n = std::min(text.size(), static_cast<size_t>(size - 1));
+  size_t whole = 0;
+  while (whole < n) {
+    size_t len = IsLeadByte(static_cast<unsigned char>(text[whole])) && whole + 1 < text.size() ? 2 : 1;
+    if (whole + len > n) break;
+    whole += len;
+  }
+  memcpy(out, text.data(), whole);
+  out[whole] = '\0';
+  return static_cast<int>(whole);
+}
+
+// A lock file name from a mutex name: separators (as in "Global\\Name") become "_"
+// so that the name can never point outside the temporary folder.
+std::string LockFileName(const std::string& name) {
+  std::string safe = ToSlashes(name);
+  for (char& c : safe)
+    if (c == '/') c = '_';
+  return safe.empty() ? std::string("_") : safe;
+}
+
+}  // namespace
+
+// ---- paths and the process ----
+
+std::string ModuleFileName() {
+  std::string buf(256, '\0');
+  for (;;) {
+    ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
+    if (n < 0) return {};
+    if (static_cast<size_t>(n) < buf.size()) return buf.substr(0, n);
+    if (buf.size() >= 65536) return {};
+    buf.resize(buf.size() * 2);
+  }
+}
+
+std::string GetWorkDir() {
+  std::string buf(256, '\0');
+  for (;;) {
+    if (getcwd(buf.data(), buf.size())) return buf.c_str();
+    if (errno != ERANGE || buf.size() >= 65536) return {};
+    buf.resize(buf.size() * 2);
+  }
+}
+
+bool SetWorkDir(const std::string& path) { return chdir(ToSlashes(path).c_str()) == 0; }
+
+// ---- files ----
+
+FILE* OpenFile(const std::string& path, const char* mode) {
+  return fopen(ToSlashes(path).c_str(), mode);
+}
+
+bool StatPath(const std::string& path, FileInfo& info) {
+  struct stat st;
+  if (stat(ToSlashes(path).c_str(), &st) != 0) return false;
+  info.isDir = S_ISDIR(st.st_mode);
+  info.size = info.isDir ? 0 : static_cast<int64_t>(st.st_size);
+  info.mtime = static_cast<int64_t>(st.st_mtime);
+  return true;
+}
+
+int64_t FileHandleMTime(FILE* file) {
+  struct stat st;
+  if (!file || fstat(fileno(file), &st) != 0) return 0;
+  return static_cast<int64_t>(st.st_mtime);
+}
+
+int SeekFile(FILE* file, int64_t offset, int whence) {
+  return fseeko(file, static_cast<off_t>(offset), whence);
+}
+
+int64_t TellFile(FILE* file) { return static_cast<int64_t>(ftello(file)); }
+
+bool FlushFileToDisk(FILE* file) {
+  return file && fflush(file) == 0 && fsync(fileno(file)) == 0;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return lstat(ToSlashes(path).c_str(), &st) == 0;
+}
+
+bool IsWritable(const std::string& path) { return access(ToSlashes(path).c_str(), W_OK) == 0; }
+
+bool DeleteFile(const std::string& path) {
+  std::string p = ToSlashes(path);
+  struct stat st;
+  if (lstat(p.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  return unlink(p.c_str()) == 0;
+}
+
+bool MakeDir(const std::string& path) { return mkdir(ToSlashes(path).c_str(), 0777) == 0; }
+
+bool RemoveDir(const std::string& path) { return rmdir(ToSlashes(path).c_str()) == 0; }
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  std::string src = ToSlashes(from), dst = ToSlashes(to);
+  if (rename(src.c_str(), dst.c_str()) != 0) return false;
+  std::string srcFolder = FolderOf(src), dstFolder = FolderOf(dst);
+  bool ok = SyncFolder(dstFolder);
+  // A move between folders also changed the one the file left.
+  if (srcFolder != dstFolder) ok = SyncFolder(srcFolder) && ok;
+  return ok;
+}
+
+bool SetNormalAttributes(const std::string& path) {
+  std::string p = ToSlashes(path);
+  struct stat st;
+  if (stat(p.c_str(), &st) != 0) return false;
+  return chmod(p.c_str(), (st.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0;
+}
+
+bool SetFileTime(const std::string& path, int64_t mtime) {
+  utimbuf times;
+  times.actime = static_cast<time_t>(mtime);
+  times.modtime = static_cast<time_t>(mtime);
+  return utime(ToSlashes(path).c_str(), &times) == 0;
+}
+
+bool ShellDelete(const std::string& path) {
+  std::string p = ToSlashes(path);
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  size_t sep = p.rfind('/');
+  std::string folder = FolderOf(p);
+  std::string last = sep == std::string::npos ? p : p.substr(sep + 1);
+  // Refuse what would take a parent or the root along: the shell deletes no such thing.
+  if (last.empty() || last == "." || last == "..") return false;
+
+  CFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.Valid()) return false;
+  if (!HasWildcards(last)) return RemoveTreeAt(dir.Get(), last);
+
+  std::vector<std::string> names;
+  if (!ListNames(dir.Get(), names)) return false;
+  bool ok = true;
+  for (const std::string& name : names) {
+    if (WildcardMatch(last, name)) ok = RemoveTreeAt(dir.Get(), name) && ok;
+  }
+  return ok;
+}
+
+// ---- folder listing ----
+
+struct CFolderFind::Impl {
+  DirPtr dir;
+  // Not every file system lists "." and ".." first, or at all; they are handed out
+  // first by hand, as Windows does, and skipped when readdir brings them.
+  int dotsGiven = 0;
+};
+
+CFolderFind::CFolderFind() : m_impl(std::make_unique<Impl>()) {}
+CFolderFind::~CFolderFind() = default;
+
+bool CFolderFind::First(const std::string& folder, FindData& out) {
+  Close();
+  m_impl->dir.reset(opendir(folder.empty() ? "." : ToSlashes(folder).c_str()));
+  if (!m_impl->dir) return false;
+  return Next(out);
+}
+
+bool CFolderFind::Next(FindData& out) {
+  if (!m_impl->dir) return false;
+  if (m_impl->dotsGiven < 2) {
+    out.name = m_impl->dotsGiven++ == 0 ? "." : "..";
+    out.isDir = true;
+    out.sizeLow = 0;
+    return true;
+  }
+  while (dirent* entry = readdir(m_impl->dir.get())) {
+    if (IsDotName(entry->d_name)) continue;
+    struct stat st;
+    int fd = dirfd(m_impl->dir.get());
+    // A link is listed as what it points to; a broken one as itself.
+    bool known = fstatat(fd, entry->d_name, &st, 0) == 0 ||
+                 fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+    out.name = entry->d_name;
+    out.isDir = known ? S_ISDIR(st.st_mode) : entry->d_type == DT_DIR;
+    out.sizeLow = known && !out.isDir ? static_cast<uint32_t>(st.st_size & 0xFFFFFFFFu) : 0;
+    return true;
+  }
+  return false;
+}
+
+void CFolderFind::Close() {
+  m_impl->dir.reset();
+  m_impl->dotsGiven = 0;
+}
+
+bool CFolderFind::IsOpen() const { return m_impl->dir != nullptr; }
+
+// ---- time ----
+
+void SleepMs(uint32_t ms) {
+  timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
+uint32_t TickMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+  return static_cast<uint32_t>(ms);
+}
+
+// ---- profile strings ----
+
+int GetProfileString(const std::string& section, const std::string& key, const std::string& def,
+                     char* out, int size, const std::string& path) {
+  if (!out || size <= 0) return 0;
+  std::string text;
+  if (FILE* f = OpenFile(path, "rb")) {
+    char buf[8192];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    fclose(f);
+  }
+  std::string_view value;
+  if (!FindProfileValue(text, section, key, value)) {
+    // Windows drops trailing spaces of the default.
+    value = def;
+    while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
+    return CopyTruncated(value, out, size);
+  }
+  // Surrounding quotes, single or double, are taken off as Windows does.
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front())
+    value = value.substr(1, value.size() - 2);
+  return CopyTruncated(value, out, size);
+}
+
+// ---- single instance ----
+
+CInstanceMutex::~CInstanceMutex() { Release(); }
+
+bool CInstanceMutex::Acquire(const std::string& name) {
+  Release();
+  const char* tmp = getenv("TMPDIR");
+  std::string folder = tmp && *tmp ? tmp : "/tmp";
+  std::string path = folder + "/" + LockFileName(name) + ".lock";
+  // Close-on-exec: a game started by this process must not inherit and keep the lock.
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // A name that cannot be taken counts as held: two copies at once would write the same
+  // packages, so failing closed is the safe side.
+  if (fd < 0) return false;
+  // Another user's copy must be able to open the same file despite our umask.
+  fchmod(fd, 0666);
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return false;
+  }
+  // The file is never unlinked: a copy that opened it just before would lock a dead inode.
+  m_handle = fd;
+  m_path = path;
+  return true;
+}
+
+void CInstanceMutex::Release() {
+  if (m_handle >= 0) close(static_cast<int>(m_handle));
+  m_handle = -1;
+  m_path.clear();
+}
+
+// ---- message boxes ----
+
+namespace {
+
+constexpr unsigned kMbTypeMask = 0xF;
+
+// Without a display nobody can answer: every box takes its default.
+class CSilentUi : public IMessageUi {
+ public:
+  int MessageBox(const std::string&, const std::string&, unsigned flags) override {
+    return (flags & kMbTypeMask) == kMbYesNo ? kIdNo : kIdOk;
+  }
+  void DrainMessages() override {}
+};
+
+}  // namespace
+
+std::unique_ptr<IMessageUi> CreateNativeMessageUi() { return std::make_unique<CSilentUi>(); }
+
+int CRecordingUi::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
+  boxes.push_back({text, caption, flags});
+  if (!answers.empty()) {
+    int answer = answers.front();
+    answers.erase(answers.begin());
+    return answer;
+  }
+  return (flags & kMbTypeMask) == kMbYesNo ? kIdNo : kIdOk;
+}
+
+}  // namespace plat

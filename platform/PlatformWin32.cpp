@@ -1,0 +1,393 @@
+// The platform layer over the Windows ANSI API; narrow text is the ANSI code page (936).
+#include "platform/Platform.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <mmsystem.h>
+#include <shellapi.h>
+#include <io.h>
+
+#include <algorithm>
+#include <cstring>
+
+// windows.h maps these names to their ...A functions; here they name our own.
+#undef DeleteFile
+#undef GetProfileString
+#undef MessageBox
+#undef ReplaceFile
+
+#include "platform/PathText.h"
+
+namespace plat {
+
+namespace {
+
+struct HandleCloser {
+  void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using HandlePtr = std::unique_ptr<void, HandleCloser>;
+
+struct FindCloser {
+  void operator()(HANDLE handle) const { FindClose(handle); }
+};
+using FindPtr = std::unique_ptr<void, FindCloser>;
+
+// Seconds between 1601-01-01 (FILETIME) and 1970-01-01 (time_t).
+constexpr int64_t kEpochDelta = 11644473600LL;
+constexpr int64_t kTicksPerSecond = 10000000LL;
+
+int64_t FileTimeToUnix(const FILETIME& ft) {
+  int64_t ticks = static_cast<int64_t>((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+  return ticks / kTicksPerSecond - kEpochDelta;
+}
+
+FILETIME UnixToFileTime(int64_t seconds) {
+  uint64_t ticks = static_cast<uint64_t>((seconds + kEpochDelta) * kTicksPerSecond);
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(ticks);
+  ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  return ft;
+}
+
+// Beyond this a profile value is cut, as no real setting comes near it.
+constexpr size_t kMaxProfileValue = 1 << 20;
+
+// Copies at most size-1 bytes and never the lead byte of a character cut in two.
+int CopyTruncated(std::string_view text, char* out, int size) {
+  size_t n = std::min(text.size(), static_cast<size_t>(size - 1));
+  size_t whole = 0;
+  while (whole < n) {
+    size_t len = IsLeadByte(static_cast<unsigned char>(text[whole])) && whole + 1 < text.size() ? 2 : 1;
+    if (whole + len > n) break;
+    whole += len;
+  }
+  memcpy(out, text.data(), whole);
+  out[whole] = '\0';
+  return static_cast<int>(whole);
+}
+
+bool IsDotName(const std::string& name) { return name == "." || name == ".."; }
+
+bool EndsWithSeparator(const std::string& path) {
+  return !path.empty() && LastSeparator(path) == path.size() - 1;
+}
+
+// The absolute form of a path, "" when it cannot be made.
+std::string FullPath(const std::string& path) {
+  std::string buf(MAX_PATH, '\0');
+  for (;;) {
+    DWORD n = GetFullPathNameA(path.c_str(), static_cast<DWORD>(buf.size()), buf.data(), nullptr);
+    if (n == 0) return {};
+    if (n < buf.size()) return buf.substr(0, n);
+    buf.resize(n);
+  }
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The entry names of a folder, "." and ".." left out; read in full before anything in
+// it is deleted.
+bool ListNames(const std::string& folder, std::vector<std::string>& names) {
+  CFolderFind find;
+  FindData data;
+  if (!find.First(folder, data)) return false;
+  do {
+    if (!IsDotName(data.name)) names.push_back(data.name);
+  } while (find.Next(data));
+  return true;
+}
+
+// Deletes a file or a folder tree by hand. Attributes are cleared first, since read-only,
+// hidden or system entries refuse deletion. A junction or folder link is removed itself,
+// never the tree it points to.
+bool RemoveTree(const std::string& path) {
+  DWORD attr = GetFileAttributesA(path.c_str());
+  if (attr == INVALID_FILE_ATTRIBUTES) return false;
+  if (attr & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (!(attr & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileA(path.c_str()) != 0;
+  bool ok = true;
+  if (!(attr & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    std::vector<std::string> names;
+    if (!ListNames(path, names)) return false;
+    for (const std::string& name : names) ok = RemoveTree(path + "\\" + name) && ok;
+  }
+  return RemoveDirectoryA(path.c_str()) != 0 && ok;
+}
+
+// Deletes the given entries with the shell, then removes by hand whatever survived:
+// the shell's result is not trusted either way (Wine's shell and long paths may leave
+// entries behind), so success means every entry is really gone.
+bool DeleteEntries(const std::vector<std::string>& paths) {
+  std::string list;  // names separated by '\0', ended by a second '\0'
+  for (const std::string& path : paths) {
+    std::string full = FullPath(path);
+    if (full.empty()) continue;  // an empty name would end the list early
+    list += full;
+    list.push_back('\0');
+  }
+  if (!list.empty()) {
+    list.push_back('\0');
+    SHFILEOPSTRUCTA op{};
+    op.wFunc = FO_DELETE;
+    op.pFrom = list.c_str();
+    op.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
+    SHFileOperationA(&op);
+  }
+  bool ok = true;
+  for (const std::string& path : paths) {
+    if (Exists(path)) ok = RemoveTree(path) && ok;
+  }
+  return ok;
+}
+
+}  // namespace
+
+// ---- paths and the process ----
+
+std::string ModuleFileName() {
+  std::string buf(MAX_PATH, '\0');
+  for (;;) {
+    DWORD n = GetModuleFileNameA(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    if (n == 0) return {};
+    if (n < buf.size()) return buf.substr(0, n);
+    if (buf.size() >= 32768) return {};
+    buf.resize(buf.size() * 2);
+  }
+}
+
+std::string GetWorkDir() {
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    DWORD need = GetCurrentDirectoryA(0, nullptr);
+    if (need == 0) return {};
+    std::string buf(need, '\0');
+    DWORD n = GetCurrentDirectoryA(need, buf.data());
+    if (n == 0) return {};
+    if (n < need) return buf.substr(0, n);
+    // another thread changed the folder between the two calls; ask again
+  }
+  return {};
+}
+
+bool SetWorkDir(const std::string& path) { return SetCurrentDirectoryA(path.c_str()) != 0; }
+
+// ---- files ----
+
+FILE* OpenFile(const std::string& path, const char* mode) { return fopen(path.c_str(), mode); }
+
+bool StatPath(const std::string& path, FileInfo& info) {
+  // GetFileAttributesEx rather than _stat: the C runtime's stat fails on a trailing
+  // separator and shifts times by the daylight saving offset on some volumes.
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  info.isDir = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  info.size = info.isDir ? 0 : static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+  info.mtime = FileTimeToUnix(data.ftLastWriteTime);
+  return true;
+}
+
+int64_t FileHandleMTime(FILE* file) {
+  if (!file) return 0;
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  FILETIME written;
+  if (handle == INVALID_HANDLE_VALUE || !GetFileTime(handle, nullptr, nullptr, &written)) return 0;
+  return FileTimeToUnix(written);
+}
+
+int SeekFile(FILE* file, int64_t offset, int whence) { return _fseeki64(file, offset, whence); }
+
+int64_t TellFile(FILE* file) { return _ftelli64(file); }
+
+bool FlushFileToDisk(FILE* file) { return file && fflush(file) == 0 && _commit(_fileno(file)) == 0; }
+
+bool FileExists(const std::string& path) { return Exists(path); }
+
+bool IsWritable(const std::string& path) { return _access(path.c_str(), 2) == 0; }
+
+bool DeleteFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+
+bool MakeDir(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
+
+bool RemoveDir(const std::string& path) { return RemoveDirectoryA(path.c_str()) != 0; }
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool SetNormalAttributes(const std::string& path) {
+  return SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
+bool SetFileTime(const std::string& path, int64_t mtime) {
+  // Through a handle rather than _utime: that also reaches folders and read-only files
+  // (attribute writes are allowed on them) and is not limited to 32-bit times.
+  HANDLE raw = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (raw == INVALID_HANDLE_VALUE) return false;
+  HandlePtr handle(raw);
+  FILETIME ft = UnixToFileTime(mtime);
+  return ::SetFileTime(handle.get(), nullptr, &ft, &ft) != 0;
+}
+
+bool ShellDelete(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && EndsWithSeparator(p)) p.pop_back();
+  size_t sep = LastSeparator(p);
+  std::string folder = sep == std::string::npos ? "" : p.substr(0, sep + 1);
+  std::string last = sep == std::string::npos ? p : p.substr(sep + 1);
+  // Refuse a parent, a drive ("C:", "C:\\") or a stream: the shell deletes no such thing.
+  if (last.empty() || IsDotName(last) || last.find(':') != std::string::npos) return false;
+
+  if (!HasWildcards(last)) return Exists(p) && DeleteEntries({p});
+
+  // The matching is done here rather than by the shell, so that "*.*", case and
+  // two-byte characters behave as on POSIX, and 8.3 short names never match.
+  std::vector<std::string> names, matches;
+  if (!ListNames(folder, names)) return false;
+  for (const std::string& name : names) {
+    if (WildcardMatch(last, name)) matches.push_back(folder + name);
+  }
+  return matches.empty() || DeleteEntries(matches);
+}
+
+// ---- folder listing ----
+
+struct CFolderFind::Impl {
+  FindPtr handle;
+};
+
+CFolderFind::CFolderFind() : m_impl(std::make_unique<Impl>()) {}
+CFolderFind::~CFolderFind() = default;
+
+namespace {
+
+void FillFindData(const WIN32_FIND_DATAA& found, FindData& out) {
+  out.name = found.cFileName;
+  out.isDir = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  out.sizeLow = found.nFileSizeLow;
+}
+
+}  // namespace
+
+bool CFolderFind::First(const std::string& folder, FindData& out) {
+  Close();
+  std::string pattern = folder.empty() || EndsWithSeparator(folder) ? folder + "*.*" : folder + "\\*.*";
+  WIN32_FIND_DATAA found;
+  HANDLE raw = FindFirstFileA(pattern.c_str(), &found);
+  if (raw == INVALID_HANDLE_VALUE) return false;
+  m_impl->handle.reset(raw);
+  FillFindData(found, out);
+  return true;
+}
+
+bool CFolderFind::Next(FindData& out) {
+  if (!m_impl->handle) return false;
+  WIN32_FIND_DATAA found;
+  if (!FindNextFileA(m_impl->handle.get(), &found)) return false;
+  FillFindData(found, out);
+  return true;
+}
+
+void CFolderFind::Close() { m_impl->handle.reset(); }
+
+bool CFolderFind::IsOpen() const { return m_impl->handle != nullptr; }
+
+// ---- time ----
+
+void SleepMs(uint32_t ms) { Sleep(ms); }
+
+uint32_t TickMs() { return timeGetTime(); }
+
+// ---- profile strings ----
+
+int GetProfileString(const std::string& section, const std::string& key, const std::string& def,
+                     char* out, int size, const std::string& path) {
+  if (!out || size <= 0) return 0;
+  // Windows looks for a relative name in the Windows folder; everywhere else in this
+  // program a relative name means the working directory.
+  std::string full = FullPath(path);
+  if (full.empty()) full = path;
+  // The ANSI call cuts a two-byte character in half when the buffer is short, counting
+  // a byte it never wrote (seen under Wine). So the whole value is read into a buffer
+  // large enough and cut here on a character boundary.
+  std::vector<char> buf(std::max<size_t>(static_cast<size_t>(size) + 2, 256));
+  for (;;) {
+    DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), def.c_str(), buf.data(),
+                                       static_cast<DWORD>(buf.size()), full.c_str());
+    if (n + 1 < buf.size()) return CopyTruncated(std::string_view(buf.data(), n), out, size);
+    // Cut short even here: its last byte may be the unwritten one.
+    if (buf.size() >= kMaxProfileValue) return CopyTruncated(std::string_view(buf.data(), n - 1), out, size);
+    buf.resize(buf.size() * 2);
+  }
+}
+
+// ---- single instance ----
+
+CInstanceMutex::~CInstanceMutex() { Release(); }
+
+bool CInstanceMutex::Acquire(const std::string& name) {
+  Release();
+  HANDLE handle = CreateMutexA(nullptr, FALSE, name.c_str());
+  DWORD error = GetLastError();
+  // No handle at all (access denied when another user's copy made it, or a bad name)
+  // counts as held: two copies at once would write the same packages.
+  if (!handle) return false;
+  if (error == ERROR_ALREADY_EXISTS) {
+    CloseHandle(handle);  // keeping it would keep the name alive after the owner quits
+    return false;
+  }
+  m_handle = reinterpret_cast<intptr_t>(handle);
+  m_path = name;
+  return true;
+}
+
+void CInstanceMutex::Release() {
+  if (m_handle != -1) CloseHandle(reinterpret_cast<HANDLE>(m_handle));
+  m_handle = -1;
+  m_path.clear();
+}
+
+// ---- message boxes ----
+
+namespace {
+
+constexpr unsigned kMbTypeMask = 0xF;
+
+class CWindowsUi : public IMessageUi {
+ public:
+  int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
+    return MessageBoxA(GetActiveWindow(), text.c_str(), caption.c_str(), flags);
+  }
+
+  void DrainMessages() override {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        // Swallowing the quit here would leave the main loop running forever.
+        PostQuitMessage(static_cast<int>(msg.wParam));
+        return;
+      }
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<IMessageUi> CreateNativeMessageUi() { return std::make_unique<CWindowsUi>(); }
+
+int CRecordingUi::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
+  boxes.push_back({text, caption, flags});
+  if (!answers.empty()) {
+    int answer = answers.front();
+    answers.erase(answers.begin());
+    return answer;
+  }
+  return (flags & kMbTypeMask) == kMbYesNo ? kIdNo : kIdOk;
+}
+
+}  // namespace plat
