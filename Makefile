@@ -20,9 +20,10 @@ windows: setup
 	@cmake --preset windows >/dev/null
 	@cmake --build build/windows -j$(JOBS)
 
+# Only the suites marked SANITIZE: the codecs and the damaged-package and fault tests.
 asan: setup
 	@cmake --preset asan >/dev/null
-	@cmake --build build/asan -j$(JOBS)
+	@cmake --build build/asan -j$(JOBS) --target pck_tests package_safety_tests
 
 test-linux: linux
 	@echo "==== Linux tests ===="
@@ -36,7 +37,7 @@ test-asan: asan
 	@echo "==== Linux tests under AddressSanitizer and UndefinedBehaviorSanitizer ===="
 	@ctest --preset asan -j$(JOBS) -L sanitize
 
-test: test-linux test-windows
+test: test-linux test-windows test-asan
 
 demo: linux
 	@bash scripts/demo.sh
