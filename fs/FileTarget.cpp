@@ -1,0 +1,192 @@
+// Writing through packages and plain folders. Plain files are written beside the target
+// and renamed over it, so a crash, a full disk or a short source never leaves a
+// truncated file where a good one was.
+#include "fs/FileTarget.h"
+
+#include <vector>
+
+#include "fs/FileStream.h"
+#include "pck/PckFormat.h"
+#include "pck/PckReader.h"
+#include "pck/PckWriter.h"
+#include "platform/PathText.h"
+#include "platform/Platform.h"
+
+namespace {
+
+std::string Key(const std::string& path) { return PckFoldName(plat::ToSlashes(path)); }
+
+// Positions of the real separators, in order; the second byte of a two-byte character
+// is never one, even when it is "\\".
+std::vector<size_t> SeparatorPositions(std::string_view path) {
+  std::vector<size_t> out;
+  for (size_t i = 0; i < path.size();) {
+    if (plat::IsLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
+      i += 2;
+      continue;
+    }
+    if (plat::IsSeparator(path[i])) out.push_back(i);
+    ++i;
+  }
+  return out;
+}
+
+bool AnyPackagePartExists(const std::string& base) {
+  return plat::FileExists(PckIndexName(base)) || plat::FileExists(PckNameTableName(base)) ||
+         plat::FileExists(PckDataName(base));
+}
+
+// Creates `folder` and every missing ancestor, outermost first; stops at the first
+// level that cannot be made (the open of the file then reports the failure).
+void MakeFolders(const std::string& folder) {
+  std::vector<std::string> levels;
+  for (size_t at : SeparatorPositions(folder))
+    if (at > 0) levels.push_back(folder.substr(0, at));
+  levels.push_back(folder);
+  size_t missingFrom = levels.size();
+  while (missingFrom > 0 && !plat::FileExists(levels[missingFrom - 1])) --missingFrom;
+  for (size_t i = missingFrom; i < levels.size(); ++i)
+    if (!plat::MakeDir(levels[i])) return;
+}
+
+UniqueFile OpenForWriting(const std::string& path) {
+  UniqueFile file(plat::OpenFile(path, "wb"));
+  if (!file && plat::SetNormalAttributes(path)) file.reset(plat::OpenFile(path, "wb"));
+  return file;
+}
+
+// Copies the whole stream; false when it ends before its declared size, an entry stream
+// failed to decode, or a write fails.
+bool CopyStream(DataStream& stream, FILE* out) {
+  std::vector<char> buffer(4096);
+  int64_t copied = 0;
+  while (!stream.Eof()) {
+    int32_t n = stream.Read(buffer.data(), int32_t(buffer.size()));
+    if (n <= 0) break;
+    if (fwrite(buffer.data(), 1, size_t(n), out) != size_t(n)) return false;
+    copied += n;
+  }
+  if (auto* entry = dynamic_cast<PckEntryStream*>(&stream); entry && entry->Failed()) return false;
+  int32_t declared = stream.Size();
+  return declared < 0 || copied >= declared;
+}
+
+}  // namespace
+
+CFileTarget::CFileTarget() = default;
+CFileTarget::~CFileTarget() = default;
+
+void CFileTarget::SetPassword(const char* text) {
+  std::string value = text ? text : "";
+  if (value.size() > kMaxPassword) value.resize(kMaxPassword);
+  m_password = std::move(value);
+}
+
+std::optional<PackagePath> CFileTarget::FindPackage(const std::string& path) {
+  std::vector<size_t> separators = SeparatorPositions(path);
+  for (auto it = separators.rbegin(); it != separators.rend(); ++it) {
+    if (*it == 0) break;
+    std::string base = path.substr(0, *it);
+    if (PackageExists(base)) return PackagePath{std::move(base), path.substr(*it + 1)};
+  }
+  return std::nullopt;
+}
+
+std::optional<PackagePath> CFileTarget::SplitNewPackagePath(const std::string& path) {
+  std::vector<size_t> separators = SeparatorPositions(path);
+  size_t pos = 0;
+  for (auto it = separators.rbegin(); it != separators.rend(); ++it) {
+    if (*it == 0) break;
+    if (pos > 0 && plat::FileExists(path.substr(0, *it))) return PackagePath{path.substr(0, pos), path.substr(pos + 1)};
+    pos = *it;
+  }
+  if (pos == 0) return std::nullopt;
+  return PackagePath{path.substr(0, pos), path.substr(pos + 1)};
+}
+
+PckWriter* CFileTarget::OpenPackage(const std::string& base, bool create) {
+  const std::string key = Key(base);
+  if (auto it = m_writers.find(key); it != m_writers.end()) return it->second.get();
+  auto writer = std::make_unique<PckWriter>();
+  if (writer->OpenForEdit(base) != 0) {
+    // A part of a package that does not open may be all that is left of game data;
+    // making a package there would truncate it.
+    if (!create || AnyPackagePartExists(base)) return nullptr;
+    auto maker = std::make_unique<PckWriter>();
+    if (maker->Create(base, kNewPackageBlockSize) != 0) return nullptr;
+    maker->BeginDir("");
+    maker->EndDir();
+    maker->Close();
+    if (maker->CommitFailed()) return nullptr;
+    if (writer->OpenForEdit(base) != 0) return nullptr;
+  }
+  PckWriter* result = writer.get();
+  m_writers.emplace(key, std::move(writer));
+  return result;
+}
+
+int CFileTarget::PutFile(const std::string& path, DataStream& stream, bool intoPackage, int codec) {
+  std::optional<PackagePath> where = FindPackage(path);
+  bool create = false;
+  if (!where) {
+    if (!intoPackage) return WritePlainFile(path, stream);
+    if (!(m_nFlags & kFlagCreatePackages)) return -1;
+    where = SplitNewPackagePath(path);
+    if (!where) return -1;
+    create = true;
+  }
+  PckWriter* writer = OpenPackage(where->base, create);
+  if (!writer) return -1;
+  // Always, even when empty: a cleared password must not leave an earlier one in use.
+  writer->SetPassword(m_password.c_str());
+  if (stream.Size() == 0) {
+    int found = writer->Find(where->inner);
+    // An empty file stands for a removed one; it must never take a whole folder along.
+    if (found > 0 && writer->Records()[size_t(found)].type != kPckFile) return -1;
+    writer->Delete(where->inner);
+    return 0;
+  }
+  const int32_t start = stream.Tell();
+  if (writer->ReplaceFile(where->inner, stream, codec) == 0) return 0;
+  if (stream.Seek(start, 0) != 0) return -1;
+  return writer->AddFile(where->inner, stream, codec) == 0 ? 0 : -1;
+}
+
+int CFileTarget::WritePlainFile(const std::string& path, DataStream& stream) {
+  size_t cut = plat::LastSeparator(path);
+  if (cut != std::string::npos && cut > 0) {
+    std::string parent = path.substr(0, cut);
+    if (!plat::FileExists(parent)) MakeFolders(parent);
+  }
+  const std::string temp = path + ".qvnew";
+  UniqueFile file = OpenForWriting(temp);
+  if (!file) return -1;
+  bool ok = CopyStream(stream, file.get()) && plat::FlushFileToDisk(file.get());
+  ok = fclose(file.release()) == 0 && ok;
+  if (ok) {
+    int32_t stamp = stream.Stamp();
+    if (stamp > 0) plat::SetFileTime(temp, stamp);
+    ok = plat::ReplaceFile(temp, path);
+    // A read-only target refuses to be replaced on Windows.
+    if (!ok && plat::FileExists(path) && plat::SetNormalAttributes(path)) ok = plat::ReplaceFile(temp, path);
+  }
+  if (!ok) {
+    plat::DeleteFile(temp);
+    return -1;
+  }
+  return 0;
+}
+
+int CFileTarget::RemoveFile(const std::string& path) {
+  std::optional<PackagePath> where = FindPackage(path);
+  if (!where) return plat::DeleteFile(path) ? 0 : -1;
+  PckWriter* writer = OpenPackage(where->base, false);
+  if (!writer) return -2;
+  writer->SetPassword(m_password.c_str());
+  return writer->Delete(where->inner) == 0 ? 0 : -3;
+}
+
+int CFileTarget::FlushAll() {
+  for (auto& entry : m_writers) entry.second->Hook();
+  return 0;
+}
