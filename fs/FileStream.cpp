@@ -1,6 +1,8 @@
 // FileStream over the C runtime's buffered files.
 #include "fs/FileStream.h"
 
+#include <cstdint>
+
 #include "platform/Platform.h"
 
 std::unique_ptr<FileStream> OpenFileStream(const std::string& path, const char* mode) {
@@ -8,7 +10,9 @@ std::unique_ptr<FileStream> OpenFileStream(const std::string& path, const char* 
   if (!f) return nullptr;
   plat::FileInfo info;
   int32_t size = -1;
-  if (plat::StatPath(path, info) && !info.isDir) size = static_cast<int32_t>(info.size);
+  // A size beyond the stream's 32-bit range is reported as unknown, never wrapped.
+  if (plat::StatPath(path, info) && !info.isDir && info.size <= INT32_MAX)
+    size = static_cast<int32_t>(info.size);
   return std::make_unique<FileStream>(std::move(f), size);
 }
 

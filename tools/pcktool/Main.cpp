@@ -1,5 +1,141 @@
+// pcktool: the publisher's tool for game packages (BASE.idx, BASE.nam, BASE.dat).
+// This file holds the command table, the help texts and the dispatch.
 #include <cstdio>
-int main() {
-  std::puts("pcktool: not built yet");
-  return 2;
+#include <cstring>
+#include <exception>
+#include <new>
+#include <string>
+
+#include "tools/pcktool/Args.h"
+#include "tools/pcktool/Commands.h"
+#include "tools/pcktool/Tool.h"
+
+namespace {
+
+constexpr const char* kPasswordHelp =
+    "  --password TEXT  the package password (default: the game's; '' for none)\n";
+
+const CommandDef kCommands[] = {
+    {"create", "DIR BASE", 2, kOptCodec | kOptBlockSize | kOptPassword,
+     "build a package from a folder tree",
+     "Builds BASE.idx, BASE.nam and BASE.dat from everything under DIR. The children of\n"
+     "every folder are stored in ascending byte order of their names, each file with its\n"
+     "modification time, so the same folder always gives the same bytes. An existing\n"
+     "package BASE is replaced only once the new one is complete.\n"
+     "  --codec NAME     stored, zlib or lzo (default lzo)\n"
+     "  --block-size N   bytes per block, 1 to 16777216 (default 65536)\n",
+     RunCreate},
+    {"list", "BASE", 1, 0, "list every entry with size, time stamp and MD5",
+     "Prints one tab-separated line per entry in index order:\n"
+     "  f  size  stamp-seconds  md5  path      for a file\n"
+     "  d  child-count  -  -  path             for a folder\n"
+     "Paths are joined with '/'; control bytes in names are shown as \\xNN.\n",
+     RunList},
+    {"cat", "BASE PATH", 2, kOptPassword, "write one file's content to standard output",
+     "Decodes the file at PATH and writes it to standard output. Fails (exit 1) when a\n"
+     "block does not decode or the content does not match its stored MD5.\n",
+     RunCat},
+    {"extract", "BASE DIR", 2, kOptPassword, "write the whole tree under a folder",
+     "Writes every folder and file of the package under DIR (created when missing) and\n"
+     "sets file times from the stored stamps. Every name is checked before anything is\n"
+     "written: empty names, '.', '..', names of only dots and blanks, names holding '/',\n"
+     "'\\' or ':' and device names (CON, NUL, COM1, ...) are refused. A file that does not\n"
+     "decode or does not match its MD5 stops the run and is not left behind.\n",
+     RunExtract},
+    {"verify", "BASE", 1, kOptPassword, "decode every file and check its MD5",
+     "Prints 'bad: PATH: PROBLEM' for each damaged file and exits 1 if there is any;\n"
+     "otherwise prints 'ok: N files verified'.\n",
+     RunVerify},
+    {"info", "BASE", 1, 0, "show the header, counts and live and dead bytes",
+     "Shows the header fields, the count of records, of files and of folders (the root\n"
+     "not counted), and for the data and name files their size split into live bytes,\n"
+     "which the index still reaches, and dead bytes, which only a compaction removes.\n",
+     RunInfo},
+    {"add", "BASE PATH FILE", 3, kOptCodec | kOptPassword, "add a file (and missing folders)",
+     "Stores FILE from the disk at PATH in the package, creating missing folders.\n"
+     "  --codec NAME     stored, zlib or lzo (default lzo)\n",
+     RunAdd},
+    {"replace", "BASE PATH FILE", 3, kOptCodec | kOptPassword, "give an existing file new content",
+     "Stores FILE from the disk as the new content of the file at PATH.\n"
+     "  --codec NAME     stored, zlib or lzo (default lzo)\n",
+     RunReplace},
+    {"delete", "BASE PATH", 2, 0, "remove a file, or a folder with everything in it",
+     "Removes the entry at PATH; its bytes stay in the data file as dead bytes until\n"
+     "the package is compacted.\n",
+     RunDelete},
+    {"mkdir", "BASE PATH", 2, 0, "create a folder (and missing parents)",
+     "Creates the folder PATH and any missing folders above it.\n", RunMkdir},
+    {"compact", "BASE TARGET", 2, 0, "copy the live content into a new package",
+     "Writes a copy of BASE without dead bytes as TARGET (which may be BASE itself).\n"
+     "Nothing is deciphered, so no password is needed.\n",
+     RunCompact},
+};
+
+void PrintOverview(FILE* out) {
+  fputs("usage: pcktool COMMAND [ARGS...] [OPTIONS]\n\ncommands:\n", out);
+  for (const CommandDef& c : kCommands) fprintf(out, "  %-9s %s\n", c.name, c.summary);
+  fputs("\nRun 'pcktool COMMAND --help' for a command's arguments and options.\n"
+        "Exit status: 0 success, 1 failure, 2 bad usage.\n",
+        out);
+}
+
+void PrintCommandHelp(const CommandDef& c) {
+  printf("%s\n\n%s", UsageLine(c).c_str(), c.details);
+  if (c.options & kOptPassword) fputs(kPasswordHelp, stdout);
+}
+
+const CommandDef* FindCommand(const char* name) {
+  for (const CommandDef& c : kCommands)
+    if (std::strcmp(c.name, name) == 0) return &c;
+  return nullptr;
+}
+
+int Dispatch(int argc, char** argv) {
+  if (argc < 2) {
+    PrintOverview(stderr);
+    return kExitUsage;
+  }
+  const std::string first = argv[1];
+  if (first == "--help" || first == "-h" || first == "help") {
+    if (argc >= 3 && first == "help") {
+      if (const CommandDef* c = FindCommand(argv[2])) {
+        PrintCommandHelp(*c);
+        return kExitOk;
+      }
+    }
+    PrintOverview(stdout);
+    return kExitOk;
+  }
+  const CommandDef* def = FindCommand(argv[1]);
+  if (!def) {
+    fprintf(stderr, "pcktool: unknown command \"%s\"\nRun 'pcktool --help' for the list.\n",
+            ShowName(first).c_str());
+    return kExitUsage;
+  }
+  Options opt;
+  std::string error;
+  if (!ParseArgs(*def, argc, argv, 2, opt, error)) {
+    fprintf(stderr, "pcktool: %s: %s\n%s\n", def->name, ShowName(error).c_str(), UsageLine(*def).c_str());
+    return kExitUsage;
+  }
+  if (opt.help) {
+    PrintCommandHelp(*def);
+    return kExitOk;
+  }
+  int rc = def->run(opt);
+  // Output lost to a full disk or a closed pipe is a failure too.
+  if ((fflush(stdout) != 0 || ferror(stdout)) && rc == kExitOk) return Fail("standard output", "write failed");
+  return rc;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Dispatch(argc, argv);
+  } catch (const std::bad_alloc&) {
+    return Fail("", "out of memory");
+  } catch (const std::exception& e) {
+    return Fail("", e.what());
+  }
 }

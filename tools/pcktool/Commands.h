@@ -1,0 +1,16 @@
+// The commands, one function each; Main.cpp holds the table that names them.
+#pragma once
+
+#include "tools/pcktool/Args.h"
+
+int RunCreate(const Options& opt);   // CmdBuild.cpp
+int RunList(const Options& opt);     // CmdRead.cpp
+int RunCat(const Options& opt);
+int RunExtract(const Options& opt);
+int RunVerify(const Options& opt);
+int RunInfo(const Options& opt);     // CmdInfo.cpp
+int RunAdd(const Options& opt);      // CmdEdit.cpp
+int RunReplace(const Options& opt);
+int RunDelete(const Options& opt);
+int RunMkdir(const Options& opt);
+int RunCompact(const Options& opt);

@@ -1,0 +1,69 @@
+// What the commands share: exit codes, the one-line error report, opening a package for
+// reading, walking its records with their paths, and moving a finished package into
+// place.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "pck/PckReader.h"
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// Writes "pcktool: SUBJECT: PROBLEM" as one line on standard error (after erasing a
+// progress bar) and returns kExitFailed.
+int Fail(std::string_view subject, std::string_view problem);
+
+// A name or path for messages and listings: control bytes appear as \xNN, so a crafted
+// name can neither break a line nor forge one.
+std::string ShowName(std::string_view name);
+
+// "dir/name", or just the name under the root.
+std::string JoinPath(std::string_view dir, std::string_view name);
+
+// The C runtime's text for errno.
+std::string ErrnoText();
+
+// Checks that the package's three files exist, sets the password and loads it; on
+// failure reports which file is wrong and returns false.
+bool OpenPackage(PckReader& reader, const std::string& base, const std::string& password);
+
+// Calls visit(index, record, path) for every record after the root in index order;
+// a folder end comes with the path of the folder it closes. Stops when visit returns
+// false and returns false then.
+template <class Visit>
+bool WalkRecords(const PckReader& reader, Visit&& visit) {
+  const auto& records = reader.Records();
+  std::string path;
+  std::vector<size_t> open;  // path length before each open folder's name
+  for (size_t i = 1; i < records.size(); ++i) {
+    const PckRecord& r = records[i];
+    if (r.type == kPckFolderEnd) {
+      if (open.empty()) continue;  // the root's own end
+      if (!visit(int(i), r, std::as_const(path))) return false;
+      path.resize(open.back());
+      open.pop_back();
+      continue;
+    }
+    size_t before = path.size();
+    path = JoinPath(path, reader.Name(int(i)));
+    if (!visit(int(i), r, std::as_const(path))) return false;
+    if (r.type == kPckFolder)
+      open.push_back(before);
+    else
+      path.resize(before);
+  }
+  return true;
+}
+
+// A scratch base beside `base` for building a package before it replaces the real one.
+std::string ScratchBase(const std::string& base);
+// Deletes whatever exists of the package's files (and a writer's half-written index).
+void RemovePackageFiles(const std::string& base);
+// Renames the files of package `from` over those of `to`. The old index goes first, so
+// a stop half way leaves no index over mismatched data; false with `why` on failure.
+bool MovePackage(const std::string& from, const std::string& to, std::string& why);
