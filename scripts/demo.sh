@@ -3,7 +3,7 @@
 # package with pcktool and shows what the tool can do with it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-PCKTOOL=build/linux/tools/pcktool
+PCKTOOL=${PCKTOOL:-build/linux/tools/pcktool}
 DEMO=demo
 
 rm -rf "$DEMO"
