@@ -32,6 +32,7 @@ class CCompaction {
   std::vector<bool> m_pushed;  // for each open folder: whether its name joined the path
   std::string m_name;
   uint64_t m_datEnd = 0, m_namEnd = 0;
+  uint64_t m_srcDatLength = 0;
 };
 
 void CCompaction::PushName(std::string_view name) {
@@ -62,43 +63,45 @@ bool CCompaction::CopyName(PckRecord& r) {
 
 bool CCompaction::CopyEntry(PckRecord& r) {
   const uint32_t n = PckBlockCount(r.size, m_header.blockSize);
+  const uint64_t from = r.dataOffset;  // where the entry lies in the source
   uint8_t head[kPckEntryHeaderSize];
-  if (!m_srcDat.Seek(r.dataOffset) || !m_srcDat.ReadExact(head, sizeof head)) return false;
+  if (!m_srcDat.Seek(from) || !m_srcDat.ReadExact(head, sizeof head)) return false;
   if (GetLE32(head + 1) != n) return false;
+  // The table must lie inside the source before room is made for it: a damaged size
+  // could otherwise ask for gigabytes.
+  const uint64_t tableEnd = from + sizeof head + 4ull * n;
+  if (tableEnd > m_srcDatLength) return false;
   if (m_datEnd > 0xFFFFFFFFull) return false;
   r.dataOffset = uint32_t(m_datEnd);
   if (!m_dstDat.WriteAll(head, sizeof head)) return false;
   m_datEnd += sizeof head;
   if (n == 0) return true;
   std::vector<uint8_t> table(size_t(n) * 4);
-  if (!m_srcDat.ReadExact(table.data(), table.size()) || !m_dstDat.WriteAll(table.data(), table.size()))
-    return false;
-  m_datEnd += table.size();
-  // The table's offsets count from its own end; they stay valid only if the blocks
-  // follow in the same order and without gaps, which is what the source must hold.
-  uint64_t expected = 0;
+  if (!m_srcDat.ReadExact(table.data(), table.size())) return false;
+  // The copy's blocks follow its table in order and without gaps, whatever order and
+  // gaps the source has, and its table says where they landed.
+  std::vector<uint8_t> copied(table.size());
+  uint64_t offset = 0;
   for (uint32_t i = 0; i < n; ++i) {
+    PutLE32(copied.data() + 4 * i, uint32_t(offset));
     uint8_t bh[kPckBlockHeaderSize];
-    if (GetLE32(table.data() + 4 * i) != expected) {
-      // A gap or a reordering: follow the table and keep the copy's table honest.
-      if (!m_srcDat.Seek(r.dataOffset + sizeof head + table.size() + GetLE32(table.data() + 4 * i)))
-        return false;
-    }
-    if (!m_srcDat.ReadExact(bh, sizeof bh)) return false;
+    if (!m_srcDat.Seek(tableEnd + GetLE32(table.data() + 4 * i)) || !m_srcDat.ReadExact(bh, sizeof bh))
+      return false;
     const uint32_t stored = GetLE32(bh + 1);
     if (stored > m_header.blockSize) return false;  // would overrun the copy buffer
+    offset += sizeof bh + stored;
+    if (offset > 0xFFFFFFFFull) return false;
+  }
+  if (!m_dstDat.WriteAll(copied.data(), copied.size())) return false;
+  m_datEnd += copied.size();
+  for (uint32_t i = 0; i < n; ++i) {
+    uint8_t bh[kPckBlockHeaderSize];
+    if (!m_srcDat.Seek(tableEnd + GetLE32(table.data() + 4 * i)) || !m_srcDat.ReadExact(bh, sizeof bh))
+      return false;
+    const uint32_t stored = GetLE32(bh + 1);
     if (!m_srcDat.ReadExact(m_buffer.data(), stored)) return false;
-    if (GetLE32(table.data() + 4 * i) != expected) {
-      // rewrite this slot of the copied table to where the block really lands
-      uint64_t here = m_datEnd;
-      if (!m_dstDat.Seek(r.dataOffset + sizeof head + 4ull * i)) return false;
-      uint8_t v[4];
-      PutLE32(v, uint32_t(expected));
-      if (!m_dstDat.WriteAll(v, 4) || !m_dstDat.Seek(here)) return false;
-    }
     if (!m_dstDat.WriteAll(bh, sizeof bh) || !m_dstDat.WriteAll(m_buffer.data(), stored)) return false;
     m_datEnd += sizeof bh + stored;
-    expected += sizeof bh + stored;
   }
   return true;
 }
@@ -107,6 +110,12 @@ int CCompaction::Run(const std::string& source, const std::string& target) {
   if (!m_srcIdx.Open(PckIndexName(source), "rb")) return Fail("cannot open " + PckIndexName(source));
   if (!m_srcDat.Open(PckDataName(source), "rb")) return Fail("cannot open " + PckDataName(source));
   if (!m_srcNam.Open(PckNameTableName(source), "rb")) return Fail("cannot open " + PckNameTableName(source));
+  // Creating the target truncates its files; with the source's own name that would be
+  // the source.
+  if (target == source) return Fail("the target is the source " + source);
+  const int64_t datLen = m_srcDat.Length();
+  if (datLen < 0) return Fail("cannot measure " + PckDataName(source));
+  m_srcDatLength = uint64_t(datLen);
   if (!m_dstIdx.Open(PckIndexName(target), "wb")) return Fail("cannot create " + PckIndexName(target));
   if (!m_dstDat.Open(PckDataName(target), "wb")) return Fail("cannot create " + PckDataName(target));
   if (!m_dstNam.Open(PckNameTableName(target), "wb")) return Fail("cannot create " + PckNameTableName(target));

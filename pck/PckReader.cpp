@@ -47,6 +47,12 @@ int PckReader::Open(std::unique_ptr<DataStream> index, std::unique_ptr<DataStrea
     m_error = why;
     return -1;
   }
+  // Index and name table are in memory now. Holding their files open would gain nothing
+  // and, on Windows, would make every commit of a writer on this package fail: the new
+  // index cannot be renamed over a file that is open. The data file stays open; editing
+  // only appends to it, so what this reader has loaded stays valid while others edit.
+  m_index.reset();
+  m_nameStream.reset();
   return 0;
 }
 
@@ -176,6 +182,7 @@ int PckReader::ReadBlock(int index, int block, uint8_t* out) {
   if (m_data->Seek64(int64_t(at)) != 0 || m_data->Read(head, sizeof head) != int32_t(sizeof head)) return 0;
   const uint32_t stored = GetLE32(head + 1);
   if (stored > bs) return -1;  // no block of this package can be that long
+  if (at + kPckBlockHeaderSize + stored > uint64_t(m_dataLength)) return -1;  // runs past the data file
   if (stored > 0 && m_data->Read(m_block.data(), int32_t(stored)) != int32_t(stored)) return 0;
   m_cipher.Decipher(m_block.data(), stored);
   return DecodeBlock(head[0], m_block.data(), stored, out, bs);
@@ -244,6 +251,9 @@ int32_t PckEntryStream::Read(void* buffer, int32_t length) {
 }
 
 int32_t PckEntryStream::Tell() {
+  // Past the last block the position is the end of the content, not the end of a whole
+  // number of blocks.
+  if (m_blockNo >= m_blockCount) return int32_t(m_size);
   return int32_t(uint64_t(m_blockNo) * m_blockSize + m_decoded - m_left);
 }
 
@@ -260,7 +270,7 @@ int PckEntryStream::Seek(int32_t offset, int whence) {
     inBlock = uint32_t(target % m_blockSize);
   }
   if (block != m_blockNo || (m_decoded == 0 && block < m_blockCount)) {
-    if (!LoadBlock(block)) return 0;
+    if (!LoadBlock(block)) return -1;  // the block does not decode: the stream stands at its end
   }
   m_left = m_decoded > inBlock ? m_decoded - inBlock : 0;
   return 0;

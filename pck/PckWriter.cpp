@@ -413,19 +413,39 @@ bool SplitRest(const std::string& rest, std::vector<std::string_view>& names) {
     if (!PckNameIsStorable(n)) return false;
   return true;
 }
+
+// The path of the first folder that MakeDir or AddFile creates: the names of `path` that
+// exist, and the first one that does not.
+std::string FirstNewFolder(std::string_view path, size_t missing) {
+  std::vector<std::string_view> all;
+  PckSplitPath(path, all);
+  std::string out;
+  for (size_t i = 0; i + missing <= all.size(); ++i) {
+    if (i > 0) out += '/';
+    out.append(all[i]);
+  }
+  return out;
+}
 }  // namespace
 
+// Both calls change the index only when they succeed. Should one fail after it made some
+// of the missing folders, those folders go again: the first of them holds the others and
+// no file, so removing it leaves records, spans, counts and dead bytes as they were. The
+// index keeps its state of being changed or not, so earlier edits are still committed.
 int PckWriter::MakeDir(std::string_view path) {
   if (!IsOpen()) return Fail("package is not open");
+  if (!m_stack.empty()) return Fail("folders of sequential building are still open");
   std::string rest;
   int r = FindDeepest(path, rest);
   if (r < 0 || rest.empty()) return Fail("\"" + std::string(path) + "\" exists or lies below a file");
   std::vector<std::string_view> names;
   if (!SplitRest(rest, names)) return Fail("bad path \"" + std::string(path) + "\"");
-  for (std::string_view n : names) {
-    r = InsertFolder(uint32_t(r), n);
+  const bool wasDirty = m_dirty;
+  for (size_t i = 0; i < names.size(); ++i) {
+    r = InsertFolder(uint32_t(r), names[i]);
     if (r < 0) {
-      m_dirty = false;
+      if (i > 0) Delete(FirstNewFolder(path, names.size()));
+      m_dirty = wasDirty;
       return Fail("cannot write to " + PckNameTableName(m_base));
     }
   }
@@ -435,22 +455,24 @@ int PckWriter::MakeDir(std::string_view path) {
 
 int PckWriter::AddFile(std::string_view path, DataStream& source, int codec) {
   if (!IsOpen()) return Fail("package is not open");
+  if (!m_stack.empty()) return Fail("folders of sequential building are still open");
   std::string rest;
   int r = FindDeepest(path, rest);
   if (r < 0 || rest.empty()) return Fail("\"" + std::string(path) + "\" exists or lies below a file");
   std::vector<std::string_view> names;
   if (!SplitRest(rest, names)) return Fail("bad path \"" + std::string(path) + "\"");
+  const bool wasDirty = m_dirty;
+  auto undo = [&](size_t made, std::string why) {
+    if (made > 0) Delete(FirstNewFolder(path, names.size()));
+    m_dirty = wasDirty;
+    return Fail(std::move(why));
+  };
   for (size_t i = 0; i + 1 < names.size(); ++i) {
     r = InsertFolder(uint32_t(r), names[i]);
-    if (r < 0) {
-      m_dirty = false;
-      return Fail("cannot write to " + PckNameTableName(m_base));
-    }
+    if (r < 0) return undo(i, "cannot write to " + PckNameTableName(m_base));
   }
-  if (InsertFile(uint32_t(r), names.back(), source, codec) < 0) {
-    m_dirty = false;
-    return Fail("cannot store \"" + std::string(path) + "\"");
-  }
+  if (InsertFile(uint32_t(r), names.back(), source, codec) < 0)
+    return undo(names.size() - 1, "cannot store \"" + std::string(path) + "\"");
   m_dirty = true;
   return 0;
 }
@@ -476,6 +498,9 @@ int PckWriter::ReplaceFile(std::string_view path, DataStream& source, int codec)
 
 int PckWriter::Delete(std::string_view path) {
   if (!IsOpen()) return Fail("package is not open");
+  // Folders still open in sequential building have spans that do not yet cover their
+  // children, so the tree cannot be cut until they are closed.
+  if (!m_stack.empty()) return Fail("folders of sequential building are still open");
   int s = Find(path);
   if (s < 0) return Fail("\"" + std::string(path) + "\" not found");
   if (s == 0) return Fail("the root cannot be deleted");

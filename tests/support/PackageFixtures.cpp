@@ -204,6 +204,21 @@ PackageImage ImageOf(const std::string& base, const std::string& password) {
 
 // ---------------------------------------------------------------- bytes
 
+std::ostream& operator<<(std::ostream& out, const PackageBytes& bytes) {
+  auto one = [&out](const char* what, const std::string& b) {
+    uint8_t d[16];
+    Md5(b.data(), b.size(), d);
+    out << what << ' ' << b.size() << " bytes md5 " << Md5Hex(d).substr(0, 8);
+  };
+  out << '{';
+  one("idx", bytes.idx);
+  out << "; ";
+  one("nam", bytes.nam);
+  out << "; ";
+  one("dat", bytes.dat);
+  return out << '}';
+}
+
 PackageBytes LoadPackageBytes(const std::string& base) {
   return {ReadFile(PckIndexName(base)), ReadFile(PckNameTableName(base)), ReadFile(PckDataName(base))};
 }

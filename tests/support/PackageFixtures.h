@@ -82,6 +82,7 @@ struct PackageBytes {
   std::string idx, nam, dat;
   bool operator==(const PackageBytes&) const = default;
 };
+std::ostream& operator<<(std::ostream& out, const PackageBytes& bytes);
 PackageBytes LoadPackageBytes(const std::string& base);
 void SavePackageBytes(const std::string& base, const PackageBytes& bytes);
 std::string Md5OfFile(const std::string& path);
