@@ -24,21 +24,6 @@ namespace {
 
 std::string Key(const std::string& path) { return PckFoldName(plat::ToSlashes(path)); }
 
-// Positions of the real separators, in order; the second byte of a two-byte character
-// is never one, even when it is "\\".
-std::vector<size_t> SeparatorPositions(std::string_view path) {
-  std::vector<size_t> out;
-  for (size_t i = 0; i < path.size();) {
-    if (plat::IsLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
-      i += 2;
-      continue;
-    }
-    if (plat::IsSeparator(path[i])) out.push_back(i);
-    ++i;
-  }
-  return out;
-}
-
 // A read-only stream over a preloaded file that shares the block with the cache, so
 // the block lives as long as the longest of them.
 class CachedFileStream : public MemoryStream {
@@ -168,7 +153,7 @@ std::unique_ptr<DirIterator> CFileSource::OpenDir(const std::string& path) {
   if (path.size() > kMaxPath) return nullptr;
   std::string folder = path;
   // Only real separators go: a trailing "\\" may be the second byte of a character.
-  std::vector<size_t> separators = SeparatorPositions(folder);
+  std::vector<size_t> separators = plat::SeparatorPositions(folder);
   while (!separators.empty() && separators.back() == folder.size() - 1 && folder.size() > 1) {
     folder.pop_back();
     separators.pop_back();
@@ -180,7 +165,7 @@ std::unique_ptr<DirIterator> CFileSource::OpenDir(const std::string& path) {
 
 std::optional<PackagePath> CFileSource::SplitPackagePath(const std::string& path, bool appendSlash) const {
   std::string text = appendSlash ? path + "/" : path;
-  std::vector<size_t> separators = SeparatorPositions(text);
+  std::vector<size_t> separators = plat::SeparatorPositions(text);
   for (auto it = separators.rbegin(); it != separators.rend(); ++it) {
     size_t at = *it;
     if (at == 0) break;

@@ -16,21 +16,6 @@ namespace {
 
 std::string Key(const std::string& path) { return PckFoldName(plat::ToSlashes(path)); }
 
-// Positions of the real separators, in order; the second byte of a two-byte character
-// is never one, even when it is "\\".
-std::vector<size_t> SeparatorPositions(std::string_view path) {
-  std::vector<size_t> out;
-  for (size_t i = 0; i < path.size();) {
-    if (plat::IsLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
-      i += 2;
-      continue;
-    }
-    if (plat::IsSeparator(path[i])) out.push_back(i);
-    ++i;
-  }
-  return out;
-}
-
 bool AnyPackagePartExists(const std::string& base) {
   return plat::FileExists(PckIndexName(base)) || plat::FileExists(PckNameTableName(base)) ||
          plat::FileExists(PckDataName(base));
@@ -40,7 +25,7 @@ bool AnyPackagePartExists(const std::string& base) {
 // level that cannot be made (the open of the file then reports the failure).
 void MakeFolders(const std::string& folder) {
   std::vector<std::string> levels;
-  for (size_t at : SeparatorPositions(folder))
+  for (size_t at : plat::SeparatorPositions(folder))
     if (at > 0) levels.push_back(folder.substr(0, at));
   levels.push_back(folder);
   size_t missingFrom = levels.size();
@@ -83,7 +68,7 @@ void CFileTarget::SetPassword(const char* text) {
 }
 
 std::optional<PackagePath> CFileTarget::FindPackage(const std::string& path) {
-  std::vector<size_t> separators = SeparatorPositions(path);
+  std::vector<size_t> separators = plat::SeparatorPositions(path);
   for (auto it = separators.rbegin(); it != separators.rend(); ++it) {
     if (*it == 0) break;
     std::string base = path.substr(0, *it);
@@ -93,7 +78,7 @@ std::optional<PackagePath> CFileTarget::FindPackage(const std::string& path) {
 }
 
 std::optional<PackagePath> CFileTarget::SplitNewPackagePath(const std::string& path) {
-  std::vector<size_t> separators = SeparatorPositions(path);
+  std::vector<size_t> separators = plat::SeparatorPositions(path);
   size_t pos = 0;
   for (auto it = separators.rbegin(); it != separators.rend(); ++it) {
     if (*it == 0) break;

@@ -1,6 +1,8 @@
 // Separator and wildcard scanning that respects code page 936 two-byte characters.
 #include "platform/PathText.h"
 
+#include "platform/Platform.h"
+
 #include <cctype>
 
 namespace plat {
@@ -14,6 +16,18 @@ std::string ToSlashes(std::string_view path) {
     } else if (c == '\\') {
       out[i] = '/';
     }
+  }
+  return out;
+}
+
+std::vector<size_t> SeparatorPositions(std::string_view path) {
+  std::vector<size_t> out;
+  for (size_t i = 0; i < path.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(path[i]);
+    if (IsLeadByte(c) && i + 1 < path.size())
+      ++i;
+    else if (IsSeparator(path[i]))
+      out.push_back(i);
   }
   return out;
 }
@@ -81,6 +95,17 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
   }
   while (p < pattern.size() && pattern[p] == '*') ++p;
   return p == pattern.size();
+}
+
+// The test double is the same on every platform.
+int CRecordingUi::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
+  boxes.push_back({text, caption, flags});
+  if (!answers.empty()) {
+    int answer = answers.front();
+    answers.erase(answers.begin());
+    return answer;
+  }
+  return (flags & kMbTypeMask) == kMbYesNo ? kIdNo : kIdOk;
 }
 
 }  // namespace plat

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plat {
 
@@ -14,6 +15,9 @@ inline bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
 // The path with every separator ("\\" or "/") written as "/".
 std::string ToSlashes(std::string_view path);
+
+// Positions of every separator outside a two-byte character, in order.
+std::vector<size_t> SeparatorPositions(std::string_view path);
 
 // Position of the last separator outside a two-byte character, or npos.
 size_t LastSeparator(std::string_view path);

@@ -133,6 +133,7 @@ enum : unsigned {
   kMbIconInfo = 0x40,
 };
 enum : int { kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
+inline constexpr unsigned kMbTypeMask = 0xF;  // the button set within the flags
 
 // Where the core shows its questions and keeps the window alive during long work.
 // The Win32 dialog implements it with MessageBoxA and a PeekMessage loop; the console

@@ -429,8 +429,6 @@ void CInstanceMutex::Release() {
 
 namespace {
 
-constexpr unsigned kMbTypeMask = 0xF;
-
 // Without a display nobody can answer: every box takes its default.
 class CSilentUi : public IMessageUi {
  public:
@@ -443,15 +441,5 @@ class CSilentUi : public IMessageUi {
 }  // namespace
 
 std::unique_ptr<IMessageUi> CreateNativeMessageUi() { return std::make_unique<CSilentUi>(); }
-
-int CRecordingUi::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
-  boxes.push_back({text, caption, flags});
-  if (!answers.empty()) {
-    int answer = answers.front();
-    answers.erase(answers.begin());
-    return answer;
-  }
-  return (flags & kMbTypeMask) == kMbYesNo ? kIdNo : kIdOk;
-}
 
 }  // namespace plat

@@ -354,8 +354,6 @@ void CInstanceMutex::Release() {
 
 namespace {
 
-constexpr unsigned kMbTypeMask = 0xF;
-
 class CWindowsUi : public IMessageUi {
  public:
   int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
@@ -379,15 +377,5 @@ class CWindowsUi : public IMessageUi {
 }  // namespace
 
 std::unique_ptr<IMessageUi> CreateNativeMessageUi() { return std::make_unique<CWindowsUi>(); }
-
-int CRecordingUi::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
-  boxes.push_back({text, caption, flags});
-  if (!answers.empty()) {
-    int answer = answers.front();
-    answers.erase(answers.begin());
-    return answer;
-  }
-  return (flags & kMbTypeMask) == kMbYesNo ? kIdNo : kIdOk;
-}
 
 }  // namespace plat
