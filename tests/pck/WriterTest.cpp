@@ -630,12 +630,12 @@ TEST_F(PackageEditing, InterleavedAddsIntoManyFoldersReadBackAsAdded) {
   w.SetPassword(kPckGamePassword);
   ASSERT_EQ(w.OpenForEdit(base), 0);
   for (int i = 0; i < 240; ++i) {
-    // folders f0..f7, each with sub-folders s0..s2, filled round-robin
-    std::string path = "f" + std::to_string(i % 8);
-    if (i % 3) path += "/s" + std::to_string(i % 3);
-    path += "/file";
-    path += std::to_string(i);
-    path += ".bin";
+    // folders f0..f7 and their sub-folders s1 and s2, filled round-robin
+    char path[64];
+    if (i % 3)
+      snprintf(path, sizeof path, "f%d/s%d/file%d.bin", i % 8, i % 3, i);
+    else
+      snprintf(path, sizeof path, "f%d/file%d.bin", i % 8, i);
     std::string content = PseudoRandom(size_t(i * 7 % 300), uint32_t(100 + i), i % 2 == 0);
     TextSource src(content);
     ASSERT_EQ(w.AddFile(path, src, i % 3), 0) << path << ": " << w.LastError();
