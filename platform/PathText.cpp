@@ -3,7 +3,9 @@
 
 #include "platform/Platform.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstring>
 
 namespace plat {
 
@@ -43,6 +45,19 @@ size_t LastSeparator(std::string_view path) {
     }
   }
   return last;
+}
+
+int CopyTruncated(std::string_view text, char* out, int size) {
+  size_t n = std::min(text.size(), static_cast<size_t>(size - 1));
+  size_t whole = 0;
+  while (whole < n) {
+    size_t len = IsLeadByte(static_cast<unsigned char>(text[whole])) && whole + 1 < text.size() ? 2 : 1;
+    if (whole + len > n) break;
+    whole += len;
+  }
+  std::memcpy(out, text.data(), whole);
+  out[whole] = '\0';
+  return static_cast<int>(whole);
 }
 
 bool HasWildcards(std::string_view text) {

@@ -27,6 +27,10 @@ size_t LastSeparator(std::string_view path);
 // without case, as on Windows. "*.*" matches every name, with or without a dot.
 bool WildcardMatch(std::string_view pattern, std::string_view name);
 
+// Copies at most size-1 bytes of `text` into `out` (size > 0), zero-terminated, never
+// cutting a two-byte character in two; returns the bytes copied.
+int CopyTruncated(std::string_view text, char* out, int size);
+
 // True when the text holds "*" or "?".
 bool HasWildcards(std::string_view text);
 

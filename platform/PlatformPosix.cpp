@@ -158,20 +158,6 @@ bool FindProfileValue(std::string_view text, std::string_view section, std::stri
   return false;
 }
 
-// Copies at most size-1 bytes and never the lead byte of a character cut in two.
-int CopyTruncated(std::string_view text, char* out, int size) {
-  size_t n = std::min(text.size(), static_cast<size_t>(size - 1));
-  size_t whole = 0;
-  while (whole < n) {
-    size_t len = IsLeadByte(static_cast<unsigned char>(text[whole])) && whole + 1 < text.size() ? 2 : 1;
-    if (whole + len > n) break;
-    whole += len;
-  }
-  memcpy(out, text.data(), whole);
-  out[whole] = '\0';
-  return static_cast<int>(whole);
-}
-
 // A lock file name from a mutex name: separators (as in "Global\\Name") become "_"
 // so that the name can never point outside the temporary folder.
 std::string LockFileName(const std::string& name) {

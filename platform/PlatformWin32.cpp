@@ -54,20 +54,6 @@ FILETIME UnixToFileTime(int64_t seconds) {
 // Beyond this a profile value is cut, as no real setting comes near it.
 constexpr size_t kMaxProfileValue = 1 << 20;
 
-// Copies at most size-1 bytes and never the lead byte of a character cut in two.
-int CopyTruncated(std::string_view text, char* out, int size) {
-  size_t n = std::min(text.size(), static_cast<size_t>(size - 1));
-  size_t whole = 0;
-  while (whole < n) {
-    size_t len = IsLeadByte(static_cast<unsigned char>(text[whole])) && whole + 1 < text.size() ? 2 : 1;
-    if (whole + len > n) break;
-    whole += len;
-  }
-  memcpy(out, text.data(), whole);
-  out[whole] = '\0';
-  return static_cast<int>(whole);
-}
-
 bool IsDotName(const std::string& name) { return name == "." || name == ".."; }
 
 bool EndsWithSeparator(const std::string& path) {
