@@ -60,6 +60,27 @@ int CopyTruncated(std::string_view text, char* out, int size) {
   return static_cast<int>(whole);
 }
 
+bool IsSafeName(std::string_view name) {
+  if (name.empty()) return false;
+  if (name.find_first_not_of(". ") == std::string_view::npos) return false;
+  if (LastSeparator(name) != std::string_view::npos) return false;
+  if (name.find(':') != std::string_view::npos) return false;
+  // Bytes no Windows file name may hold (none of them is ever a trail byte).
+  for (unsigned char c : name)
+    if (c < 0x20 || std::strchr("<>\"|?*", c)) return false;
+  std::string stem(name.substr(0, name.find('.')));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  for (char& c : stem)
+    if (c >= 'a' && c <= 'z') c = char(c - 32);
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (const char* d : kDevices)
+    if (stem == d) return false;
+  if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
+      stem[3] >= '0' && stem[3] <= '9')
+    return false;
+  return true;
+}
+
 bool HasWildcards(std::string_view text) {
   return text.find_first_of("*?") != std::string_view::npos;
 }

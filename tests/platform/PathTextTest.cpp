@@ -56,3 +56,11 @@ TEST(PathTextTest, WildcardMatchTakesTwoByteCharactersWhole) {
 }
 
 }  // namespace
+
+TEST(SafeNames, RefuseEverythingThatCouldLeaveTheFolderOrOpenADevice) {
+  for (const char* bad : {"", ".", "..", "...", ". .", "a/b", "a\\b", "c:", "x:y", "CON", "con.txt", "NUL",
+                          "com1", "LPT9.log", "AUX .txt", "a|b", "a?b", "a*b", "tab\tname", "q\"uote"})
+    EXPECT_FALSE(plat::IsSafeName(bad)) << '"' << bad << '"';
+  for (const char* good : {"a", "readme.txt", ".hidden", "a.b.c", "CONSOLE", "com10", "\xB1\x5C.txt", "x y"})
+    EXPECT_TRUE(plat::IsSafeName(good)) << '"' << good << '"';
+}

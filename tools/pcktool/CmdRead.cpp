@@ -59,29 +59,6 @@ void CountFiles(const PckReader& reader, uint64_t& files, uint64_t& bytes) {
     if (r.type == kPckFile) ++files, bytes += r.size;
 }
 
-// A name that is safe to create inside the target folder on every platform: it cannot
-// climb out (".."), name the folder itself, hide a path ("a/b", "a\\b" with "\\" outside
-// a two-byte character), a drive or stream (":"), or open a device instead of a file.
-// Names of only dots and blanks are refused too, since Windows trims trailing dots and
-// blanks and would turn ". ." or "..." into "." or "..".
-bool NameIsSafe(std::string_view name) {
-  if (name.empty()) return false;
-  if (name.find_first_not_of(". ") == std::string_view::npos) return false;
-  if (plat::LastSeparator(name) != std::string_view::npos) return false;
-  if (name.find(':') != std::string_view::npos) return false;
-  std::string stem(name.substr(0, name.find('.')));
-  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-  for (char& c : stem)
-    if (c >= 'a' && c <= 'z') c = char(c - 32);
-  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-  for (const char* d : kDevices)
-    if (stem == d) return false;
-  if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
-      stem[3] >= '0' && stem[3] <= '9')
-    return false;
-  return true;
-}
-
 // Creates `path` and any missing folders above it.
 bool MakeDirs(const std::string& path) {
   plat::FileInfo info;
@@ -158,7 +135,7 @@ int RunExtract(const Options& opt) {
   // Every name is checked before the first byte is written.
   std::string unsafe;
   WalkRecords(reader, [&unsafe, &reader](int i, const PckRecord& r, const std::string& path) {
-    if (r.type != kPckFolderEnd && !NameIsSafe(reader.Name(i))) unsafe = path;
+    if (r.type != kPckFolderEnd && !plat::IsSafeName(reader.Name(i))) unsafe = path;
     return unsafe.empty();
   });
   if (!unsafe.empty())
