@@ -61,6 +61,16 @@ bool CopyStream(DataStream& stream, FILE* out) {
 CFileTarget::CFileTarget() = default;
 CFileTarget::~CFileTarget() = default;
 
+int CFileTarget::CloseAll() {
+  int result = 0;
+  for (auto& [key, writer] : m_writers) {
+    writer->Close();
+    if (writer->CommitFailed()) result = -1;
+  }
+  m_writers.clear();
+  return result;
+}
+
 void CFileTarget::SetPassword(const char* text) {
   std::string value = text ? text : "";
   if (value.size() > kMaxPassword) value.resize(kMaxPassword);

@@ -41,6 +41,10 @@ class CFileTarget {
   // Gives every open package its hook; 0.
   virtual int FlushAll();
 
+  // Commits and closes every package opened so far (what destruction does), and says
+  // whether all of them were written: 0, or -1 when any index could not be committed.
+  int CloseAll();
+
   void SetFlags(uint32_t flags) { m_nFlags = flags; }
 
   // The package that a file at `path` should go into when none holds it yet: the child,

@@ -1,0 +1,48 @@
+// Releases a patch package into the game: every file of the patch lands at the same
+// relative path below the game folder, as a plain file or as an entry of one of the
+// game's packages. A top-level patch folder named like one of the game's packages
+// (compared without case) is written into that package, which is created when missing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "patch/DirWalker.h"
+
+class CFileTarget;
+class IWalkSink;
+
+// The game's packages, in the order the tidy pass visits them; ends with a null entry.
+extern const char* const g_packageNames[];
+
+// Copies the patch package `patchBase` (e.g. "<game>/patch") into `gameFolder` (no
+// trailing separator). `packageNames` is a null-ended list; `targetFlags` bit 0 lets
+// missing packages be created; `codec` is used for every entry written into a package.
+// Returns 0 when every file was written, -1 otherwise (the first failure, a hostile
+// name or an abort stops the release; what was written before stays written, and every
+// changed package is committed).
+int ApplyPatchPackage(const std::string& patchBase, const char* const* packageNames,
+                      const std::string& gameFolder, uint32_t targetFlags, const char* password,
+                      IWalkSink* sink, int codec);
+
+// Walks the patch package and hands every file to the target.
+class CPatchWalker : public CDirWalker {
+ public:
+  CPatchWalker(CFileTarget& target, IWalkSink* sink, const char* const* packageNames,
+               std::string gameFolder, int codec, size_t rootLength);
+  int OnFile(const char* name) override;
+  int OnFolder(const char* name) override;
+  int OnLeaveFolder(const char* path) override;
+
+ private:
+  bool Aborted();
+  int Error(const char* format, const std::string& path);
+
+  CFileTarget& m_target;
+  IWalkSink* m_sink;
+  const char* const* m_packageNames;
+  std::string m_gameFolder;
+  int m_codec;
+  size_t m_rootLength;
+  bool m_bIntoPackage = false;
+};
