@@ -141,7 +141,8 @@ inline constexpr unsigned kMbTypeMask = 0xF;  // the button set within the flags
 class IMessageUi {
  public:
   virtual ~IMessageUi() = default;
-  // text and caption are code page 936; returns kIdOk, kIdYes, kIdNo, ...
+  // text and caption are code page 936 (an empty caption: the system's default one);
+  // returns kIdOk, kIdYes, kIdNo, ...
   virtual int MessageBox(const std::string& text, const std::string& caption, unsigned flags) = 0;
   // Dispatches pending window messages, if any.
   virtual void DrainMessages() = 0;

@@ -343,7 +343,8 @@ namespace {
 class CWindowsUi : public IMessageUi {
  public:
   int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
-    return MessageBoxA(GetActiveWindow(), text.c_str(), caption.c_str(), flags);
+    // An empty caption asks for the system's own ("Error"), as a null one does.
+    return MessageBoxA(GetActiveWindow(), text.c_str(), caption.empty() ? nullptr : caption.c_str(), flags);
   }
 
   void DrainMessages() override {
