@@ -32,6 +32,10 @@ class DataStream {
   // within the 32-bit range of Seek and Size.
   virtual int Seek64(int64_t offset);
   virtual int64_t Length64() { return Size(); }
+  // True once the stream knows that what it delivered is not the content it stands for
+  // (a block that does not decode, a digest that does not match). Copies check it
+  // before they keep what they wrote.
+  virtual bool Failed() { return false; }
 };
 
 // One entry of a folder listing; the enumerator reuses one record for every entry.

@@ -40,6 +40,18 @@ UniqueFile OpenForWriting(const std::string& path) {
   return file;
 }
 
+// The temporary beside `path` that a new plain file is written to before it replaces
+// the old one. Paths are limited to 259 bytes, so a target near the limit gets a short
+// name in its folder instead; "" when not even that fits.
+std::string TempNameFor(const std::string& path) {
+  constexpr size_t kMaxPath = 259;
+  std::string temp = path + ".qvnew";
+  if (temp.size() <= kMaxPath) return temp;
+  size_t cut = plat::LastSeparator(path);
+  temp = (cut == std::string::npos ? std::string() : path.substr(0, cut + 1)) + "~qvnew.tmp";
+  return temp.size() <= kMaxPath ? temp : std::string();
+}
+
 // Copies the whole stream; false when it ends before its declared size, an entry stream
 // failed to decode, or a write fails.
 bool CopyStream(DataStream& stream, FILE* out) {
@@ -51,7 +63,7 @@ bool CopyStream(DataStream& stream, FILE* out) {
     if (fwrite(buffer.data(), 1, size_t(n), out) != size_t(n)) return false;
     copied += n;
   }
-  if (auto* entry = dynamic_cast<PckEntryStream*>(&stream); entry && entry->Failed()) return false;
+  if (stream.Failed()) return false;
   int32_t declared = stream.Size();
   return declared < 0 || copied >= declared;
 }
@@ -153,7 +165,8 @@ int CFileTarget::WritePlainFile(const std::string& path, DataStream& stream) {
     std::string parent = path.substr(0, cut);
     if (!plat::FileExists(parent)) MakeFolders(parent);
   }
-  const std::string temp = path + ".qvnew";
+  const std::string temp = TempNameFor(path);
+  if (temp.empty()) return -1;
   UniqueFile file = OpenForWriting(temp);
   if (!file) return -1;
   bool ok = CopyStream(stream, file.get()) && plat::FlushFileToDisk(file.get());

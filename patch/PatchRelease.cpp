@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "fs/CheckedStream.h"
 #include "fs/FileSource.h"
 #include "fs/FileTarget.h"
 #include "patch/IWalkSink.h"
@@ -58,10 +59,16 @@ int CPatchWalker::OnFolder(const char* name) {
   const size_t inner = m_strCurrent.size() - m_rootLength + 1 + std::strlen(name);
   if (m_rootLength + inner > CDirWalker::kMaxPath || m_gameFolder.size() + inner > kMaxTargetPath)
     return Error("Path too long in pck:%s !!!\r\n", m_strCurrent + "/" + name);
-  if (m_nDepth == 1 && m_packageNames) {
+  if (m_nDepth == 1) {
     m_bIntoPackage = false;
-    for (const char* const* p = m_packageNames; *p; ++p)
-      if (PckNamesEqual(*p, name)) m_bIntoPackage = true;
+    m_strTopTarget = name;
+    // A top folder named like a game package goes to that package under the list's own
+    // spelling, so BLD and bld meet the same files on a case-sensitive disk too.
+    for (const char* const* p = m_packageNames; p && *p; ++p)
+      if (PckNamesEqual(*p, name)) {
+        m_bIntoPackage = true;
+        m_strTopTarget = *p;
+      }
   }
   return 0;
 }
@@ -78,14 +85,22 @@ int CPatchWalker::OnFile(const char* name) {
   std::unique_ptr<DataStream> stream = g_fileSource->OpenFile(source, "rb");
   if (m_sink) m_sink->Post(kWalkFileBegin, source.c_str());
   if (!stream) return Error("Can not open file in pck:%s !!!\r\n", source);
-  const std::string target = m_gameFolder + m_strCurrent.substr(m_rootLength) + "/" + name;
+  std::string inner = m_strCurrent.substr(m_rootLength);  // "" or "/top/..."
+  if (!inner.empty()) {
+    size_t end = inner.find('/', 1);
+    inner = "/" + m_strTopTarget + (end == std::string::npos ? std::string() : inner.substr(end));
+  }
+  const std::string target = m_gameFolder + inner + "/" + name;
   if (target.size() > kMaxTargetPath) {
     g_fileSource->CloseFile(std::move(stream));
     return Error("Can not patch file :%s !!!\r\n", target);
   }
   // The file counts as done before it is written: the progress shows files taken on.
   if (m_sink) m_sink->Post(kWalkFileDone, source.c_str());
-  if (m_target.PutFile(target, *stream, m_bIntoPackage, m_codec) == 0) {
+  // What is written must be what the patch's publisher stored: a damaged block or a
+  // wrong password shows as a digest that does not match, and the file is not kept.
+  CDigestCheckedStream checked(*stream);
+  if (m_target.PutFile(target, checked, m_bIntoPackage, m_codec) == 0) {
     g_fileSource->CloseFile(std::move(stream));
     return 0;
   }

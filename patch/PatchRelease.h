@@ -45,4 +45,5 @@ class CPatchWalker : public CDirWalker {
   int m_codec;
   size_t m_rootLength;
   bool m_bIntoPackage = false;
+  std::string m_strTopTarget;  // how the current top-level folder is written in the game
 };

@@ -87,7 +87,7 @@ class PckEntryStream : public DataStream {
   // The stored digest; no data is read.
   int Digest(uint8_t out[16]) override;
   // True once a block failed to decode; the stream then stands at its end.
-  bool Failed() const { return m_failed; }
+  bool Failed() override { return m_failed; }
 
  private:
   bool LoadBlock(uint32_t block);

@@ -276,6 +276,8 @@ bool PckWriter::WriteEntry(DataStream& source, int codec, PckRecord& record) {
       return done(false);
     pos += kPckBlockHeaderSize + stored;
   }
+  // A source that learnt only at its end that its content is bad is not stored.
+  if (source.Failed()) return done(false);
   if (n > 0 && (!m_dat.Seek(start + kPckEntryHeaderSize) || !m_dat.WriteAll(table.data(), table.size())))
     return done(false);
   m_dat.Seek(pos);

@@ -229,7 +229,14 @@ bool FileExists(const std::string& path) {
   return lstat(ToSlashes(path).c_str(), &st) == 0;
 }
 
-bool IsWritable(const std::string& path) { return access(ToSlashes(path).c_str(), W_OK) == 0; }
+// A file without any write bit is read-only even for root, whom access() lets write
+// anything: that is what the read-only attribute means on Windows.
+bool IsWritable(const std::string& path) {
+  std::string p = ToSlashes(path);
+  struct stat st;
+  if (stat(p.c_str(), &st) != 0 || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
+  return access(p.c_str(), W_OK) == 0;
+}
 
 bool DeleteFile(const std::string& path) {
   std::string p = ToSlashes(path);

@@ -1,35 +1,91 @@
 #!/usr/bin/env bash
-# Makes a small demo game folder under demo/, packs one of its folders into a game
-# package with pcktool and shows what the tool can do with it.
+# The main job on a demo game: makes a game folder with packages, a patch for it and a
+# self-extracting console updater that carries the patch, runs the updater with --yes,
+# and shows what changed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-PCKTOOL=${PCKTOOL:-build/linux/tools/pcktool}
+BIN=${BIN:-build/linux}
+PCKTOOL=$BIN/tools/pcktool
+UPDATER=$BIN/quorvane-update
 DEMO=demo
+GAME=$DEMO/game
+SRC=$DEMO/src
+
+say() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
 
 rm -rf "$DEMO"
-mkdir -p "$DEMO/game" "$DEMO/src/data/maps" "$DEMO/src/data/text"
-printf '[Ver]\nCurVer=1.0.2\n' > "$DEMO/game/CVer.txt"
-: > "$DEMO/game/mb.dat"
-for i in $(seq 1 40); do
-  printf 'map %d\n' "$i" | awk '{for(k=0;k<200;k++) print $0, k}' > "$DEMO/src/data/maps/map$i.txt"
-done
-for i in $(seq 1 20); do
-  head -c $((i * 1500)) /dev/urandom > "$DEMO/src/data/text/blob$i.bin"
-done
-printf 'hello from the demo\n' > "$DEMO/src/data/readme.txt"
+mkdir -p "$GAME" "$SRC/bld/ui" "$SRC/bld/maps" "$SRC/mb/items" "$SRC/sy" "$SRC/patch" "$DEMO/build"
 
-step() { printf '\n\033[1m$ %s\033[0m\n' "$*"; "$@"; }
-step "$PCKTOOL" create "$DEMO/src/data" "$DEMO/game/mb"
-step "$PCKTOOL" info "$DEMO/game/mb"
-printf '\n$ %s list %s | head\n' "$PCKTOOL" "$DEMO/game/mb"
-"$PCKTOOL" list "$DEMO/game/mb" | head
-step "$PCKTOOL" cat "$DEMO/game/mb" readme.txt
-printf 'a newer readme\n' > "$DEMO/readme.new"
-step "$PCKTOOL" replace "$DEMO/game/mb" readme.txt "$DEMO/readme.new"
-step "$PCKTOOL" delete "$DEMO/game/mb" text
-step "$PCKTOOL" info "$DEMO/game/mb"
-step "$PCKTOOL" compact "$DEMO/game/mb" "$DEMO/game/tmp"
-step "$PCKTOOL" info "$DEMO/game/tmp"
-step "$PCKTOOL" verify "$DEMO/game/tmp"
-echo
-echo "demo folder: $DEMO/"
+say "making the demo game in $GAME"
+# Game-like files: text tables and binary blobs, deterministic.
+for i in $(seq 1 120); do
+  awk -v n="$i" 'BEGIN { for (k = 0; k < 40 + n; k++) printf "map%03d,%d,%d,tile_%d\n", n, k, (k * n) % 97, k % 13 }' \
+    > "$SRC/bld/maps/map$i.csv"
+done
+for i in $(seq 1 80); do
+  head -c $((2000 + i * 37)) /dev/zero | tr '\0' "$(printf "\\$(printf '%03o' $((65 + i % 26)))")" > "$SRC/bld/ui/icon$i.tga"
+done
+for i in $(seq 1 100); do
+  awk -v n="$i" 'BEGIN { for (k = 0; k < 60; k++) printf "item%d\tname_%d\tprice=%d\n", n * 100 + k, k, n * k }' \
+    > "$SRC/mb/items/items$i.txt"
+done
+for i in $(seq 1 30); do printf 'sound bank %d\n' "$i" > "$SRC/sy/bank$i.txt"; done
+"$PCKTOOL" create "$SRC/bld" "$GAME/bld" >/dev/null
+"$PCKTOOL" create "$SRC/mb" "$GAME/mb" >/dev/null        # mb.dat marks the game folder
+"$PCKTOOL" create "$SRC/sy" "$GAME/sy" >/dev/null
+printf '[Ver]\r\nCurVer=1.0.5\r\nValidVer=1.0.0\r\n' > "$GAME/CVer.txt"
+printf 'Quorvane 1.0.5\r\n' > "$GAME/readme.txt"
+printf 'old log\n' > "$GAME/launcher.log"
+
+say "making the patch 1.0.6"
+P=$SRC/patch
+mkdir -p "$P/bld/ui" "$P/bld/maps" "$P/bld/fx" "$P/mb/items" "$P/pm/skins" "$P/docs"
+printf '[Ver]\r\nCurVer=1.0.6\r\nValidVer=1.0.5\r\n' > "$P/CVer.txt"
+printf 'Quorvane 1.0.6\r\nWhat is new: fire effects, new skins.\r\n' > "$P/readme.txt"
+printf 'Patch notes for 1.0.6\n' > "$P/docs/notes.txt"
+for i in $(seq 1 40); do cp "$SRC/bld/maps/map$i.csv" "$P/bld/maps/map$i.csv"; printf 'patched\n' >> "$P/bld/maps/map$i.csv"; done
+for i in $(seq 1 15); do printf 'fx %d\n' "$i" > "$P/bld/fx/fire$i.fx"; done
+for i in $(seq 1 60); do : > "$P/mb/items/items$i.txt"; done   # empty: delete the entry
+for i in $(seq 1 10); do printf 'skin %d\n' "$i" > "$P/pm/skins/skin$i.bmp"; done
+"$PCKTOOL" create "$P" "$DEMO/build/patch" >/dev/null
+printf 'launcher.log\r\n' > "$DEMO/build/Delete.txt"
+cp "$UPDATER" "$DEMO/build/image"
+"$PCKTOOL" payload build "$DEMO/build/image" "$GAME/quorvane-update" \
+  "$DEMO/build/patch.idx" "$DEMO/build/patch.nam" "$DEMO/build/patch.dat" "$DEMO/build/Delete.txt"
+chmod +x "$GAME/quorvane-update"
+"$PCKTOOL" payload list "$GAME/quorvane-update"
+
+snapshot() {  # every package entry and plain file with its digest
+  for base in bld mb sy pm; do
+    if [ -f "$GAME/$base.idx" ]; then
+      "$PCKTOOL" list "$GAME/$base" | awk -F'\t' -v b="$base" '$1 == "f" { print b ":" $5 "\t" $4 }'
+    fi
+  done
+  (cd "$GAME" && find . -type f ! -name '*.idx' ! -name '*.nam' ! -name '*.dat' ! -name 'quorvane-update' \
+     -exec md5sum {} + | awk '{ sub("^\\./", "", $2); print $2 "\t" $1 }')
+}
+sizes() {
+  for base in bld mb sy pm; do
+    if [ -f "$GAME/$base.dat" ]; then printf '%s.dat %s bytes\n' "$base" "$(wc -c < "$GAME/$base.dat")"; fi
+  done
+}
+
+version() { tr -d '\r' < "$GAME/CVer.txt" | sed -n 's/^CurVer=//p'; }
+snapshot | sort > "$DEMO/before.txt"
+sizes > "$DEMO/sizes-before.txt"
+VBEFORE=$(version)
+say "running the updater in $GAME"
+(cd "$GAME" && ./quorvane-update --yes)
+
+snapshot | sort > "$DEMO/after.txt"
+say "what changed"
+printf 'version before: %s\nversion after:  %s\n' "$VBEFORE" "$(version)"
+join -t $'\t' -a1 -a2 -e MISSING -o 0,1.2,2.2 "$DEMO/before.txt" "$DEMO/after.txt" | awk -F'\t' '
+  $2 == "MISSING" { added++; next } $3 == "MISSING" { deleted++; next } $2 != $3 { replaced++ }
+  END { printf "files added: %d, replaced: %d, deleted: %d\n", added, replaced, deleted }'
+printf 'package data files before and after (rebuilt when more than 40%% was dead):\n'
+sizes > "$DEMO/sizes-after.txt"
+join -a1 -a2 -e new -o 0,1.2,2.2 "$DEMO/sizes-before.txt" "$DEMO/sizes-after.txt" |
+  awk '{ printf "  %-7s %8s -> %8s bytes\n", $1, $2, $3 }'
+for base in bld mb sy pm; do "$PCKTOOL" verify "$GAME/$base" | sed "s/^/  $base: /"; done
+ls "$GAME"/patch.* 2>/dev/null && echo "patch files left behind!" || echo "patch files removed after the run"

@@ -92,8 +92,9 @@ TEST_F(PatchRelease, FilesLandWhereTheTableSays) {
 TEST_F(PatchRelease, PackageNamesCompareWithoutCase) {
   MakePatch({{"BLD/sub/n.txt", "n"}});
   ASSERT_EQ(Apply(), 0);
-  EXPECT_EQ(Files("BLD"), (FileMap{{"sub/n.txt", "n"}}));
-  EXPECT_TRUE(PackageExists(G("BLD")));
+  // written under the list's spelling, so a case-sensitive disk meets the same package
+  EXPECT_EQ(Files("bld"), (FileMap{{"sub/n.txt", "n"}}));
+  EXPECT_TRUE(PackageExists(G("bld")));
 }
 
 TEST_F(PatchRelease, EmptyFileDeletesAPackageEntryButMakesAnEmptyPlainFile) {
@@ -168,4 +169,25 @@ TEST_F(PatchRelease, OverlongTargetPathFailsCleanly) {
   CCountingSink sink;
   EXPECT_EQ(Apply(&sink), -1);
   EXPECT_FALSE(sink.errors.empty());
+}
+
+TEST_F(PatchRelease, ContentThatDoesNotMatchItsDigestIsNeverWritten) {
+  MakeGamePackage("bld", {{"ui/a.tga", "old a"}});
+  qvtest::WriteFile(G("readme.txt"), "old readme");
+  for (const char* victim : {"readme.txt", "bld/ui/a.tga"}) {
+    SCOPED_TRACE(victim);
+    qvtest::PackageOptions o;
+    o.password = "";  // stored and unenciphered, so a flipped byte still decodes
+    o.codec = 0;
+    ASSERT_EQ(qvtest::BuildPackage(G("patch"), {{victim, "new content"}}, o), "");
+    qvtest::PackageBytes bytes = qvtest::LoadPackageBytes(G("patch"));
+    size_t at = bytes.dat.find("new content");
+    ASSERT_NE(at, std::string::npos);
+    bytes.dat[at] = 'N';
+    qvtest::SavePackageBytes(G("patch"), bytes);
+    CCountingSink sink;
+    EXPECT_EQ(ApplyPatchPackage(G("patch"), g_packageNames, Game(), 1, "", &sink, 2), -1);
+    EXPECT_EQ(qvtest::ReadFile(G("readme.txt")), "old readme");
+    EXPECT_EQ(Files("bld"), (FileMap{{"ui/a.tga", "old a"}}));
+  }
 }

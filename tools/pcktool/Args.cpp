@@ -15,6 +15,7 @@ std::string UsageLine(const CommandDef& def) {
   if (def.options & kOptCodec) line += " [--codec stored|zlib|lzo]";
   if (def.options & kOptBlockSize) line += " [--block-size N]";
   if (def.options & kOptPassword) line += " [--password TEXT]";
+  if (def.options & kOptNoCreate) line += " [--no-create]";
   return line;
 }
 
@@ -56,6 +57,10 @@ bool ParseArgs(const CommandDef& def, int argc, char** argv, int first, Options&
       out.help = true;
       continue;
     }
+    if (word == "--no-create" && (def.options & kOptNoCreate)) {
+      out.noCreate = true;
+      continue;
+    }
     std::string name = word, value;
     bool hasValue = false;
     if (size_t eq = word.find('='); word.compare(0, 2, "--") == 0 && eq != std::string::npos) {
@@ -93,9 +98,11 @@ bool ParseArgs(const CommandDef& def, int argc, char** argv, int first, Options&
     }
   }
   if (out.help) return true;
-  if (int(out.operands.size()) != def.operandCount) {
-    error = std::string(int(out.operands.size()) < def.operandCount ? "missing" : "too many") +
-            " operands: expects " + def.operands;
+  const int given = int(out.operands.size());
+  const bool atLeast = def.operandCount < 0;  // the command checks the rest itself
+  const int expected = atLeast ? -def.operandCount : def.operandCount;
+  if (atLeast ? given < expected : given != expected) {
+    error = std::string(given < expected ? "missing" : "too many") + " operands: expects " + def.operands;
     return false;
   }
   return true;

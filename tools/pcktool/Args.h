@@ -1,5 +1,5 @@
 // The command table's entry type and the parsing of the words after a command name:
-// operands, --password, --codec, --block-size and --help.
+// operands, --password, --codec, --block-size, --no-create and --help.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,7 @@ enum : unsigned {
   kOptPassword = 1u << 0,
   kOptCodec = 1u << 1,
   kOptBlockSize = 1u << 2,
+  kOptNoCreate = 1u << 3,  // a flag without a value
 };
 
 struct Options {
@@ -21,12 +22,13 @@ struct Options {
   int codec = int(PckCodec::Lzo1x);
   uint32_t blockSize = kPckDefaultBlockSize;
   bool help = false;
+  bool noCreate = false;
 };
 
 struct CommandDef {
   const char* name;
   const char* operands;  // e.g. "DIR BASE"
-  int operandCount;
+  int operandCount;      // a negative count: at least that many
   unsigned options;
   const char* summary;  // one line for the command list
   const char* details;  // the rest of its --help text

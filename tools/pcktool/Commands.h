@@ -14,3 +14,5 @@ int RunReplace(const Options& opt);
 int RunDelete(const Options& opt);
 int RunMkdir(const Options& opt);
 int RunCompact(const Options& opt);
+int RunApply(const Options& opt);    // CmdApply.cpp
+int RunPayload(const Options& opt);  // CmdPayload.cpp

@@ -65,10 +65,33 @@ const CommandDef kCommands[] = {
      RunDelete},
     {"mkdir", "BASE PATH", 2, 0, "create a folder (and missing parents)",
      "Creates the folder PATH and any missing folders above it.\n", RunMkdir},
+    {"apply", "PATCH GAMEDIR", 2, kOptPassword | kOptNoCreate, "release a patch package into a game folder",
+     "Copies every file of the patch package PATCH to the same relative path below the\n"
+     "game folder GAMEDIR, as the game's patcher does. A top-level patch folder named like\n"
+     "one of the game's packages (bld, cj, RESOURCE, mb, sy, pm, mb_compete, LaunchSkin;\n"
+     "compared without case) is written into GAMEDIR/NAME.idx/.nam/.dat, which is created\n"
+     "when missing; everything else becomes plain files and folders. An empty file in a\n"
+     "package folder removes that entry from the package. Every file of PATCH is decoded\n"
+     "and checked against its MD5 before anything is written. Names that could reach\n"
+     "outside GAMEDIR and paths over 259 bytes stop the release; files written before the\n"
+     "stop stay written. New entries are stored with lzo. Prints 'applied N files' when\n"
+     "done. The password is that of PATCH and of the game's packages alike.\n"
+     "  --no-create      do not create missing packages (their files then fail)\n",
+     RunApply},
     {"compact", "BASE TARGET", 2, 0, "copy the live content into a new package",
      "Writes a copy of BASE without dead bytes as TARGET (which may be BASE itself).\n"
      "Nothing is deciphered, so no password is needed.\n",
      RunCompact},
+    {"payload", "build|list|extract ARGS...", -2, 0, "build, list or release an updater's payload",
+     "Works on the files that the updater carries appended to its own executable.\n"
+     "  build IMAGE OUT FILE...  copies IMAGE to OUT and appends every FILE under its bare\n"
+     "                           file name (at most 99 bytes, no two alike without case),\n"
+     "                           then the directory and its CRC-32; OUT may be IMAGE\n"
+     "  list EXE                 prints 'name  distance  size' (tab-separated) per file\n"
+     "  extract EXE DIR          writes every carried file into DIR (created when missing)\n"
+     "                           as the updater does; a name that is not a bare file name\n"
+     "                           stops it before anything is written\n",
+     RunPayload},
 };
 
 void PrintOverview(FILE* out) {

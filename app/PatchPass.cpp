@@ -1,0 +1,46 @@
+// The patch pass: the version check, then the release of the patch into the game.
+#include "app/RunLog.h"
+#include "app/Sinks.h"
+#include "app/UpdateDlg.h"
+#include "patch/PatchRelease.h"
+#include "pck/PckFormat.h"
+#include "pck/PckReader.h"
+#include "platform/PathText.h"
+#include "platform/Platform.h"
+#include "version/VersionCheck.h"
+
+int CUpdateDlg::RunPatchPass() {
+  const std::string module = m_strModulePath.empty() ? plat::ModuleFileName() : m_strModulePath;
+  const size_t sep = plat::LastSeparator(module);
+  const std::string gameFolder = sep == std::string::npos ? std::string() : module.substr(0, sep);
+  const std::string base = gameFolder + "/patch";
+  LogRun("释放路径：%s", gameFolder.c_str());
+  LogRun("包的路径：%s/%s", gameFolder.c_str(), "patch");
+  return PatchFromPackage(base, gameFolder, kPckGamePassword, g_packageNames, 2) >= 0 ? 0 : -1;
+}
+
+int CUpdateDlg::PatchFromPackage(const std::string& patchBase, const std::string& gameFolder,
+                                 const char* password, const char* const* packageNames, int codec) {
+  if (!PackageExists(patchBase)) {
+    LogRun("找不到更新包 : Patch !");
+    m_bBusy = false;
+    return -1;
+  }
+  LogRun("找到更新包 : Patch !");
+  CPatchSink sink(*this);
+  sink.m_bLog = m_bPatchLog;
+  if (CheckVersion(patchBase, gameFolder, password, &sink, m_window) < 0) {
+    LogRun("Check Version Error!");
+    m_bBusy = false;
+    return -1;
+  }
+  plat::DeleteFile("Ver.dat");
+  LogRun("释放压缩包: %s 到目标目录: %s ...", patchBase.c_str(), gameFolder.c_str());
+  if (ApplyPatchPackage(patchBase, packageNames, gameFolder, 1, password, &sink, codec) < 0) {
+    LogRun("处理更新包: %s 时出错,程序退出", patchBase.c_str());
+    m_bBusy = false;
+    return -1;
+  }
+  LogRun("Patch DONE! TotalDir:(%d)  TotalFile:(%d)", sink.m_nFoldersDone, sink.m_nFilesDone);
+  return 0;
+}

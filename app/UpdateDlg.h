@@ -1,0 +1,78 @@
+// The update run: the state and operations of the updater's main dialog that carry out
+// a run, written against IUpdateWindow so that the Win32 dialog, the console updater
+// and the tests drive the same code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/UpdateWindow.h"
+
+// Set when the window is being closed; the walk sinks report it as an abort.
+extern volatile bool g_bAbort;
+
+// The packages' password and the ratio of dead bytes above which a package is rebuilt.
+inline constexpr float kTidyThreshold = 0.4f;
+
+class CUpdateDlg {
+ public:
+  explicit CUpdateDlg(IUpdateWindow& window);
+  virtual ~CUpdateDlg() = default;
+
+  // The whole update run, as when the Update button is clicked.
+  void OnUpdate();
+  // Version check and release of the patch into the game: 0 or -1.
+  int RunPatchPass();
+  int PatchFromPackage(const std::string& patchBase, const std::string& gameFolder, const char* password,
+                       const char* const* packageNames, int codec);
+  // Rebuilds the game's packages whose dead bytes exceed `threshold` of their data; 0.
+  int RunTidyPass(float threshold);
+
+  // One line of the run log (LogLocalUpdate.txt) when m_bRunLog is on.
+  void LogRun(const char* format, ...);
+  void DrawProgressText(const std::string& text);
+  void DrawTidyText(const std::string& text);
+
+  IUpdateWindow& Window() { return m_window; }
+
+  // ---- run state ----
+  bool m_bBusy = false;
+  bool m_bRunLog = false;
+  bool m_bRepaintText = false;
+  int32_t m_nFileCount = 0;
+  int32_t m_nTotalBytes = 0;
+  std::string m_strStatus;
+  std::string m_strVersion;
+  // Log switches handed to the sinks of the passes (off as shipped).
+  bool m_bPatchLog = false;
+  bool m_bTidyLog = false;
+  // Test seam: the executable whose payload is released ("" = the running one).
+  std::string m_strModulePath;
+  // The pause before a package is rebuilt, which gives the game's own programs time to
+  // let go of it; tests set it to 0.
+  uint32_t m_nTidyDelayMs = 1000;
+
+ protected:
+  // Loads string `id` into the status line.
+  void ShowStatus(int id);
+  // The message box of the run: caption string 106, OK, information icon.
+  void ShowMessage(const std::string& text);
+  void EndRunFailed();
+  // The tidy pass's way out when a package cannot be rebuilt or swapped: the
+  // temporaries go, the old package stays, and the player is told.
+  void TidyAccessError();
+  // Puts a compacted copy ("tmp.*") in place of a package; false when the swap could not
+  // be made (the old package is then kept, or restored at the next run).
+  bool SwapInPackage(const std::string& base);
+
+ private:
+  IUpdateWindow& m_window;
+};
+
+// Deletes what Delete.txt lists (paths relative to the game folder; a path that is
+// absolute, climbs out with "..", or names a drive or a device is refused) and then
+// Delete.txt itself. Returns the number of paths refused.
+int DeleteObsoleteFiles(plat::IMessageUi& ui);
+
+// Finishes or rolls back a package swap that a stopped run left half done.
+void RecoverPackageSwap(const std::string& base);

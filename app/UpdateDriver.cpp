@@ -1,0 +1,178 @@
+// CUpdateDlg::OnUpdate: the whole update run, from releasing the patch carried by the
+// executable to closing the window.
+#include <cstdarg>
+#include <cstring>
+#include <memory>
+
+#include "app/RunLog.h"
+#include "app/Texts.h"
+#include "app/UpdateDlg.h"
+#include "fs/FileStream.h"
+#include "payload/PayloadExtractor.h"
+#include "pck/PckFormat.h"
+#include "platform/PathText.h"
+#include "platform/Platform.h"
+
+volatile bool g_bAbort = false;
+
+CUpdateDlg::CUpdateDlg(IUpdateWindow& window) : m_window(window) { m_strStatus = texts::Load(127); }
+
+void CUpdateDlg::LogRun(const char* format, ...) {
+  if (!m_bRunLog) return;
+  va_list args;
+  va_start(args, format);
+  AppendLogLineV(kRunLogName, format, args);
+  va_end(args);
+}
+
+void CUpdateDlg::ShowStatus(int id) { m_strStatus = texts::Load(id); }
+
+void CUpdateDlg::ShowMessage(const std::string& text) {
+  m_window.MessageBox(text, texts::Load(106), plat::kMbOk | plat::kMbIconInfo);
+}
+
+void CUpdateDlg::DrawProgressText(const std::string& text) {
+  m_window.PaintTextLines(m_strVersion, text, EraseArea::Counter);
+}
+
+void CUpdateDlg::DrawTidyText(const std::string& text) {
+  m_window.PaintTextLines(m_strVersion, text, m_bRepaintText ? EraseArea::Status : EraseArea::None);
+}
+
+void CUpdateDlg::EndRunFailed() {
+  m_bBusy = false;
+  ShowStatus(118);
+  m_window.Repaint();
+}
+
+namespace {
+
+// The folder of a module path: the text before its last separator, "" when none.
+std::string FolderOf(const std::string& path) {
+  size_t sep = plat::LastSeparator(path);
+  return sep == std::string::npos ? std::string() : path.substr(0, sep);
+}
+
+}  // namespace
+
+void CUpdateDlg::OnUpdate() {
+  // 0. A click that a message pump dispatched during a run only gets told to wait.
+  if (m_bBusy) {
+    m_window.Repaint();
+    ShowMessage(texts::Load(112));
+    return;
+  }
+  const std::string module = m_strModulePath.empty() ? plat::ModuleFileName() : m_strModulePath;
+  const std::string folder = FolderOf(module);
+  if (!folder.empty()) plat::SetWorkDir(folder);
+
+  m_bBusy = true;
+  m_nFileCount = 0;
+  m_nTotalBytes = 0;
+  LogRun("\nUpdate --- Begin!");
+  const uint32_t start = plat::TickMs();
+  LogRun("LOMPATCH, written by Ardel, Sornwick Ltd. 2004");
+
+  // The extractor moves to the executable's folder too and goes back where it found the
+  // process when it is destroyed, at every end of the run.
+  auto extractor = folder.empty() ? std::make_unique<CPayloadExtractor>(&m_window)
+                                  : std::make_unique<CPayloadExtractor>(folder, &m_window);
+  LogRun("开始从自身释放更新包 : Patch.*, 请稍候...");
+  LogRun("路径( 包含exe文件名)：%s", module.c_str());
+  ShowStatus(113);
+  m_window.Repaint();
+  m_window.PaintNow();
+
+  extractor->SetOutputPrefix("");
+  int released = extractor->Release(module);
+  if (released < 1) {
+    LogRun("从自身释放更新包 : Patch.* ---Error!");
+    ShowMessage(texts::Format(114, released));
+  }
+  LogRun("从自身释放更新包 : Patch.* ---ok!");
+  m_window.Repaint();
+  ShowStatus(115);
+  m_window.PaintNow();
+
+  DeleteObsoleteFiles(m_window);
+
+  m_window.Repaint();
+  ShowStatus(116);
+  m_window.PaintNow();
+  m_window.Repaint();
+
+  if (!plat::FileExists("mb.dat")) {
+    LogRun("找不到所需文件: mb.dat!");
+    ShowMessage(texts::Load(117));
+    return EndRunFailed();
+  }
+  LogRun("找到所需文件: mb.dat!");
+
+  UniqueFile idx(plat::OpenFile("patch.idx", "rb"));
+  if (!idx) {
+    m_window.Repaint();
+    LogRun("文件更新出错：-1:打开 patch.idx 的时候出错 --- Error!");
+    ShowMessage(texts::Load(121));
+    return EndRunFailed();
+  }
+  LogRun("打开 patch.idx 成功 --- ok!");
+  LogRun("开始读：信息文件");
+  uint8_t header[kPckHeaderSize];
+  if (std::fread(header, 1, sizeof header, idx.get()) < sizeof header) {
+    LogRun("信息文件：头出错！");
+    idx.reset();
+    LogRun("信息文件：头出错，关闭 patch.idx --- ok!");
+    m_window.Repaint();
+    LogRun("文件更新出错！:-2:信息文件：头出错！");
+    ShowMessage(texts::Load(119));
+    return EndRunFailed();
+  }
+  LogRun("信息文件：头正确！");
+  if (!PckHeader::Decode(header).IsValid()) {
+    LogRun("信息文件：版本出错！");
+    idx.reset();
+    LogRun("信息文件：版本出错，关闭 patch.idx --- ok!");
+    m_window.Repaint();
+    LogRun("文件更新出错！:-3:信息文件：版本出错！");
+    ShowMessage(texts::Load(120));
+    return EndRunFailed();
+  }
+  LogRun("信息文件：版本正确！");
+  // Only whole records count: a fragment at the end is no file of the package.
+  uint8_t record[kPckRecordSize];
+  while (std::fread(record, 1, sizeof record, idx.get()) == sizeof record) {
+    if (record[0] == kPckFile) {
+      ++m_nFileCount;
+      m_nTotalBytes = static_cast<int32_t>(static_cast<uint32_t>(m_nTotalBytes) + GetLE32(record + 29));
+    }
+  }
+  idx.reset();
+  LogRun("正常关闭 patch.idx --- ok!");
+
+  m_strStatus = texts::Format(102, 0, m_nFileCount);
+  DrawProgressText(m_strStatus);
+  LogRun("文件总数：%d个, 大小：%d字节", m_nFileCount, m_nTotalBytes);
+  m_window.Repaint();
+
+  if (RunPatchPass() < 0) {
+    LogRun("更新包(文件)的时候出错！");
+    return EndRunFailed();
+  }
+  LogRun("更新包（文件）完成！");
+  m_window.Repaint();
+
+  RunTidyPass(kTidyThreshold);
+
+  LogRun("整理更新包(文件)完成！");
+  m_bBusy = false;
+  plat::DeleteFile("patch.dat");
+  plat::DeleteFile("patch.idx");
+  plat::DeleteFile("patch.nam");
+
+  const uint32_t end = plat::TickMs();
+  LogRun("Time used: %.2f seconds", double(uint32_t(end - start)) * 0.001);
+  LogRun("Update --- End!");
+  m_window.Repaint();
+  ShowMessage(texts::Load(122));
+  m_window.Close();
+}

@@ -1,0 +1,174 @@
+// The extractor: reads the trailer from the end of an executable, checks it against the
+// file before trusting any offset in it, and copies each carried file out through one
+// 4096-byte buffer.
+#include "payload/PayloadExtractor.h"
+
+#include "fs/FileStream.h"
+#include "pck/PckFile.h"
+#include "pck/PckFormat.h"
+#include "platform/PathText.h"
+#include "platform/Platform.h"
+
+const char* PayloadResultText(int32_t code) {
+  switch (code) {
+    case kPayloadCannotOpen: return "the executable cannot be opened";
+    case kPayloadBadTrailer: return "no readable payload (invalid trailer size, or entries outside the file)";
+    case kPayloadBadCheck: return "no readable payload (trailer check value mismatch)";
+    case kPayloadCannotReopen: return "the executable cannot be opened again for copying";
+    case kPayloadCannotCreate: return "an output file cannot be created (or its name is unsafe or too long)";
+    case kPayloadCopyFailed: return "a carried file could not be copied completely (short read or write error)";
+    default: return code >= 1 ? "success" : "unknown failure";
+  }
+}
+
+namespace {
+
+// The folder part of a path; a root keeps its separator, since "C:" alone names the
+// current folder of drive C rather than its root. "" when there is no separator.
+std::string FolderOf(const std::string& path) {
+  const size_t sep = plat::LastSeparator(path);
+  if (sep == std::string::npos) return {};
+  if (sep == 0 || path[sep - 1] == ':') return path.substr(0, sep + 1);
+  return path.substr(0, sep);
+}
+
+bool ReadAt(FILE* f, int64_t offset, uint8_t* out, size_t length) {
+  return plat::SeekFile(f, offset, SEEK_SET) == 0 && fread(out, 1, length, f) == length;
+}
+
+int64_t SizeOf(FILE* f) {
+  if (plat::SeekFile(f, 0, SEEK_END) != 0) return -1;
+  return plat::TellFile(f);
+}
+
+}  // namespace
+
+CPayloadExtractor::CPayloadExtractor(plat::IMessageUi* ui) : m_ui(ui), m_savedDir(plat::GetWorkDir()) {
+  const std::string module = plat::ModuleFileName();
+  const std::string folder = FolderOf(module);
+  // A bare module name means the program was started from the working directory.
+  m_moved = folder.empty() ? !module.empty() : plat::SetWorkDir(folder);
+}
+
+CPayloadExtractor::CPayloadExtractor(const std::string& folder, plat::IMessageUi* ui)
+    : m_ui(ui), m_savedDir(plat::GetWorkDir()) {
+  m_moved = plat::SetWorkDir(folder);
+}
+
+CPayloadExtractor::~CPayloadExtractor() {
+  if (!m_savedDir.empty()) plat::SetWorkDir(m_savedDir);
+}
+
+void CPayloadExtractor::Drain() {
+  if (m_ui) m_ui->DrainMessages();
+}
+
+int32_t CPayloadExtractor::ReadDirectory(const std::string& path) {
+  m_entries.clear();
+  m_trailerLength = 0;
+  m_storedCheck = 0;
+  m_fileSize = 0;
+
+  UniqueFile file(plat::OpenFile(path, "rb"));
+  if (!file) return kPayloadCannotOpen;
+  const int64_t fileSize = SizeOf(file.get());
+  uint8_t tail[kPayloadTailSize];
+  if (fileSize < int64_t(kPayloadTailSize) || !ReadAt(file.get(), fileSize - 8, tail, sizeof tail))
+    return kPayloadBadTrailer;
+  const uint32_t trailerSize = GetLE32(tail);
+  m_storedCheck = GetLE32(tail + 4);
+  // Too small to hold the header, the first entry and the tail: the check value would
+  // be computed over bytes that are not a trailer.
+  if (trailerSize == 0 || trailerSize > uint64_t(fileSize) || trailerSize < kPayloadMinTrailer)
+    return kPayloadBadTrailer;
+
+  const int64_t trailerStart = fileSize - trailerSize;
+  m_buffer.assign(kPayloadCheckedBytes, 0);
+  if (!ReadAt(file.get(), trailerStart, m_buffer.data(), kPayloadCheckedBytes)) return kPayloadBadTrailer;
+  if (PayloadCheckValue(m_buffer.data()) != m_storedCheck) return kPayloadBadCheck;
+
+  // The magic is not compared: a trailer with another text but the right check value
+  // is still a payload.
+  const size_t count = PayloadHeader::Decode(m_buffer.data()).count;
+  // Bounded above as well, so the trailer length stays a positive result and a forged
+  // size cannot make us read megabytes of image as a directory.
+  if (trailerSize < PayloadTrailerSize(count) || trailerSize > PayloadTrailerSize(kPayloadMaxEntries))
+    return kPayloadBadTrailer;
+  const size_t directoryBytes = kPayloadHeaderSize + kPayloadEntrySize * count;
+  if (directoryBytes > m_buffer.size()) {
+    m_buffer.resize(directoryBytes, 0);
+    if (!ReadAt(file.get(), trailerStart + int64_t(kPayloadCheckedBytes), m_buffer.data() + kPayloadCheckedBytes,
+                directoryBytes - kPayloadCheckedBytes))
+      return kPayloadBadTrailer;
+  }
+
+  std::vector<PayloadEntry> entries(count);
+  for (size_t i = 0; i < count; ++i) {
+    entries[i] = PayloadEntry::Decode(m_buffer.data() + kPayloadHeaderSize + kPayloadEntrySize * i);
+    // Every entry's data must lie between the start of the file and the trailer; a
+    // truncated or forged file would otherwise have us copy from before the file's
+    // start or copy the trailer itself.
+    const PayloadEntry& e = entries[i];
+    if (e.distance > uint64_t(fileSize) || e.distance < trailerSize || e.size > e.distance - trailerSize)
+      return kPayloadBadTrailer;
+  }
+  for (const PayloadEntry& e : entries) {
+    Drain();
+    m_entries.push_back(e);
+  }
+  m_fileSize = uint64_t(fileSize);
+  m_trailerLength = trailerSize - 4;
+  return int32_t(m_trailerLength);
+}
+
+int32_t CPayloadExtractor::CopyEntry(FILE* exe, uint64_t fileSize, const PayloadEntry& entry, CPckFile& out) {
+  const int64_t start = int64_t(fileSize) - int64_t(entry.distance);
+  for (uint32_t o = 0; o < entry.size; o += uint32_t(kPayloadChunk)) {
+    Drain();
+    const size_t chunk = entry.size - o < kPayloadChunk ? size_t(entry.size - o) : kPayloadChunk;
+    if (!ReadAt(exe, start + o, m_buffer.data(), chunk)) return kPayloadCopyFailed;
+    if (!out.WriteAll(m_buffer.data(), chunk)) return kPayloadCopyFailed;
+    if (entry.size - o <= kPayloadChunk) break;  // o + 4096 could wrap for sizes near 4 GiB
+  }
+  // On the disk before it counts as written: the run goes on to apply these files.
+  return out.Flush() ? kPayloadReleased : kPayloadCopyFailed;
+}
+
+int32_t CPayloadExtractor::Release(const std::string& path) {
+  m_failedName.clear();
+  const int32_t r = ReadDirectory(path);
+  if (r < 1) return r;
+  UniqueFile exe(plat::OpenFile(path, "rb"));
+  if (!exe) return kPayloadCannotReopen;
+  // The offsets were checked against the file as it was a moment ago.
+  if (SizeOf(exe.get()) != int64_t(m_fileSize)) return kPayloadCopyFailed;
+
+  // A name that could leave the folder, name a device or overrun the 100-byte name
+  // field stops the release before anything is written.
+  for (const PayloadEntry& e : m_entries) {
+    const std::string name = e.Name();
+    if (!plat::IsSafeName(name) || m_prefix.size() + name.size() > kPayloadMaxName) {
+      m_failedName = m_prefix + name;
+      return kPayloadCannotCreate;
+    }
+  }
+
+  m_buffer.assign(kPayloadChunk, 0);
+  for (const PayloadEntry& e : m_entries) {
+    const std::string outName = m_prefix + e.Name();
+    CPckFile out;
+    if (!out.Open(outName, "wb")) {
+      m_failedName = outName;
+      return kPayloadCannotCreate;
+    }
+    const int32_t rc = CopyEntry(exe.get(), m_fileSize, e, out);
+    out.Close();
+    if (rc != kPayloadReleased) {
+      // Half a patch file would pass for a whole one in a later run.
+      plat::DeleteFile(outName);
+      m_failedName = outName;
+      return rc;
+    }
+  }
+  return kPayloadReleased;
+}

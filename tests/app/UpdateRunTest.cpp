@@ -1,0 +1,236 @@
+// The update run end to end against a scripted window: the failure table, Delete.txt,
+// the busy guard, the progress and the logs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+
+#include "app/RunLog.h"
+#include "app/Sinks.h"
+#include "app/Texts.h"
+#include "app/UpdateDlg.h"
+#include "payload/PayloadFormat.h"
+#include "pck/PckReader.h"
+#include "platform/Platform.h"
+#include "tests/app/ScriptedWindow.h"
+#include "tests/support/PackageFixtures.h"
+
+using qvtest::FileMap;
+
+namespace {
+
+const std::string kPw = kPckGamePassword;
+
+class UpdateRun : public qvtest::PackageDirTest {
+ public:
+  void SetUp() override {
+    qvtest::MakeDirs(Game());
+    qvtest::WriteFile(G("mb.dat"), "marker");
+    qvtest::WriteFile(G("CVer.txt"), "[Ver]\r\nCurVer=1.0.5\r\n");
+    qvtest::WriteFile(Path("image.bin"), std::string(3000, 'M'));
+  }
+  std::string Game() const { return Path("game"); }
+  std::string G(const std::string& rel) const { return Game() + "/" + rel; }
+
+  // Builds a patch package from `files` (plus a CVer.txt offering 1.0.6 over 1.0.5) and an
+  // updater executable in the game folder that carries it.
+  void MakeUpdater(FileMap files, bool withPayload = true) {
+    files.emplace("CVer.txt", "[Ver]\r\nCurVer=1.0.6\r\nValidVer=1.0.5\r\n");
+    qvtest::PackageOptions o;
+    o.password = kPw;
+    o.codec = 2;
+    qvtest::MakeDirs(Path("src"));
+    ASSERT_EQ(qvtest::BuildPackage(Path("src/patch"), files, o), "");
+    if (!withPayload) {
+      qvtest::WriteFile(G("updater"), qvtest::ReadFile(Path("image.bin")));
+      for (const char* ext : {".idx", ".nam", ".dat"})
+        qvtest::WriteFile(G(std::string("patch") + ext), qvtest::ReadFile(Path("src/patch") + ext));
+      return;
+    }
+    CPayloadBuilder builder;
+    std::string why;
+    for (const char* ext : {".idx", ".nam", ".dat"})
+      ASSERT_TRUE(builder.Add(std::string("patch") + ext, Path("src/patch") + ext, why)) << why;
+    ASSERT_TRUE(builder.Write(Path("image.bin"), G("updater"), why)) << why;
+  }
+
+  // One run, as a click on Update; the working directory is put back afterwards.
+  void Run(CScriptedWindow& w, CUpdateDlg& dlg) {
+    qvtest::CWorkDirGuard keep(plat::GetWorkDir());
+    dlg.m_strModulePath = G("updater");
+    dlg.m_nTidyDelayMs = 0;
+    dlg.OnUpdate();
+    (void)w;
+  }
+
+  std::vector<std::string> BoxTexts(const CScriptedWindow& w) {
+    std::vector<std::string> out;
+    for (const auto& b : w.boxes) out.push_back(b.text);
+    return out;
+  }
+};
+
+}  // namespace
+
+TEST_F(UpdateRun, SuccessfulRunPatchesTheGameCleansUpAndCloses) {
+  MakeUpdater({{"readme.txt", "new readme"}, {"bld/ui/a.tga", "art"}, {"docs/x.txt", "x"}});
+  CScriptedWindow w;
+  CUpdateDlg dlg(w);
+  Run(w, dlg);
+  EXPECT_TRUE(w.closed);
+  EXPECT_FALSE(dlg.m_bBusy);
+  ASSERT_FALSE(w.boxes.empty());
+  EXPECT_EQ(w.boxes.back().text, texts::Load(122));
+  EXPECT_EQ(w.boxes.back().caption, texts::Load(106));
+  EXPECT_EQ(w.boxes.back().flags, plat::kMbOk | plat::kMbIconInfo);
+  EXPECT_EQ(dlg.m_nFileCount, 4);
+  EXPECT_EQ(qvtest::ReadFile(G("readme.txt")), "new readme");
+  EXPECT_EQ(qvtest::ImageOf(G("bld"), kPw).files, (FileMap{{"ui/a.tga", "art"}}));
+  EXPECT_EQ(qvtest::ReadFile(G("CVer.txt")), "[Ver]\r\nCurVer=1.0.6\r\nValidVer=1.0.5\r\n");
+  for (const char* f : {"patch.idx", "patch.nam", "patch.dat", "Ver.dat", "LogLocalUpdate.txt", "LogPatch.txt",
+                        "LogTidy.txt", "tmp.idx"})
+    EXPECT_FALSE(qvtest::Exists(G(f))) << f;
+  ASSERT_FALSE(w.progress.empty());
+  EXPECT_EQ(w.progress.back(), 100);
+}
+
+TEST_F(UpdateRun, ProgressGoesThirtyThreeSixtySixHundred) {
+  MakeUpdater({{"a.txt", "a"}, {"b.txt", "b"}});  // with CVer.txt, three files
+  CScriptedWindow w;
+  CUpdateDlg dlg(w);
+  Run(w, dlg);
+  EXPECT_EQ(w.progress, (std::vector<int>{33, 66, 100}));
+  EXPECT_NE(std::find(w.texts.begin(), w.texts.end(), texts::Format(102, 2, 3)), w.texts.end());
+  EXPECT_EQ(ProgressPosition(1, 0), 0);
+  EXPECT_EQ(ProgressPosition(4, 3), 133);
+}
+
+TEST_F(UpdateRun, FailuresEndTheRunWithStatus118AndKeepThePatch) {
+  struct Row {
+    const char* what;
+    std::function<void(UpdateRun&)> arrange;
+    int box;
+  };
+  const Row rows[] = {
+      {"mb.dat missing", [](UpdateRun& t) { plat::DeleteFile(t.G("mb.dat")); }, 117},
+      {"patch.idx missing", [](UpdateRun& t) { plat::DeleteFile(t.G("patch.idx")); }, 121},
+      {"short header", [](UpdateRun& t) { qvtest::WriteFile(t.G("patch.idx"), "qellib"); }, 119},
+      {"version 1",
+       [](UpdateRun& t) {
+         std::string idx = qvtest::ReadFile(t.G("patch.idx"));
+         idx[16] = 1;
+         qvtest::WriteFile(t.G("patch.idx"), idx);
+       },
+       120},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    MakeUpdater({{"a.txt", "a"}}, /*withPayload=*/false);
+    row.arrange(*this);
+    CScriptedWindow w;
+    CUpdateDlg dlg(w);
+    Run(w, dlg);
+    ASSERT_FALSE(w.boxes.empty());
+    EXPECT_EQ(w.boxes.back().text, texts::Load(row.box));
+    EXPECT_EQ(dlg.m_strStatus, texts::Load(118));
+    EXPECT_FALSE(dlg.m_bBusy);
+    EXPECT_FALSE(w.closed);
+    EXPECT_FALSE(qvtest::Exists(G("a.txt")));
+    qvtest::WriteFile(G("mb.dat"), "marker");
+  }
+}
+
+TEST_F(UpdateRun, ExecutableWithoutPayloadReportsItAndAppliesThePatchInTheFolder) {
+  MakeUpdater({{"a.txt", "a"}}, /*withPayload=*/false);
+  CScriptedWindow w;
+  CUpdateDlg dlg(w);
+  Run(w, dlg);
+  ASSERT_GE(w.boxes.size(), 2u);
+  EXPECT_EQ(w.boxes.front().text.rfind(texts::Format(114, 0).substr(0, 10), 0), 0u);
+  EXPECT_TRUE(w.closed);
+  EXPECT_EQ(qvtest::ReadFile(G("a.txt")), "a");
+}
+
+TEST_F(UpdateRun, RefusedVersionEndsWithStatus118AndTheGameUntouched) {
+  qvtest::WriteFile(G("CVer.txt"), "[Ver]\r\nCurVer=1.0.4\r\n");  // older than ValidVer 1.0.5
+  MakeUpdater({{"a.txt", "a"}});
+  CScriptedWindow w;
+  CUpdateDlg dlg(w);
+  Run(w, dlg);
+  EXPECT_EQ(dlg.m_strStatus, texts::Load(118));
+  EXPECT_FALSE(qvtest::Exists(G("a.txt")));
+  ASSERT_FALSE(w.boxes.empty());
+  EXPECT_EQ(w.boxes.back().caption, "Exit");
+}
+
+TEST_F(UpdateRun, SecondClickDuringTheRunOnlyShowsTheBusyMessage) {
+  MakeUpdater({{"a.txt", "a"}});
+  CScriptedWindow w;
+  CUpdateDlg dlg(w);
+  w.onDrain = [&] { dlg.OnUpdate(); };
+  Run(w, dlg);
+  EXPECT_EQ(w.boxes.front().text, texts::Load(112));
+  EXPECT_TRUE(w.closed);
+  EXPECT_EQ(qvtest::ReadFile(G("a.txt")), "a");
+}
+
+TEST_F(UpdateRun, DeleteTxtRemovesListedPathsOnlyInsideTheGame) {
+  MakeUpdater({{"a.txt", "a"}});
+  qvtest::WriteFile(G("old1.txt"), "1");
+  qvtest::WriteFile(G("old2.txt"), "2");
+  qvtest::MakeDirs(G("oldfolder/sub"));
+  qvtest::WriteFile(G("oldfolder/sub/f"), "f");
+  qvtest::MakeDirs(G("logs"));
+  qvtest::WriteFile(G("logs/a.log"), "a");
+  qvtest::WriteFile(G("logs/b.log"), "b");
+  qvtest::WriteFile(G("logs/keep.txt"), "k");
+  qvtest::WriteFile(Path("outside.txt"), "must stay");
+  qvtest::WriteFile(G("Delete.txt"), "old1.txt\r\n\r\n   \r\n  old2.txt  \r\noldfolder\r\nlogs/*.log\r\n../outside.txt\r\n" +
+                                         Path("outside.txt") + "\r\n");
+  CScriptedWindow w;
+  CUpdateDlg dlg(w);
+  Run(w, dlg);
+  for (const char* gone : {"old1.txt", "old2.txt", "oldfolder", "logs/a.log", "logs/b.log", "Delete.txt"})
+    EXPECT_FALSE(qvtest::Exists(G(gone))) << gone;
+  EXPECT_TRUE(qvtest::Exists(G("logs/keep.txt")));
+  EXPECT_EQ(qvtest::ReadFile(Path("outside.txt")), "must stay");
+}
+
+TEST_F(UpdateRun, LogsAreWrittenOnlyWhenSwitchedOn) {
+  MakeUpdater({{"docs/a.txt", "a"}});
+  CScriptedWindow w;
+  CUpdateDlg dlg(w);
+  dlg.m_bRunLog = dlg.m_bPatchLog = true;
+  Run(w, dlg);
+  std::string run = qvtest::ReadFile(G(kRunLogName));
+  EXPECT_EQ(run.rfind("\r\nUpdate --- Begin!\r\nLOMPATCH, written by Ardel, Sornwick Ltd. 2004\r\n", 0), 0u);
+  EXPECT_NE(run.find("找到所需文件: mb.dat!\r\n"), std::string::npos);
+  EXPECT_NE(run.find("Patch DONE! TotalDir:(0)  TotalFile:(2)\r\n"), std::string::npos);
+  EXPECT_NE(run.find("Update --- End!\r\n"), std::string::npos);
+  std::string patch = qvtest::ReadFile(G(kPatchLogName));
+  EXPECT_NE(patch.find("0:\tProcessing file: "), std::string::npos);
+  EXPECT_NE(patch.find("1:\tProcessing file: "), std::string::npos);
+  EXPECT_FALSE(qvtest::Exists(G(kTidyLogName)));
+}
+
+TEST_F(UpdateRun, PatchSinkLinesForAFolderWithOneFile) {
+  qvtest::CWorkDirGuard keep(plat::GetWorkDir());
+  plat::SetWorkDir(Game());
+  CScriptedWindow w;
+  CUpdateDlg dlg(w);
+  dlg.m_nFileCount = 1;
+  CPatchSink sink(dlg);
+  sink.m_bLog = true;
+  sink.Post(kWalkEnterDir, "p/d");
+  sink.Post(kWalkFileBegin, "p/d/f");
+  sink.Post(kWalkFileDone, "p/d/f");
+  sink.Post(kWalkLeaveDir, "p/d");
+  const std::string rule(60, '>');
+  EXPECT_EQ(qvtest::ReadFile(kPatchLogName), rule + "\r\n\r\nEntering Dir  : p/d ...\r\n\r\n0:\tProcessing file: p/d/f ... \r\nok!\r\n"
+                                                    "Leaving Dir   : p/d ...\r\n\r\n" + rule + "\r\n\r\n");
+  EXPECT_EQ(sink.m_nFilesDone, 1);
+  EXPECT_EQ(sink.m_nFoldersDone, 1);
+  EXPECT_EQ(w.drains, 4);
+  EXPECT_EQ(w.progress, (std::vector<int>{100}));
+}
