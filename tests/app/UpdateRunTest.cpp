@@ -234,3 +234,15 @@ TEST_F(UpdateRun, PatchSinkLinesForAFolderWithOneFile) {
   EXPECT_EQ(w.drains, 4);
   EXPECT_EQ(w.progress, (std::vector<int>{100}));
 }
+
+TEST_F(UpdateRun, ClosingTheWindowDuringTheRunAbortsTheReleaseWith118) {
+  MakeUpdater({{"a.txt", "a"}, {"b.txt", "b"}});
+  CScriptedWindow w;
+  CUpdateDlg dlg(w);
+  w.onDrain = [] { g_bAbort = true; };  // as Exit confirmed from a pumped message
+  Run(w, dlg);
+  g_bAbort = false;
+  EXPECT_EQ(dlg.m_strStatus, texts::Load(118));
+  EXPECT_FALSE(qvtest::Exists(G("a.txt")));
+  EXPECT_FALSE(w.closed);  // the dialog, already closing, ends on its own
+}
