@@ -2,97 +2,27 @@
 // in files, its exit status checked, and what it built read back by the extractor.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "payload/PayloadExtractor.h"
 #include "platform/Platform.h"
+#include "tests/support/ProcessRunner.h"
 #include "tests/support/TempDir.h"
-
-#ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
-#include <sys/wait.h>
-#endif
 
 using namespace qvtest;
 
 namespace {
 
-#ifdef _WIN32
-std::string Quote(const std::string& s) { return "\"" + s + "\""; }
-// The build names the tool by its Unix path; under Wine the root is drive Z:.
-std::string ToolPath() {
-  std::string p = PCKTOOL_PATH;
-  return !p.empty() && p[0] == '/' ? "Z:" + p : p;
-}
-HANDLE Capture(const std::string& path) {
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                     nullptr);
-}
-int RunCaptured(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
-  std::string line = Quote(ToolPath());
-  for (const std::string& a : args) line += " " + Quote(a);
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  si.hStdOutput = Capture(out);
-  si.hStdError = Capture(err);
-  PROCESS_INFORMATION pi{};
-  DWORD code = DWORD(-1);
-  if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-  }
-  CloseHandle(si.hStdOutput);
-  CloseHandle(si.hStdError);
-  return int(code);
-}
-#else
-std::string Quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-int RunCaptured(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
-  std::string line = Quote(PCKTOOL_PATH);
-  for (const std::string& a : args) line += " " + Quote(a);
-  line += " >" + Quote(out) + " 2>" + Quote(err);
-  int status = std::system(line.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-#endif
-
-// Without the carriage returns of Windows text mode.
-std::string Text(const std::string& s) {
-  std::string out;
-  for (char c : s)
-    if (c != '\r') out += c;
-  return out;
-}
-
 class PayloadTool : public ::testing::Test {
  protected:
-  struct Result {
-    int code;
-    std::string out, err;
-  };
+  using Result = RunResult;
   Result Run(const std::vector<std::string>& args) {
     std::vector<std::string> all = {"payload"};
     all.insert(all.end(), args.begin(), args.end());
-    Result r;
-    r.code = RunCaptured(all, m_logs / "stdout", m_logs / "stderr");
-    r.out = Text(ReadFile(m_logs / "stdout"));
-    r.err = Text(ReadFile(m_logs / "stderr"));
+    Result r = RunTool(PCKTOOL_PATH, all, m_logs.Path());
+    r.out = Text(r.out);
+    r.err = Text(r.err);
     return r;
   }
   std::string Path(const std::string& name) const { return m_dir / name; }

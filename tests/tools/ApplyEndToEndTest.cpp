@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -13,91 +12,15 @@
 
 #include "pck/PckCodecs.h"
 #include "platform/Platform.h"
+#include "tests/support/ProcessRunner.h"
 #include "tests/support/TempDir.h"
-
-#ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
-#include <sys/wait.h>
-#endif
 
 using namespace qvtest;
 namespace fsys = std::filesystem;
 
 namespace {
 
-#ifdef _WIN32
-// Started directly: going through cmd.exe would double the processes Wine starts.
-std::string Quote(const std::string& s) { return std::string(1, '"').append(s).append(1, '"'); }
-std::string ToolPath() {
-  std::string p = PCKTOOL_PATH;
-  return !p.empty() && p[0] == '/' ? "Z:" + p : p;
-}
-HANDLE Capture(const std::string& path) {
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                     nullptr);
-}
-int RunCaptured(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
-  std::string line = Quote(ToolPath());
-  for (const std::string& a : args) line += ' ' + Quote(a);
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  si.hStdOutput = Capture(out);
-  si.hStdError = Capture(err);
-  PROCESS_INFORMATION pi{};
-  DWORD code = DWORD(-1);
-  if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-  }
-  CloseHandle(si.hStdOutput);
-  CloseHandle(si.hStdError);
-  return int(code);
-}
-#else
-std::string Quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-int RunCaptured(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
-  std::string line = Quote(PCKTOOL_PATH);
-  for (const std::string& a : args) line += ' ' + Quote(a);
-  line += " >" + Quote(out) + " 2>" + Quote(err);
-  int status = std::system(line.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-#endif
-
-struct Result {
-  int code;
-  std::string out, err;
-};
-
-std::string Text(const std::string& s) {
-  std::string out;
-  for (char c : s)
-    if (c != '\r') out += c;
-  return out;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
-    lines.push_back(text.substr(start, nl - start));
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
-}
+using Result = RunResult;
 
 std::string Md5Of(const std::string& bytes) {
   uint8_t digest[16];
@@ -202,10 +125,8 @@ void CopyPackage(const std::string& from, const std::string& to) {
 class ApplyEndToEndTest : public ::testing::Test {
  protected:
   Result Run(const std::vector<std::string>& args) {
-    Result r;
-    r.code = RunCaptured(args, m_tmp / "stdout", m_tmp / "stderr");
-    r.out = ReadFile(m_tmp / "stdout");
-    r.err = Text(ReadFile(m_tmp / "stderr"));
+    Result r = RunTool(PCKTOOL_PATH, args, m_tmp.Path());
+    r.err = Text(r.err);
     return r;
   }
   std::string Ok(const std::vector<std::string>& args) {

@@ -1,0 +1,40 @@
+// Starts a built tool the way its users do, as a separate process, so that tests see
+// its real exit status and the exact bytes it writes to standard output and error.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qvtest {
+
+struct RunResult {
+  int code;  // -1 when the tool could not be started or did not exit normally
+  std::string out, err;
+};
+
+// Runs `exe` with `args`, each passed as one argument however it is spelled. The
+// output is captured in files named "stdout" and "stderr" inside `scratchDir` rather
+// than through pipes, so a tool that writes more than a pipe holds cannot stall the
+// test. An `exe` given by its Unix path also works from the Windows build under Wine.
+RunResult RunTool(const std::string& exe, const std::vector<std::string>& args, const std::string& scratchDir);
+
+// Without the carriage returns of Windows text mode, so that one expectation holds on
+// both platforms.
+inline std::string Text(const std::string& s) {
+  std::string out;
+  for (char c : s)
+    if (c != '\r') out += c;
+  return out;
+}
+
+// A final line without "\n" still counts.
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+    lines.push_back(text.substr(start, nl - start));
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
+}
+
+}  // namespace qvtest
