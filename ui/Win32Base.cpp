@@ -1,0 +1,294 @@
+// The thin Win32 application and dialog layer.
+#include "ui/Win32Base.h"
+
+#include <vector>
+
+namespace win {
+
+namespace {
+
+constexpr char kBindingProp[] = "Quorvane.CWnd";
+constexpr UINT_PTR kSubclassId = 0x5156;  // any value unique to this layer
+
+CApp* g_app = nullptr;
+
+// Messages whose dialog procedure answer is the result itself, not DWLP_MSGRESULT.
+bool AnswersDirectly(UINT msg) {
+  switch (msg) {
+    case WM_CTLCOLORMSGBOX: case WM_CTLCOLOREDIT: case WM_CTLCOLORLISTBOX: case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG: case WM_CTLCOLORSCROLLBAR: case WM_CTLCOLORSTATIC: case WM_COMPAREITEM:
+    case WM_VKEYTOITEM: case WM_CHARTOITEM: case WM_QUERYDRAGICON: case WM_INITDIALOG:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The control that sent a notification that its dialog reflects back to it, or null.
+HWND ReflectTarget(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_DRAWITEM: {
+      auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lp);
+      return item && item->CtlType != ODT_MENU ? item->hwndItem : nullptr;
+    }
+    case WM_COMMAND:
+      return reinterpret_cast<HWND>(lp);
+    case WM_CTLCOLORBTN: case WM_CTLCOLORSTATIC:
+      return reinterpret_cast<HWND>(lp);
+    default:
+      (void)wp;
+      return nullptr;
+  }
+}
+
+}  // namespace
+
+HINSTANCE Instance() { return GetModuleHandleA(nullptr); }
+
+std::string LoadStr(UINT id) {
+  // A pointer to the resource text would be UTF-16; the ANSI copy is what the program shows.
+  char buffer[1024];
+  int n = LoadStringA(Instance(), id, buffer, sizeof buffer);
+  return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+}
+
+void CenterWindow(HWND hwnd) {
+  RECT rc;
+  if (!GetWindowRect(hwnd, &rc)) return;
+  RECT area{};
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  HWND owner = GetWindow(hwnd, GW_OWNER);
+  if (owner && IsWindowVisible(owner) && !IsIconic(owner)) {
+    GetWindowRect(owner, &area);
+  } else if (GetMonitorInfoA(MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), &info)) {
+    area = info.rcWork;
+  } else {
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+  }
+  const int w = rc.right - rc.left, h = rc.bottom - rc.top;
+  const int x = area.left + (area.right - area.left - w) / 2;
+  const int y = area.top + (area.bottom - area.top - h) / 2;
+  SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void PumpMessages() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      // Swallowing the quit here would keep the program's loop running forever.
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+// ---- CWnd ----
+
+CWnd::~CWnd() { Unbind(); }
+
+CWnd* CWnd::FromHandle(HWND hwnd) {
+  return hwnd ? static_cast<CWnd*>(GetPropA(hwnd, kBindingProp)) : nullptr;
+}
+
+void CWnd::Bind(HWND hwnd) {
+  m_hWnd = hwnd;
+  SetPropA(hwnd, kBindingProp, this);
+}
+
+void CWnd::Unbind() {
+  if (m_hWnd && IsWindow(m_hWnd) && GetPropA(m_hWnd, kBindingProp) == this) RemovePropA(m_hWnd, kBindingProp);
+  m_hWnd = nullptr;
+}
+
+// ---- CSubclassedWnd ----
+
+CSubclassedWnd::~CSubclassedWnd() { Unsubclass(); }
+
+bool CSubclassedWnd::SubclassDlgItem(UINT id, HWND dialog) { return Subclass(GetDlgItem(dialog, static_cast<int>(id))); }
+
+bool CSubclassedWnd::Subclass(HWND hwnd) {
+  if (!hwnd || m_hWnd) return false;
+  if (!SetWindowSubclass(hwnd, SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this))) return false;
+  Bind(hwnd);
+  return true;
+}
+
+void CSubclassedWnd::Unsubclass() {
+  if (!m_hWnd) return;
+  RemoveWindowSubclass(m_hWnd, SubclassProc, kSubclassId);
+  Unbind();
+}
+
+LRESULT CSubclassedWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp) { return Default(msg, wp, lp); }
+
+LRESULT CSubclassedWnd::Default(UINT msg, WPARAM wp, LPARAM lp) { return DefSubclassProc(m_hWnd, msg, wp, lp); }
+
+LRESULT CALLBACK CSubclassedWnd::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
+  auto* self = reinterpret_cast<CSubclassedWnd*>(data);
+  if (msg == WM_NCDESTROY) {
+    LRESULT result = DefSubclassProc(hwnd, msg, wp, lp);
+    self->Unsubclass();
+    self->OnFinalDestroy();
+    return result;
+  }
+  return self->WindowProc(msg, wp, lp);
+}
+
+// ---- CDialog ----
+
+INT_PTR CDialog::DoModal() {
+  return DialogBoxParamA(Instance(), MAKEINTRESOURCEA(m_templateId), m_parent, DialogProc,
+                         reinterpret_cast<LPARAM>(this));
+}
+
+void CDialog::EndDialog(INT_PTR result) {
+  if (m_hWnd) ::EndDialog(m_hWnd, result);
+}
+
+LRESULT CDialog::DefaultHandling(UINT msg, WPARAM wp, LPARAM lp) {
+  // DefDlgProc calls DialogProc again first; it must then decline this one message.
+  // Only that message: others that the default handling sends on (WM_ERASEBKGND from
+  // BeginPaint) still go to the dialog.
+  const UINT outer = m_defaultMsg;
+  const bool wasIn = m_inDefault;
+  m_inDefault = true;
+  m_defaultMsg = msg;
+  LRESULT result = DefDlgProcA(m_hWnd, msg, wp, lp);
+  m_inDefault = wasIn;
+  m_defaultMsg = outer;
+  return result;
+}
+
+bool CDialog::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+  if (msg == WM_COMMAND) {
+    result = 0;
+    return OnCommand(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
+  }
+  return false;
+}
+
+bool CDialog::OnCommand(UINT id, UINT, HWND) {
+  if (id == IDOK) {
+    OnOK();
+    return true;
+  }
+  if (id == IDCANCEL) {
+    OnCancel();
+    return true;
+  }
+  return false;
+}
+
+INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* self = static_cast<CDialog*>(FromHandle(hwnd));
+  if (msg == WM_INITDIALOG) {
+    self = reinterpret_cast<CDialog*>(lp);
+    self->Bind(hwnd);
+    BOOL focus = self->OnInitDialog();
+    // A dialog placed at 0,0 without a placement style of its own is shown centred.
+    const auto style = static_cast<DWORD>(GetWindowLongPtrA(hwnd, GWL_STYLE));
+    if (!(style & (DS_CENTER | DS_CENTERMOUSE | DS_ABSALIGN))) CenterWindow(hwnd);
+    return focus;
+  }
+  if (!self || (self->m_inDefault && msg == self->m_defaultMsg)) return FALSE;
+  INT_PTR answer = self->Route(msg, wp, lp);
+  if (msg == WM_NCDESTROY) self->Unbind();
+  return answer;
+}
+
+INT_PTR CDialog::Route(UINT msg, WPARAM wp, LPARAM lp) {
+  LRESULT result = 0;
+  if (CWnd* control = FromHandle(ReflectTarget(msg, wp, lp)); control && control != this) {
+    const bool handled = control->OnReflect(msg, wp, lp, result);
+    // A reflected click still reaches the dialog as the control's command.
+    if (handled && msg != WM_COMMAND) {
+      if (AnswersDirectly(msg)) return static_cast<INT_PTR>(result);
+      SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, result);
+      return TRUE;
+    }
+  }
+  result = 0;
+  if (!OnMessage(msg, wp, lp, result)) return FALSE;
+  if (AnswersDirectly(msg)) return static_cast<INT_PTR>(result);
+  SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, result);
+  return TRUE;
+}
+
+// ---- CApp ----
+
+CApp::CApp() {
+  g_app = this;
+  std::string path = plat::ModuleFileName();
+  size_t slash = path.find_last_of("\\/");
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  size_t dot = name.find_last_of('.');
+  m_appName = dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+CApp::~CApp() {
+  if (g_app == this) g_app = nullptr;
+}
+
+int CApp::Run() {
+  int code = 0;
+  if (InitInstance()) {
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    code = static_cast<int>(msg.wParam);
+  }
+  int exitCode = ExitInstance();
+  return code ? code : exitCode;
+}
+
+// ---- CToolTip ----
+
+bool CToolTip::Create(HWND owner, int maxWidth) {
+  if (m_wnd) return true;
+  m_wnd.Reset(CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, owner, nullptr,
+                              Instance(), nullptr));
+  if (!m_wnd) return false;
+  SendMessageA(m_wnd.Get(), TTM_SETMAXTIPWIDTH, 0, maxWidth);
+  return true;
+}
+
+namespace {
+TTTOOLINFOA ToolInfo(HWND tool) {
+  TTTOOLINFOA info{};
+  // The old structure size is understood by every version of comctl32.
+  info.cbSize = TTTOOLINFOA_V2_SIZE;
+  info.hwnd = tool;
+  info.uId = 1;
+  return info;
+}
+}  // namespace
+
+void CToolTip::EnsureTool(HWND tool) {
+  if (!m_wnd) return;
+  TTTOOLINFOA info = ToolInfo(tool);
+  if (SendMessageA(m_wnd.Get(), TTM_GETTOOLINFOA, 0, reinterpret_cast<LPARAM>(&info))) return;
+  info = ToolInfo(tool);
+  info.uFlags = TTF_SUBCLASS;
+  info.lpszText = const_cast<char*>("");
+  GetClientRect(tool, &info.rect);
+  SendMessageA(m_wnd.Get(), TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&info));
+}
+
+void CToolTip::SetText(HWND tool, const std::string& text) {
+  if (!m_wnd) return;
+  TTTOOLINFOA info = ToolInfo(tool);
+  info.lpszText = const_cast<char*>(text.c_str());
+  SendMessageA(m_wnd.Get(), TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&info));
+}
+
+void CToolTip::Activate(bool on) {
+  if (m_wnd) SendMessageA(m_wnd.Get(), TTM_ACTIVATE, on ? TRUE : FALSE, 0);
+}
+
+}  // namespace win
