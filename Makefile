@@ -31,7 +31,8 @@ test-linux: linux
 
 test-windows: windows
 	@echo "==== Windows tests (under Wine) ===="
-	@ctest --preset windows -j$(JOBS)
+	@bash scripts/with-display.sh ctest --preset windows -j$(JOBS)
+	@echo "Screenshots of the updater's window: $(CURDIR)/build/windows/screenshots/"
 
 test-asan: asan
 	@echo "==== Linux tests under AddressSanitizer and UndefinedBehaviorSanitizer ===="
@@ -39,7 +40,11 @@ test-asan: asan
 
 test: test-linux test-windows test-asan
 
+# The Windows updater's run is added when Wine is there (setup installs it).
 demo: linux
+	@if command -v wine >/dev/null 2>&1; then \
+	  cmake --preset windows >/dev/null && \
+	  cmake --build build/windows -j$(JOBS) --target QuorvaneUpdate updater_click_through; fi
 	@bash scripts/demo.sh
 
 bench: setup

@@ -71,21 +71,49 @@ sizes() {
 }
 
 version() { tr -d '\r' < "$GAME/CVer.txt" | sed -n 's/^CurVer=//p'; }
+
+# What an updater did to $GAME, against the snapshot taken before it ran.
+report() {
+  snapshot | sort > "$DEMO/after.txt"
+  say "what changed"
+  printf 'version before: %s\nversion after:  %s\n' "$VBEFORE" "$(version)"
+  join -t $'\t' -a1 -a2 -e MISSING -o 0,1.2,2.2 "$DEMO/before.txt" "$DEMO/after.txt" | awk -F'\t' '
+    $2 == "MISSING" { added++; next } $3 == "MISSING" { deleted++; next } $2 != $3 { replaced++ }
+    END { printf "files added: %d, replaced: %d, deleted: %d\n", added, replaced, deleted }'
+  printf 'package data files before and after (rebuilt when more than 40%% was dead):\n'
+  sizes > "$DEMO/sizes-after.txt"
+  join -a1 -a2 -e new -o 0,1.2,2.2 "$DEMO/sizes-before.txt" "$DEMO/sizes-after.txt" |
+    awk '{ printf "  %-7s %8s -> %8s bytes\n", $1, $2, $3 }'
+  for base in bld mb sy pm; do "$PCKTOOL" verify "$GAME/$base" | sed "s/^/  $base: /"; done
+  ls "$GAME"/patch.* 2>/dev/null && echo "patch files left behind!" || echo "patch files removed after the run"
+}
+
 snapshot | sort > "$DEMO/before.txt"
 sizes > "$DEMO/sizes-before.txt"
 VBEFORE=$(version)
+# The same game once more, for the Windows updater.
+cp -r "$GAME" "$DEMO/game-win"
+rm -f "$DEMO/game-win/quorvane-update"
+
 say "running the updater in $GAME"
 (cd "$GAME" && ./quorvane-update --yes)
+report
 
-snapshot | sort > "$DEMO/after.txt"
-say "what changed"
-printf 'version before: %s\nversion after:  %s\n' "$VBEFORE" "$(version)"
-join -t $'\t' -a1 -a2 -e MISSING -o 0,1.2,2.2 "$DEMO/before.txt" "$DEMO/after.txt" | awk -F'\t' '
-  $2 == "MISSING" { added++; next } $3 == "MISSING" { deleted++; next } $2 != $3 { replaced++ }
-  END { printf "files added: %d, replaced: %d, deleted: %d\n", added, replaced, deleted }'
-printf 'package data files before and after (rebuilt when more than 40%% was dead):\n'
-sizes > "$DEMO/sizes-after.txt"
-join -a1 -a2 -e new -o 0,1.2,2.2 "$DEMO/sizes-before.txt" "$DEMO/sizes-after.txt" |
-  awk '{ printf "  %-7s %8s -> %8s bytes\n", $1, $2, $3 }'
-for base in bld mb sy pm; do "$PCKTOOL" verify "$GAME/$base" | sed "s/^/  $base: /"; done
-ls "$GAME"/patch.* 2>/dev/null && echo "patch files left behind!" || echo "patch files removed after the run"
+# The same run with the Windows updater under Wine, when it has been built.
+WINBIN=${WINBIN:-build/windows}
+WINEXE=$WINBIN/ui/QuorvaneUpdate.exe
+CLICK=$WINBIN/tests/updater_click_through.exe
+if command -v wine >/dev/null 2>&1 && [ -f "$WINEXE" ] && [ -f "$CLICK" ]; then
+  GAME=$DEMO/game-win
+  say "the same patch with the Windows updater (Wine, on a virtual display when there is none)"
+  "$PCKTOOL" payload build "$WINEXE" "$GAME/QuorvaneUpdate.exe" \
+    "$DEMO/build/patch.idx" "$DEMO/build/patch.nam" "$DEMO/build/patch.dat" "$DEMO/build/Delete.txt" >/dev/null
+  abs() { printf 'Z:%s' "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
+  bash scripts/with-display.sh bash scripts/wine-run.sh "$CLICK" \
+    "$(abs "$GAME/QuorvaneUpdate.exe")" "$(abs "$GAME")" "$(abs "$DEMO")/updater-windows.png"
+  rm -f "$GAME/QuorvaneUpdate.exe"
+  report
+  echo "screenshot of the Windows updater during its run: $DEMO/updater-windows.png"
+else
+  say "Windows updater not built or Wine missing: skipping its run (make windows builds it)"
+fi

@@ -22,7 +22,7 @@ PACKAGES=(
   libz-mingw-w64-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   wine wine64 xvfb xauth x11-utils imagemagick
-  locales fonts-wqy-microhei fonts-wqy-zenhei
+  locales fonts-wqy-microhei
   dpkg-dev
 )
 
@@ -82,5 +82,31 @@ if [ ! -f "$WINEPREFIX_DIR/system.reg" ]; then
   WINEPREFIX="$WINEPREFIX_DIR" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=zh_CN.UTF-8 \
     wineboot --init >/dev/null 2>&1 || true
   WINEPREFIX="$WINEPREFIX_DIR" wineserver -w 2>/dev/null || true
+fi
+# The artwork's display font, unpacked where only the artwork script looks for it.
+if [ ! -f "$CACHE/fonts/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc" ]; then
+  log "unpacking fonts-wqy-zenhei for the artwork"
+  work="$CACHE/fonts-deb"
+  rm -rf "$work"; mkdir -p "$work"
+  (cd "$work" && { apt-get download -qq fonts-wqy-zenhei >/dev/null 2>&1 \
+                    || { $SUDO apt-get update -qq && apt-get download -qq fonts-wqy-zenhei >/dev/null 2>&1; }; } \
+     && dpkg-deb -x ./fonts-wqy-zenhei_*.deb "$CACHE/fonts")
+  rm -rf "$work"
+fi
+
+# A Chinese Windows has SimSun ("宋体"), the dialog's font. Wine draws the embedded bitmaps
+# of WenQuanYi Zen Hei with strokes missing at dialog sizes; the outline font Micro Hei
+# stands in for it instead.
+if ! grep -aq '"SimSun"="WenQuanYi Micro Hei"' "$WINEPREFIX_DIR/system.reg" 2>/dev/null; then
+  log "mapping SimSun to WenQuanYi Micro Hei in the Wine prefix"
+  reg="$CACHE/fonts.reg"
+  {
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+    printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n'
+    for face in 宋体 新宋体 SimSun NSimSun; do printf '"%s"="WenQuanYi Micro Hei"\r\n' "$face"; done
+  } | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } > "$reg"
+  WINEPREFIX="$WINEPREFIX_DIR" WINEDEBUG=-all LC_ALL=zh_CN.UTF-8 wine regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1 || true
+  WINEPREFIX="$WINEPREFIX_DIR" wineserver -w 2>/dev/null || true
+  rm -f "$reg"
 fi
 log "ready (cache: $CACHE)"

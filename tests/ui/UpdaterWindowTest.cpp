@@ -1,0 +1,267 @@
+// The Windows updater as a player meets it, driven from outside through its windows:
+// the reminder first, one copy at a time, Exit asks, Enter does nothing, Update runs
+// the whole update, a refused version question leaves the game alone, and the window
+// is cut to the outline of its background picture. Needs a display (make test gives
+// Wine a virtual one); saves screenshots of the dialog idle and during a run.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "app/Texts.h"
+#include "payload/PayloadFormat.h"
+#include "pck/PckFormat.h"
+#include "tests/support/PackageFixtures.h"
+#include "tests/ui/WindowDriver.h"
+
+namespace gui = qvtest::gui;
+
+namespace {
+
+constexpr DWORD kStartMs = 60000;  // the first start of a Wine process can be slow
+constexpr DWORD kStepMs = 20000;
+constexpr int kProgressId = 1000, kUpdateId = 1001, kExitId = IDCANCEL;
+
+// A Unix path under Wine is taken as on drive Z:.
+std::string WinePath(const std::string& p) { return !p.empty() && p[0] == '/' ? "Z:" + p : p; }
+
+std::string ScreenshotDir() {
+  const char* dir = std::getenv("QV_SCREENSHOT_DIR");
+  const std::string path = WinePath(dir && *dir ? dir : ".");
+  CreateDirectoryA(path.c_str(), nullptr);
+  return path;
+}
+
+class UpdaterWindow : public qvtest::PackageDirTest {
+ protected:
+  void SetUp() override {
+    if (!std::getenv("DISPLAY") || !*std::getenv("DISPLAY"))
+      GTEST_SKIP() << "no display: run these under `make test`, which starts a virtual one";
+    qvtest::MakeDirs(Game());
+    qvtest::WriteFile(G("mb.dat"), "marker");
+    qvtest::WriteFile(G("CVer.txt"), "[Ver]\r\nCurVer=1.0.5\r\n");
+    // A package with enough files that replacing most of them leaves it worth compacting.
+    qvtest::PackageOptions o;
+    o.password = kPckGamePassword;
+    o.codec = 2;
+    for (int i = 0; i < 120; ++i) m_oldFiles["maps/m" + std::to_string(i) + ".bin"] = qvtest::PseudoRandom(3000, i, true);
+    ASSERT_EQ(qvtest::BuildPackage(G("bld"), m_oldFiles, o), "");
+  }
+
+  std::string Game() const { return Path("game"); }
+  std::string G(const std::string& rel) const { return Game() + "/" + rel; }
+  std::string Exe() const { return G("QuorvaneUpdate.exe"); }
+
+  // The updater with a patch that offers `offered`, replaces most of the package's
+  // files and brings a new plain file.
+  void MakeUpdater(const std::string& offered) {
+    qvtest::PackageOptions o;
+    o.password = kPckGamePassword;
+    qvtest::FileMap patch{{"CVer.txt", "[Ver]\r\nCurVer=" + offered + "\r\nValidVer=1.0.0\r\n"},
+                          {"docs/readme.txt", "new"}};
+    for (int i = 0; i < 100; ++i) patch["bld/maps/m" + std::to_string(i) + ".bin"] = "patched " + std::to_string(i);
+    qvtest::MakeDirs(Path("src"));
+    ASSERT_EQ(qvtest::BuildPackage(Path("src/patch"), patch, o), "");
+    CPayloadBuilder builder;
+    std::string why;
+    for (const char* ext : {".idx", ".nam", ".dat"})
+      ASSERT_TRUE(builder.Add(std::string("patch") + ext, Path("src/patch") + ext, why)) << why;
+    ASSERT_TRUE(builder.Write(WinePath(QV_UPDATER_EXE), Exe(), why)) << why;
+  }
+
+  // Starts the updater and answers the reminder; returns the main dialog.
+  HWND StartAndConfirmReminder(gui::CProcess& process) {
+    EXPECT_TRUE(process.Start(Exe(), Game()));
+    HWND box = gui::WaitForWindow([&] { return gui::MessageBoxOf(process.Id()); }, kStartMs);
+    EXPECT_NE(box, nullptr) << "no reminder box";
+    if (!box) return nullptr;
+    // The reminder comes before the dialog is on the screen.
+    EXPECT_EQ(gui::MainDialog(process.Id()), nullptr);
+    EXPECT_EQ(gui::MessageText(box), texts::Load(105));
+    EXPECT_EQ(gui::TextOf(box), texts::Load(106));
+    gui::Press(box, IDOK);
+    HWND dialog = gui::WaitForWindow([&] { return gui::MainDialog(process.Id()); }, kStepMs);
+    EXPECT_NE(dialog, nullptr) << "the dialog did not appear after the reminder";
+    return dialog;
+  }
+
+  std::string Status(HWND dialog) { return gui::TextOf(GetDlgItem(dialog, kProgressId)); }
+
+  void Screenshot(HWND window, const std::string& name) {
+    const std::string path = ScreenshotDir() + "/" + name;
+    EXPECT_TRUE(gui::SaveScreenshot(window, path)) << path;
+    std::printf("[ screenshot ] %s\n", path.c_str());
+  }
+
+  qvtest::FileMap m_oldFiles;
+};
+
+}  // namespace
+
+TEST_F(UpdaterWindow, IdleDialogAsksBeforeExitIgnoresEnterAndRunsOnce) {
+  MakeUpdater("1.0.6");
+  gui::CProcess first;
+  HWND dialog = StartAndConfirmReminder(first);
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(gui::TextOf(dialog), texts::Load(104));
+  ASSERT_TRUE(gui::WaitUntil([&] { return Status(dialog) == texts::Load(127); }, kStepMs)) << Status(dialog);
+  RECT r{};
+  GetWindowRect(dialog, &r);
+  EXPECT_EQ(r.right - r.left, 588);
+  EXPECT_EQ(r.bottom - r.top, 455);
+
+  // A second copy only says that one runs already, and ends.
+  {
+    gui::CProcess second;
+    ASSERT_TRUE(second.Start(Exe(), Game()));
+    HWND box = gui::WaitForWindow([&] { return gui::MessageBoxOf(second.Id()); }, kStartMs);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(gui::MessageText(box), "呵呵，已经运行了...");
+    EXPECT_EQ(gui::MainDialog(second.Id()), nullptr);
+    gui::Press(box, IDOK);
+    DWORD code = 1;
+    EXPECT_TRUE(second.WaitExit(kStepMs, &code));
+    EXPECT_EQ(gui::MainDialog(first.Id()), dialog);
+  }
+
+  // Exit asks even when no run is under way; No keeps the dialog.
+  gui::Press(dialog, kExitId);
+  HWND ask = gui::WaitForWindow([&] { return gui::MessageBoxOf(first.Id()); }, kStepMs);
+  ASSERT_NE(ask, nullptr);
+  EXPECT_EQ(gui::MessageText(ask), texts::Load(123));
+  EXPECT_EQ(gui::TextOf(ask), texts::Load(106));
+  ASSERT_NE(GetDlgItem(ask, IDNO), nullptr);
+  gui::Press(ask, IDNO);
+  EXPECT_TRUE(gui::WaitUntil([&] { return gui::MessageBoxOf(first.Id()) == nullptr; }, kStepMs));
+  EXPECT_FALSE(first.WaitExit(500));
+  EXPECT_EQ(gui::MainDialog(first.Id()), dialog);
+
+  // Enter neither starts the update nor closes the dialog.
+  gui::PressKey(dialog, VK_RETURN);
+  Sleep(1500);
+  EXPECT_EQ(gui::MessageBoxOf(first.Id()), nullptr);
+  EXPECT_EQ(gui::ProgressPos(dialog, kProgressId), 0);
+  EXPECT_EQ(Status(dialog), texts::Load(127));
+  EXPECT_TRUE(qvtest::Exists(G("QuorvaneUpdate.exe")));
+  EXPECT_FALSE(qvtest::Exists(G("patch.idx")));
+
+  // The idle dialog, the mouse over Update (its hot image).
+  gui::HoverOver(dialog, kUpdateId);
+  Sleep(700);
+  Screenshot(dialog, "updater-idle.png");
+
+  // Closing the window ends the program without a question.
+  PostMessageA(dialog, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(first.WaitExit(kStepMs));
+}
+
+TEST_F(UpdaterWindow, WindowRegionLeavesOutTheMagentaOfTheBackground) {
+  MakeUpdater("1.0.6");
+  gui::CProcess process;
+  HWND dialog = StartAndConfirmReminder(process);
+  ASSERT_NE(dialog, nullptr);
+
+  const std::string bmpPath = WinePath(QV_BACKGROUND_BMP);
+  HBITMAP bitmap = static_cast<HBITMAP>(
+      LoadImageA(nullptr, bmpPath.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+  ASSERT_NE(bitmap, nullptr) << bmpPath;
+  BITMAP info{};
+  GetObjectA(bitmap, sizeof info, &info);
+  ASSERT_EQ(info.bmWidth, 588);
+  ASSERT_EQ(info.bmHeight, 455);
+  BITMAPINFO bi{};
+  bi.bmiHeader = {sizeof bi.bmiHeader, info.bmWidth, -info.bmHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  std::vector<uint32_t> pixels(static_cast<size_t>(info.bmWidth) * static_cast<size_t>(info.bmHeight));
+  HDC screen = GetDC(nullptr);
+  ASSERT_EQ(GetDIBits(screen, bitmap, 0, static_cast<UINT>(info.bmHeight), pixels.data(), &bi, DIB_RGB_COLORS),
+            info.bmHeight);
+  ReleaseDC(nullptr, screen);
+  DeleteObject(bitmap);
+
+  HRGN region = CreateRectRgn(0, 0, 0, 0);
+  ASSERT_NE(GetWindowRgn(dialog, region), ERROR) << "the window has no region";
+  int magenta = 0, wrong = 0;
+  for (int y = 0; y < info.bmHeight; ++y) {
+    for (int x = 0; x < info.bmWidth; ++x) {
+      const bool isMagenta = (pixels[static_cast<size_t>(y) * 588 + static_cast<size_t>(x)] & 0xFFFFFF) == 0xFF00FF;
+      magenta += isMagenta;
+      if (isMagenta == (PtInRegion(region, x, y) != 0)) ++wrong;
+    }
+  }
+  DeleteObject(region);
+  EXPECT_GT(magenta, 0) << "the background has no outline to cut";
+  EXPECT_EQ(wrong, 0) << "pixels where the region and the magenta of the picture disagree";
+  PostMessageA(dialog, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(process.WaitExit(kStepMs));
+}
+
+TEST_F(UpdaterWindow, UpdateRunsTheWholeUpdateAndCloses) {
+  MakeUpdater("1.0.6");
+  gui::CProcess process;
+  HWND dialog = StartAndConfirmReminder(process);
+  ASSERT_NE(dialog, nullptr);
+  gui::Press(dialog, kUpdateId);
+
+  // During the run: a screenshot while the bar is part way; at the end the box of
+  // text 122 with the bar full.
+  bool shotDuringRun = false;
+  HWND done = nullptr;
+  ASSERT_TRUE(gui::WaitUntil(
+      [&] {
+        if (HWND box = gui::MessageBoxOf(process.Id())) {
+          done = box;
+          return true;
+        }
+        const int pos = gui::ProgressPos(dialog, kProgressId);
+        if (!shotDuringRun && pos > 0 && pos < 100) {
+          Screenshot(dialog, "updater-running.png");
+          shotDuringRun = true;
+        }
+        return false;
+      },
+      120000))
+      << "the run showed no box; status: " << Status(dialog);
+  EXPECT_EQ(gui::MessageText(done), texts::Load(122));
+  EXPECT_EQ(gui::ProgressPos(dialog, kProgressId), 100);
+  EXPECT_TRUE(shotDuringRun) << "the run ended before a screenshot could catch it";
+  Screenshot(dialog, "updater-done.png");
+  gui::Press(done, IDOK);
+  DWORD code = 1;
+  ASSERT_TRUE(process.WaitExit(kStepMs, &code)) << "the dialog stayed open after the run";
+
+  // The game holds the patch: new version, new file, replaced entries, patch files gone.
+  EXPECT_NE(qvtest::ReadFile(G("CVer.txt")).find("CurVer=1.0.6"), std::string::npos);
+  EXPECT_EQ(qvtest::ReadFile(G("docs/readme.txt")), "new");
+  EXPECT_FALSE(qvtest::Exists(G("patch.idx")));
+  EXPECT_FALSE(qvtest::Exists(G("patch.dat")));
+  const qvtest::PackageImage image = qvtest::ImageOf(G("bld"), kPckGamePassword);
+  ASSERT_EQ(image.files.size(), m_oldFiles.size());
+  for (int i = 0; i < 120; ++i) {
+    const std::string name = "maps/m" + std::to_string(i) + ".bin";
+    EXPECT_EQ(image.files.at(name), i < 100 ? "patched " + std::to_string(i) : m_oldFiles[name]) << name;
+  }
+  // Compacted: nothing dead is left in the data file.
+  EXPECT_LT(qvtest::ReadFile(G("bld.dat")).size(), 100000u);
+}
+
+TEST_F(UpdaterWindow, VersionQuestionAnsweredNoLeavesTheGameAlone) {
+  MakeUpdater("1.0.5");  // the same version: the run asks whether to go on
+  const qvtest::PackageBytes before = qvtest::LoadPackageBytes(G("bld"));
+  gui::CProcess process;
+  HWND dialog = StartAndConfirmReminder(process);
+  ASSERT_NE(dialog, nullptr);
+  gui::Press(dialog, kUpdateId);
+  HWND ask = gui::WaitForWindow([&] { return gui::MessageBoxOf(process.Id()); }, kStepMs * 3);
+  ASSERT_NE(ask, nullptr);
+  ASSERT_NE(GetDlgItem(ask, IDNO), nullptr) << gui::MessageText(ask);
+  gui::Press(ask, IDNO);
+  EXPECT_TRUE(gui::WaitUntil([&] { return Status(dialog) == texts::Load(118); }, kStepMs)) << Status(dialog);
+  EXPECT_EQ(gui::MessageBoxOf(process.Id()), nullptr);
+  EXPECT_EQ(gui::MainDialog(process.Id()), dialog);
+
+  EXPECT_EQ(qvtest::ReadFile(G("CVer.txt")), "[Ver]\r\nCurVer=1.0.5\r\n");
+  EXPECT_FALSE(qvtest::Exists(G("docs/readme.txt")));
+  EXPECT_EQ(qvtest::LoadPackageBytes(G("bld")), before);
+  PostMessageA(dialog, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(process.WaitExit(kStepMs));
+}
