@@ -316,7 +316,7 @@ CInstanceMutex::~CInstanceMutex() { Release(); }
 
 bool CInstanceMutex::Acquire(const std::string& name) {
   Release();
-  HANDLE handle = CreateMutexA(nullptr, FALSE, name.c_str());
+  HANDLE handle = CreateMutexA(nullptr, TRUE, name.c_str());  // owned by the first copy
   DWORD error = GetLastError();
   // No handle at all (access denied when another user's copy made it, or a bad name)
   // counts as held: two copies at once would write the same packages.
@@ -331,7 +331,10 @@ bool CInstanceMutex::Acquire(const std::string& name) {
 }
 
 void CInstanceMutex::Release() {
-  if (m_handle != -1) CloseHandle(reinterpret_cast<HANDLE>(m_handle));
+  if (m_handle != -1) {
+    ReleaseMutex(reinterpret_cast<HANDLE>(m_handle));
+    CloseHandle(reinterpret_cast<HANDLE>(m_handle));
+  }
   m_handle = -1;
   m_path.clear();
 }

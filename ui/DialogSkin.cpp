@@ -4,6 +4,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "app/Texts.h"
@@ -17,6 +18,11 @@ constexpr int kWidth = 588, kHeight = 455;
 constexpr int kButtonTop = 390, kButtonWidth = 99, kButtonHeight = 33;
 constexpr int kVersionBuffer = 256;
 constexpr int kCounterLeft = 338, kStatusLeft = 240;
+
+struct FileClose {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<FILE, FileClose>;
 
 std::string FormatText(const std::string& format, const char* value) {
   char buffer[512];
@@ -111,7 +117,8 @@ void CUpdateDialog::ReadVersionLine() {
   const std::string path = m_strGameDir + "\\CVer.txt";
   m_run.LogRun("%s", path.c_str());
 
-  FILE* file = plat::OpenFile(path, "r");
+  // Opened only to learn whether the file is there; the profile reader reads it itself.
+  File file(plat::OpenFile(path, "r"));
   if (!file) {
     m_run.LogRun("当前目录中找不到版本信息文件CVer.txt! ， 不显示版本号！");
     m_run.LogRun("当前版本：未知");
@@ -123,7 +130,6 @@ void CUpdateDialog::ReadVersionLine() {
   plat::GetProfileString("Ver", "CurVer", "", value, sizeof value, path);
   m_run.m_strVersion = FormatText(win::LoadStr(111), skin::ClampVersion(value).c_str());
   m_run.LogRun("%s", m_run.m_strVersion.c_str());
-  std::fclose(file);
 }
 
 void CUpdateDialog::BuildWindowRegion() {

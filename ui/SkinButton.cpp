@@ -10,7 +10,6 @@
 namespace {
 
 constexpr int kTooltipWidth = 400;
-constexpr size_t kMaxLink = 259;
 
 void FillSolid(HDC dc, const RECT& rc, COLORREF color) {
   COLORREF old = SetBkColor(dc, color);
@@ -31,9 +30,9 @@ CSkinButton::~CSkinButton() = default;
 bool CSkinButton::Attach(UINT id, HWND dialog) {
   if (!SubclassDlgItem(id, dialog)) return false;
   const auto style = static_cast<DWORD>(GetWindowLongPtrA(m_hWnd, GWL_STYLE));
-  const DWORD type = style & 0x1F;
-  m_checkBox = (type & 0x2) != 0;
-  m_default = (type & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+  const DWORD type = style & BS_TYPEMASK;
+  m_checkBox = skin::IsCheckBoxType(type);
+  m_default = type == BS_DEFPUSHBUTTON;
   SetWindowLongPtrA(m_hWnd, GWL_STYLE, static_cast<LONG_PTR>((style & ~static_cast<DWORD>(BS_TYPEMASK)) | BS_OWNERDRAW));
   SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
   return true;
@@ -131,11 +130,8 @@ void CSkinButton::SetIcons(HICON hot, HICON normal) {
 // ---- settings ----
 
 int CSkinButton::OffsetColor(int slot, int shade, bool repaint) {
-  if (slot < 0 || slot >= skin::kColorSlots) return skin::kBtnInvalidIndex;
-  skin::Color color = m_colors[slot];
-  int result = skin::OffsetColor(color, shade);
+  const int result = skin::OffsetColor(m_colors, slot, shade);
   if (result != skin::kBtnOk) return result;
-  m_colors[slot] = color;
   if (repaint) Repaint();
   return skin::kBtnOk;
 }
@@ -172,7 +168,7 @@ void CSkinButton::SetTooltipText(const std::string& text, bool activate) {
   m_tooltip.Activate(activate);
 }
 
-void CSkinButton::SetLink(const std::string& address) { m_link = address.substr(0, kMaxLink); }
+void CSkinButton::SetLink(const std::string& address) { m_link = skin::ClampText(address, skin::kMaxLinkBytes); }
 
 void CSkinButton::SetMenu(HMENU menu, HWND target) {
   m_menu.Reset(menu);
@@ -221,10 +217,18 @@ LRESULT CSkinButton::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_ENABLE:
       if (!wp) {
         LeaveHot();
-        HWND parent = GetParent(m_hWnd);
-        HWND next = parent ? GetNextDlgTabItem(parent, m_hWnd, FALSE) : nullptr;
-        ::SetFocus(next && next != m_hWnd ? next : parent);
+        // A disabled button cannot keep the focus; hand it on. A button without the
+        // focus leaves it where it is: taking it would also activate the dialog.
+        if (::GetFocus() == m_hWnd) {
+          HWND parent = GetParent(m_hWnd);
+          HWND next = parent ? GetNextDlgTabItem(parent, m_hWnd, FALSE) : nullptr;
+          ::SetFocus(next && next != m_hWnd ? next : parent);
+        }
       }
+      break;
+    case WM_SIZE:
+      // The tooltip's tool is the client rectangle: it must grow and shrink with it.
+      m_tooltip.UpdateToolRect(m_hWnd);
       break;
     case WM_SETCURSOR:
       if (m_cursor) {
@@ -303,7 +307,7 @@ void CSkinButton::OnClicked() {
     m_menuShown = false;
     Repaint();
     if (command && m_menuTarget) PostMessageA(m_menuTarget, WM_COMMAND, MAKEWPARAM(command, 0), 0);
-  } else if (!m_link.empty()) {
+  } else if (skin::IsWebAddress(m_link)) {
     SHELLEXECUTEINFOA info{};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_FLAG_NO_UI;
@@ -320,7 +324,7 @@ void CSkinButton::OnClicked() {
 void CSkinButton::DrawItem(const DRAWITEMSTRUCT& item) {
   HDC dc = item.hDC;
   const bool selected = (item.itemState & ODS_SELECTED) != 0;
-  m_pressed = m_checkBox ? (selected || m_checked) : (selected || m_menuShown);
+  m_pressed = skin::IsDrawnPressed(selected, m_checked, m_menuShown, m_checkBox);
   const bool focus = (item.itemState & ODS_FOCUS) != 0;
   const bool disabled = (item.itemState & ODS_DISABLED) != 0;
   SetBkMode(dc, TRANSPARENT);

@@ -36,7 +36,8 @@ class CSkinButton : public win::CSubclassedWnd {
   // Takes ownership of `cursor`; null restores the default.
   void SetCursor(HCURSOR cursor);
   void SetTooltipText(const std::string& text, bool activate);
-  // At most 259 bytes of `address` are kept.
+  // At most 259 bytes of `address` are kept. A click opens it only when it is a web
+  // address (see skin::IsWebAddress).
   void SetLink(const std::string& address);
   // Takes ownership of `menu`; its first submenu drops down on a click, and the chosen
   // command is posted to `target`.

@@ -17,6 +17,27 @@ int OffsetColor(Color& color, int shade) {
   return kBtnOk;
 }
 
+int OffsetColor(Color (&colors)[kColorSlots], int slot, int shade) {
+  if (slot < 0 || slot >= kColorSlots) return kBtnInvalidIndex;
+  return OffsetColor(colors[slot], shade);
+}
+
+bool IsCheckBoxType(unsigned type) {
+  switch (type & kTypeMask) {
+    case 0x2:  // BS_CHECKBOX
+    case 0x3:  // BS_AUTOCHECKBOX
+    case 0x5:  // BS_3STATE
+    case 0x6:  // BS_AUTO3STATE
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsDrawnPressed(bool selected, bool checked, bool menuShown, bool checkBox) {
+  return checkBox ? (selected || checked) : (selected || menuShown);
+}
+
 ButtonImage ChooseImage(const ButtonState& s) {
   if (!s.hasHot) return s.hasNormal ? ButtonImage::Normal : ButtonImage::None;
   // A check box lights up only while pressed or checked, a push button also when hot.
@@ -56,7 +77,7 @@ std::vector<Run> KeyRuns(const Color* pixels, int count, int width, Color key) {
   return Runs(pixels, count, width, key, true);
 }
 
-std::string ClampVersion(const std::string& value, size_t maxBytes) {
+std::string ClampText(const std::string& value, size_t maxBytes) {
   size_t end = 0;
   while (end < value.size()) {
     const auto lead = static_cast<unsigned char>(value[end]);
@@ -65,6 +86,27 @@ std::string ClampVersion(const std::string& value, size_t maxBytes) {
     end += step;
   }
   return value.substr(0, end);
+}
+
+std::string ClampVersion(const std::string& value, size_t maxBytes) { return ClampText(value, maxBytes); }
+
+bool IsWebAddress(const std::string& address) {
+  static const char* const kPrefixes[] = {"http://", "https://", "ftp://", "mailto:", "www."};
+  std::string lower = address;
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  bool known = false;
+  for (const char* prefix : kPrefixes) {
+    const std::string p = prefix;
+    if (lower.size() > p.size() && lower.compare(0, p.size(), p) == 0) known = true;
+  }
+  if (!known) return false;
+  for (char c : address) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u == 0x7F || c == '"') return false;
+  }
+  return true;
 }
 
 }  // namespace skin

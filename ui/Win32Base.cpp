@@ -163,6 +163,20 @@ LRESULT CDialog::DefaultHandling(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 bool CDialog::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+  if (msg == WM_SYSCOLORCHANGE) {
+    // Only top-level windows hear of a colour change; the controls (the common
+    // controls and the skinned buttons) must be told by their dialog.
+    MSG change{m_hWnd, msg, wp, lp, 0, {}};
+    EnumChildWindows(
+        m_hWnd,
+        [](HWND child, LPARAM data) -> BOOL {
+          const auto* m = reinterpret_cast<const MSG*>(data);
+          SendMessageA(child, WM_SYSCOLORCHANGE, m->wParam, m->lParam);
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&change));
+    return false;
+  }
   if (msg == WM_COMMAND) {
     result = 0;
     return OnCommand(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
@@ -278,6 +292,13 @@ void CToolTip::EnsureTool(HWND tool) {
   info.lpszText = const_cast<char*>("");
   GetClientRect(tool, &info.rect);
   SendMessageA(m_wnd.Get(), TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&info));
+}
+
+void CToolTip::UpdateToolRect(HWND tool) {
+  if (!m_wnd) return;
+  TTTOOLINFOA info = ToolInfo(tool);
+  GetClientRect(tool, &info.rect);
+  SendMessageA(m_wnd.Get(), TTM_NEWTOOLRECTA, 0, reinterpret_cast<LPARAM>(&info));
 }
 
 void CToolTip::SetText(HWND tool, const std::string& text) {

@@ -230,6 +230,8 @@ class CToolTip {
   bool Create(HWND owner, int maxWidth);
   // Registers the tool's client rectangle as tool id 1 unless it already is one.
   void EnsureTool(HWND tool);
+  // Gives tool id 1 of `tool` its current client rectangle, after the tool was resized.
+  void UpdateToolRect(HWND tool);
   void SetText(HWND tool, const std::string& text);
   void Activate(bool on);
   void Destroy() { m_wnd.Reset(); }
