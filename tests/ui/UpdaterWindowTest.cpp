@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <vector>
 #include <string>
 
 #include "app/Texts.h"
@@ -30,6 +31,49 @@ std::string ScreenshotDir() {
   const std::string path = WinePath(dir && *dir ? dir : ".");
   CreateDirectoryA(path.c_str(), nullptr);
   return path;
+}
+
+// A BMP file's pixels, 0x00RRGGBB, rows from the top.
+bool LoadBmp(const std::string& path, int& w, int& h, std::vector<uint32_t>& pixels) {
+  HBITMAP bitmap = static_cast<HBITMAP>(
+      LoadImageA(nullptr, WinePath(path).c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+  if (!bitmap) return false;
+  BITMAP info{};
+  GetObjectA(bitmap, sizeof info, &info);
+  w = info.bmWidth;
+  h = info.bmHeight;
+  BITMAPINFO bi{};
+  bi.bmiHeader = {sizeof bi.bmiHeader, w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  pixels.assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+  HDC screen = GetDC(nullptr);
+  const bool ok = GetDIBits(screen, bitmap, 0, static_cast<UINT>(h), pixels.data(), &bi, DIB_RGB_COLORS) == h;
+  ReleaseDC(nullptr, screen);
+  DeleteObject(bitmap);
+  for (uint32_t& p : pixels) p &= 0xFFFFFF;
+  return ok;
+}
+
+// How many of the picture's pixels that are not the magenta key differ (by more than a
+// rounding step in some channel) from the screen shot at (x0, y0).
+int Mismatches(const std::vector<uint32_t>& shot, int shotWidth, int x0, int y0, const std::string& bmp) {
+  int w = 0, h = 0;
+  std::vector<uint32_t> image;
+  if (!LoadBmp(bmp, w, h, image)) return -1;
+  int wrong = 0;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const uint32_t want = image[static_cast<size_t>(y * w + x)];
+      if (want == 0xFF00FF) continue;
+      const uint32_t got = shot[static_cast<size_t>((y0 + y) * shotWidth + x0 + x)];
+      for (int shift = 0; shift < 24; shift += 8) {
+        if (std::abs(static_cast<int>((want >> shift) & 0xFF) - static_cast<int>((got >> shift) & 0xFF)) > 8) {
+          ++wrong;
+          break;
+        }
+      }
+    }
+  }
+  return wrong;
 }
 
 class UpdaterWindow : public qvtest::PackageDirTest {
@@ -145,10 +189,35 @@ TEST_F(UpdaterWindow, IdleDialogAsksBeforeExitIgnoresEnterAndRunsOnce) {
   EXPECT_TRUE(qvtest::Exists(G("QuorvaneUpdate.exe")));
   EXPECT_FALSE(qvtest::Exists(G("patch.idx")));
 
-  // The idle dialog, the mouse over Update (its hot image).
+  // A copy under another name is another program and starts as usual.
+  {
+    ASSERT_TRUE(CopyFileA(Exe().c_str(), G("OtherUpdate.exe").c_str(), FALSE));
+    gui::CProcess other;
+    ASSERT_TRUE(other.Start(G("OtherUpdate.exe"), Game()));
+    HWND box = gui::WaitForWindow([&] { return gui::MessageBoxOf(other.Id()); }, kStartMs);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(gui::MessageText(box), texts::Load(105));
+    gui::Press(box, IDOK);
+    HWND otherDialog = gui::WaitForWindow([&] { return gui::MainDialog(other.Id()); }, kStepMs);
+    ASSERT_NE(otherDialog, nullptr);
+    PostMessageA(otherDialog, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(other.WaitExit(kStepMs));
+  }
+
+  // The buttons are drawn from their pictures: the hot one under the mouse.
   gui::HoverOver(dialog, kUpdateId);
   Sleep(700);
+  int w = 0, h = 0;
+  std::vector<uint32_t> shot;
+  ASSERT_TRUE(gui::CaptureWindow(dialog, w, h, shot));
+  EXPECT_EQ(Mismatches(shot, w, 133, 390, QV_ARTWORK_DIR "/update_hot.bmp"), 0);
+  EXPECT_EQ(Mismatches(shot, w, 357, 390, QV_ARTWORK_DIR "/exit.bmp"), 0);
   Screenshot(dialog, "updater-idle.png");
+  gui::HoverOver(dialog, kExitId);
+  Sleep(700);
+  ASSERT_TRUE(gui::CaptureWindow(dialog, w, h, shot));
+  EXPECT_EQ(Mismatches(shot, w, 133, 390, QV_ARTWORK_DIR "/update.bmp"), 0);
+  EXPECT_EQ(Mismatches(shot, w, 357, 390, QV_ARTWORK_DIR "/exit_hot.bmp"), 0);
 
   // Closing the window ends the program without a question.
   PostMessageA(dialog, WM_CLOSE, 0, 0);
@@ -161,29 +230,18 @@ TEST_F(UpdaterWindow, WindowRegionLeavesOutTheMagentaOfTheBackground) {
   HWND dialog = StartAndConfirmReminder(process);
   ASSERT_NE(dialog, nullptr);
 
-  const std::string bmpPath = WinePath(QV_BACKGROUND_BMP);
-  HBITMAP bitmap = static_cast<HBITMAP>(
-      LoadImageA(nullptr, bmpPath.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
-  ASSERT_NE(bitmap, nullptr) << bmpPath;
-  BITMAP info{};
-  GetObjectA(bitmap, sizeof info, &info);
-  ASSERT_EQ(info.bmWidth, 588);
-  ASSERT_EQ(info.bmHeight, 455);
-  BITMAPINFO bi{};
-  bi.bmiHeader = {sizeof bi.bmiHeader, info.bmWidth, -info.bmHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-  std::vector<uint32_t> pixels(static_cast<size_t>(info.bmWidth) * static_cast<size_t>(info.bmHeight));
-  HDC screen = GetDC(nullptr);
-  ASSERT_EQ(GetDIBits(screen, bitmap, 0, static_cast<UINT>(info.bmHeight), pixels.data(), &bi, DIB_RGB_COLORS),
-            info.bmHeight);
-  ReleaseDC(nullptr, screen);
-  DeleteObject(bitmap);
+  int w = 0, h = 0;
+  std::vector<uint32_t> pixels;
+  ASSERT_TRUE(LoadBmp(QV_ARTWORK_DIR "/bg.bmp", w, h, pixels));
+  ASSERT_EQ(w, 588);
+  ASSERT_EQ(h, 455);
 
   HRGN region = CreateRectRgn(0, 0, 0, 0);
   ASSERT_NE(GetWindowRgn(dialog, region), ERROR) << "the window has no region";
   int magenta = 0, wrong = 0;
-  for (int y = 0; y < info.bmHeight; ++y) {
-    for (int x = 0; x < info.bmWidth; ++x) {
-      const bool isMagenta = (pixels[static_cast<size_t>(y) * 588 + static_cast<size_t>(x)] & 0xFFFFFF) == 0xFF00FF;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const bool isMagenta = pixels[static_cast<size_t>(y * w + x)] == 0xFF00FF;
       magenta += isMagenta;
       if (isMagenta == (PtInRegion(region, x, y) != 0)) ++wrong;
     }

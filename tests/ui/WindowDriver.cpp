@@ -142,10 +142,11 @@ void HoverOver(HWND dialog, int id) {
   SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
 }
 
-bool SaveScreenshot(HWND window, const std::string& path) {
+bool CaptureWindow(HWND window, int& w, int& h, std::vector<uint32_t>& pixels) {
   RECT r{};
   if (!GetWindowRect(window, &r)) return false;
-  const int w = r.right - r.left, h = r.bottom - r.top;
+  w = r.right - r.left;
+  h = r.bottom - r.top;
   if (w <= 0 || h <= 0) return false;
 
   HDC screen = GetDC(nullptr);
@@ -162,12 +163,19 @@ bool SaveScreenshot(HWND window, const std::string& path) {
   bi.bmiHeader.biPlanes = 1;
   bi.bmiHeader.biBitCount = 32;
   bi.bmiHeader.biCompression = BI_RGB;
-  std::vector<uint32_t> pixels(static_cast<size_t>(w) * static_cast<size_t>(h));
+  pixels.assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
   const int rows = GetDIBits(mem, bitmap, 0, static_cast<UINT>(h), pixels.data(), &bi, DIB_RGB_COLORS);
   DeleteObject(bitmap);
   DeleteDC(mem);
   ReleaseDC(nullptr, screen);
-  if (rows != h) return false;
+  for (uint32_t& p : pixels) p &= 0xFFFFFF;
+  return rows == h;
+}
+
+bool SaveScreenshot(HWND window, const std::string& path) {
+  int w = 0, h = 0;
+  std::vector<uint32_t> pixels;
+  if (!CaptureWindow(window, w, h, pixels)) return false;
 
   HRGN region = CreateRectRgn(0, 0, 0, 0);
   const bool shaped = GetWindowRgn(window, region) != ERROR;

@@ -9,6 +9,7 @@
 #endif
 #include <windows.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -61,6 +62,10 @@ int ProgressPos(HWND dialog, int id);
 
 // Puts the mouse on the middle of control `id` of `dialog`.
 void HoverOver(HWND dialog, int id);
+
+// The window as it stands on the screen: `pixels` gets width*height values 0x00RRGGBB,
+// rows from the top.
+bool CaptureWindow(HWND window, int& width, int& height, std::vector<uint32_t>& pixels);
 
 // Saves the window as it stands on the screen into a PNG; the pixels outside its
 // window region are left transparent, so the file shows the window's outline.
