@@ -72,6 +72,9 @@ void CenterWindow(HWND hwnd) {
   SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// The atom of the system's dialog class "#32770".
+constexpr ULONG_PTR kDialogClassAtom = 32770;
+
 void PumpMessages() {
   MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -80,6 +83,11 @@ void PumpMessages() {
       PostQuitMessage(static_cast<int>(msg.wParam));
       return;
     }
+    // Keys go through the dialog manager of the window they belong to, as in a dialog's
+    // own loop: Tab moves between the buttons, Esc asks to exit, Enter does nothing.
+    HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+    const bool dialog = root && GetClassLongPtrA(root, GCW_ATOM) == kDialogClassAtom;
+    if (dialog && IsDialogMessageA(root, &msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
