@@ -142,6 +142,10 @@ int32_t ParseDateTime(std::string_view text) {
   ScanFields("ddd", date, "-", {&year, &month, &day});
   ScanFields("ddd", time, ":", {&hour, &minute, &second});
   if (year == 0 && month == 0) return 0;
+  // A year or month near the bottom of the 32-bit range does not fit the fields of
+  // std::tm once shifted; no such date is a 32-bit time anyway.
+  if (int64_t(year) - 1900 < std::numeric_limits<int>::min() || int64_t(month) - 1 < std::numeric_limits<int>::min())
+    return -1;
   std::tm parts{};
   parts.tm_year = year - 1900;
   parts.tm_mon = month - 1;

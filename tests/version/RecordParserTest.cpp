@@ -234,6 +234,11 @@ TEST(ValueConversions, BoolAndDateTime) {
   std::strftime(shown, sizeof shown, "%Y-%m-%d %H:%M:%S", std::localtime(&back));
   EXPECT_STREQ(shown, "2003-05-06 12:30:45");
   EXPECT_EQ(ParseDateTime("2100-01-01 00:00:00"), -1);  // beyond 32 bits
+  // A year or month at the bottom of the 32-bit range (a hexadecimal field wraps there)
+  // is no time; shifting it into std::tm must not overflow.
+  EXPECT_EQ(ParseDateTime("0x80000000-01-01 00:00:00"), -1);
+  EXPECT_EQ(ParseDateTime("0x80000001-01-01"), -1);
+  EXPECT_EQ(ParseDateTime("2000-0x80000000-01"), -1);
 }
 
 TEST(VersionOrder, ComparesAsText) {
