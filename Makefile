@@ -2,10 +2,15 @@
 #   make test   install what is missing, build Linux and Windows, run every test
 #   make demo   run the updater on a demo game folder it makes itself
 #   make bench  speed figures (Linux, Release build)
+#   make fuzz   every fuzz harness for FUZZ_SECONDS seconds (default 60)
 
 JOBS ?= $(shell nproc)
+# Seconds per fuzz harness: `make fuzz` and the smoke run that `make test` ends with.
+FUZZ_SECONDS ?= 60
+FUZZ_SMOKE_SECONDS ?= 10
 
-.PHONY: all setup linux windows asan test test-linux test-windows test-asan demo bench clean
+.PHONY: all setup linux windows asan test test-linux test-windows test-asan demo bench clean \
+        fuzz-build fuzz fuzz-smoke
 
 all: linux
 
@@ -20,10 +25,11 @@ windows: setup
 	@cmake --preset windows >/dev/null
 	@cmake --build build/windows -j$(JOBS)
 
-# Only the suites marked SANITIZE: the codecs and the damaged-package and fault tests.
+# Only the suites marked SANITIZE: the codecs, the damaged-package and fault tests, and
+# the version file parser.
 asan: setup
 	@cmake --preset asan >/dev/null
-	@cmake --build build/asan -j$(JOBS) --target pck_tests package_safety_tests
+	@cmake --build build/asan -j$(JOBS) --target pck_tests package_safety_tests version_tests
 
 test-linux: linux
 	@echo "==== Linux tests ===="
@@ -38,7 +44,21 @@ test-asan: asan
 	@echo "==== Linux tests under AddressSanitizer and UndefinedBehaviorSanitizer ===="
 	@ctest --preset asan -j$(JOBS) -L sanitize
 
-test: test-linux test-windows test-asan
+# The libFuzzer harnesses of fuzz/, built with clang, ASan and UBSan in build/fuzz.
+fuzz-build: setup
+	@cmake --preset fuzz >/dev/null
+	@cmake --build build/fuzz -j$(JOBS) --target qv_fuzzers
+
+fuzz: fuzz-build
+	@echo "==== Fuzzing, $(FUZZ_SECONDS) s per harness ===="
+	@bash scripts/fuzz.sh $(FUZZ_SECONDS)
+
+# Each harness briefly, from its seeds and kept corpus, adding nothing to it.
+fuzz-smoke: fuzz-build
+	@echo "==== Fuzz harnesses, $(FUZZ_SMOKE_SECONDS) s each ===="
+	@bash scripts/fuzz.sh --smoke $(FUZZ_SMOKE_SECONDS)
+
+test: test-linux test-windows test-asan fuzz-smoke
 
 # The Windows updater's run is added when Wine is there (setup installs it).
 demo: linux

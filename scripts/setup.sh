@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs everything the two builds and their tests need, idempotently.
 # Safe to run on every `make test`: each step checks first and does nothing when done.
-#   - Debian packages: compilers, mingw-w64, Wine, Xvfb, libraries and their mingw builds, fonts
+#   - Debian packages: compilers (clang with libFuzzer for the fuzz harnesses), mingw-w64,
+#     Wine, Xvfb, libraries and their mingw builds, fonts
 #   - the zh_CN.UTF-8 locale (Wine takes code page 936 from it)
 #   - LZO 2 for mingw, built from Debian's source package into a cache outside the tree
 #   - a Wine prefix for the Windows tests
@@ -17,6 +18,7 @@ log() { printf '[setup] %s\n' "$*" >&2; }
 
 PACKAGES=(
   g++ cmake make pkg-config ninja-build
+  clang libclang-rt-14-dev
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   zlib1g-dev liblzo2-dev libgcrypt20-dev
   libz-mingw-w64-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev

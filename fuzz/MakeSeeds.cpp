@@ -1,0 +1,194 @@
+// Writes the seed inputs of every fuzz harness: small valid packages, blocks, payloads,
+// version files and Delete.txt lists, made with the project's own writers so that the
+// fuzzers start from what the updater really meets.
+//   qv_fuzz_seeds OUTDIR   ->   OUTDIR/<harness>/seed-NN
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "fs/FileStream.h"
+#include "fuzz/FuzzSupport.h"
+#include "pck/PckCodecs.h"
+#include "pck/PckFormat.h"
+#include "pck/PckWriter.h"
+#include "payload/PayloadFormat.h"
+
+namespace {
+
+using qvfuzz::JoinParts;
+
+class CSeeds {
+ public:
+  CSeeds(std::string root, const char* harness) : m_dir(root + "/" + harness) {
+    qvfuzz::RemoveAll(m_dir);
+    qvfuzz::MakeDirs(m_dir);
+  }
+  void Add(std::string_view bytes) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/seed-%02d", m_count++);
+    qvfuzz::WriteBytes(m_dir + name, bytes);
+  }
+
+ private:
+  std::string m_dir;
+  int m_count = 0;
+};
+
+// Some text that compresses, as game data does.
+std::string Compressible(size_t n, char salt) {
+  std::string s;
+  while (s.size() < n) s += std::string("ShopItem ") + salt + " price=" + std::to_string(s.size() % 977) + "\r\n";
+  s.resize(n);
+  return s;
+}
+
+struct Package {
+  std::string idx, nam, dat;
+};
+
+bool Append(PckWriter& w, const char* name, std::string text, int codec) {
+  MemoryStream source(text.data(), int32_t(text.size()));
+  return w.AppendFile(name, source, codec) == 0;
+}
+
+// A package with folders, every codec, an empty file and a name in code page 936.
+Package MakePackage(const std::string& base, const char* password, uint32_t blockSize, bool empty) {
+  PckWriter w;
+  w.SetPassword(password);
+  QV_FUZZ_CHECK(w.Create(base, blockSize) == 0);
+  QV_FUZZ_CHECK(w.BeginDir("") == 0);  // the root
+  if (!empty) {
+    QV_FUZZ_CHECK(Append(w, "CVer.txt", "[Ver]\r\nCurVer=1.0.6\r\nValidVer=1.0.5\r\n", 2));
+    QV_FUZZ_CHECK(w.BeginDir("mb") == 0);
+    QV_FUZZ_CHECK(Append(w, "ShopItem.txt", Compressible(blockSize < 1024 ? 100 : 3000, 'a'), 1));
+    QV_FUZZ_CHECK(Append(w, "empty.txt", "", 1));
+    QV_FUZZ_CHECK(w.EndDir() == 0);
+    QV_FUZZ_CHECK(w.BeginDir("\xd7\xd6\xcc\xe5") == 0);  // 字体
+    QV_FUZZ_CHECK(Append(w, "raw.bin", std::string("\x01\x02\x03\xff\xfe", 5), 0));
+    QV_FUZZ_CHECK(Append(w, "lzo.txt", Compressible(blockSize < 1024 ? 60 : 900, 'b'), 2));
+    QV_FUZZ_CHECK(w.EndDir() == 0);
+  }
+  QV_FUZZ_CHECK(w.EndDir() == 0);
+  w.Close();
+  QV_FUZZ_CHECK(!w.CommitFailed());
+  Package p;
+  QV_FUZZ_CHECK(qvfuzz::ReadBytes(PckIndexName(base), p.idx));
+  QV_FUZZ_CHECK(qvfuzz::ReadBytes(PckNameTableName(base), p.nam));
+  QV_FUZZ_CHECK(qvfuzz::ReadBytes(PckDataName(base), p.dat));
+  return p;
+}
+
+void PackageSeeds(const std::string& out, const std::string& work) {
+  CSeeds seeds(out, "pck_reader");
+  auto add = [&](const Package& p) { seeds.Add(JoinParts({p.idx, p.nam, p.dat})); };
+  add(MakePackage(work + "/empty", nullptr, kPckDefaultBlockSize, true));
+  add(MakePackage(work + "/game", kPckGamePassword, kPckDefaultBlockSize, false));
+  add(MakePackage(work + "/plain", nullptr, kPckDefaultBlockSize, false));
+  add(MakePackage(work + "/small", kPckGamePassword, 16, false));
+}
+
+void BlockSeeds(const std::string& out) {
+  CSeeds seeds(out, "block_decoder");
+  const std::string contents[] = {Compressible(2000, 'c'), "short", std::string(300, '\0'),
+                                  std::string("\x00\x10\x80\xff", 4)};
+  for (uint32_t blockSize : {65536u, 16u}) {
+    CBlockEncoder encoder(blockSize);
+    for (const std::string& content : contents) {
+      const uint32_t length = uint32_t(std::min<size_t>(content.size(), blockSize));
+      for (PckCodec codec : {PckCodec::Stored, PckCodec::Zlib, PckCodec::Lzo1x}) {
+        const PckCodec used = encoder.Encode(codec, reinterpret_cast<const uint8_t*>(content.data()), length);
+        // The capacity bytes give back the block size: 1 + (blockSize - 1).
+        const uint32_t v = blockSize - 1;
+        std::string input = {char(used), char(v), char(v >> 8), char(v >> 16)};
+        input.append(reinterpret_cast<const char*>(encoder.Payload()), encoder.PayloadLength());
+        seeds.Add(input);
+      }
+    }
+  }
+}
+
+void PayloadSeeds(const std::string& out, const std::string& work) {
+  CSeeds seeds(out, "payload");
+  const std::string image = "MZ" + std::string(62, '\x90');
+  qvfuzz::WriteBytes(work + "/image.exe", image);
+  const Package p = MakePackage(work + "/carried", kPckGamePassword, kPckDefaultBlockSize, false);
+  qvfuzz::WriteBytes(work + "/patch.idx", p.idx);
+  qvfuzz::WriteBytes(work + "/patch.nam", p.nam);
+  qvfuzz::WriteBytes(work + "/patch.dat", p.dat);
+  qvfuzz::WriteBytes(work + "/Delete.txt", "");
+
+  auto build = [&](const std::vector<std::string>& names) {
+    CPayloadBuilder builder;
+    std::string why, bytes;
+    for (const std::string& n : names) QV_FUZZ_CHECK(builder.Add(n, work + "/" + n, why));
+    QV_FUZZ_CHECK(builder.Write(work + "/image.exe", work + "/update.exe", why));
+    QV_FUZZ_CHECK(qvfuzz::ReadBytes(work + "/update.exe", bytes));
+    return bytes;
+  };
+  const std::string full = build({"patch.dat", "patch.idx", "patch.nam"});
+  seeds.Add(std::string(1, '\0') + full);  // as written, empty prefix
+  seeds.Add(std::string(1, '\x03') + full);  // check value fixed, prefix "temp"
+  seeds.Add(std::string(1, '\0') + build({"Delete.txt", "patch.nam"}));  // an empty entry
+  seeds.Add(std::string(1, '\x01') + image);  // nothing appended
+}
+
+void VersionParserSeeds(const std::string& out) {
+  CSeeds seeds(out, "version_parser");
+  seeds.Add(JoinParts({"[Ver]\r\nCurVer=1.0.6\r\nValidVer=1.0.5\r\n", "sa", "="}));
+  seeds.Add(JoinParts({" [Ver]\n[ver]\nCurVer = 1.0.2 \n;CurVer=9\n #x=1\nVER.CurVer=2\nVER::ValidVer=1.0A\n"
+                       "CurVer=\nCurVer=a=b\nValidVer=\xb0\x3d\xb1\x3d\n",
+                       "ddd", "-"}));
+  seeds.Add(JoinParts({"[Every]\nflag=true\ni8=0x7f\ni16=2*3+4\ni32=10-2-3\nreal=1.5e3\nplain=-5\n"
+                       "chars=abcdefghijkl\nwhen=2010-05-06 07:08:09\ntext= hi \ncall=x\nconvert=y\n"
+                       "ints=1,2\nreals=1.5,1.5\nignored=z\ninner.depth=3\nINNER::note=n\n"
+                       "EVERY.baseValue=4\nBASE::baseValue=5\nnote=deep\nflags=1,y,0,1\nbytes=1,2,3,4\n"
+                       "shorts=-1,0x7fff,8/0\nnumbers=0xFFFFFFFF,99999999999,-2147483648\nfloats=1,2.5,-3\n"
+                       "times=2010-1-1,1999-12-31 23:59:59,0-0-0\nstrings=a,\xd7\xd6,c,d\n"
+                       "buffers=abcdefghijkl,\xd7\xd6\xcc\xe5\xd7\xd6\xcc\xe5,x\nunknownKind=1\npairs=1,2\n"
+                       "[Inner]\ndepth=1\n[Unknown]\nx=y\n[Ver]\nCurVer=3\n",
+                       "ddtobfy*sa", "\x01,;"}));
+  seeds.Add(JoinParts({"2038-01-19 03:14:08", "t", " "}));
+}
+
+void VersionCheckSeeds(const std::string& out) {
+  CSeeds seeds(out, "version_check");
+  auto add = [&](uint8_t switches, const std::string& installed, const std::string& offered) {
+    seeds.Add(std::string(1, char(switches)) + JoinParts({installed, offered}));
+  };
+  const std::string v105 = "[Ver]\r\nCurVer=1.0.5\r\n";
+  add(0x47, v105, "[Ver]\r\nCurVer=1.0.6\r\nValidVer=1.0.5\r\n");  // fits, stored
+  add(0x0f, "[Ver]\nCurVer=1.0.4\n", "[Ver]\nCurVer=1.0.6\nValidVer=1.0.5\n");  // too old, zlib
+  add(0x57, "[Ver]\nCurVer=1.0.6A\n", "[Ver]\nCurVer=1.0.6a\nValidVer=1.0\n");  // equal, LZO
+  add(0x97, "[Ver]\nCurVer=1.0.9\n", "[Ver]\r\nCurVer=1.0.10\r\nValidVer=1.0.1\r\n" + std::string(40, ';'));
+  add(0x43, v105, "[Ver]\nCurVer=1.0.6\n");  // package without CVer.txt
+  add(0x27, v105, "[Ver]\nCurVer=1.0.6\nValidVer=1.0.5\n");  // written without the password
+  add(0x06, "", "[Ver]\nCurVer=1.0.6\nValidVer=1.0.5\n");  // no installed version file
+}
+
+void ObsoleteFileSeeds(const std::string& out) {
+  CSeeds seeds(out, "obsolete_files");
+  seeds.Add("a.txt\r\n\r\n   \n  data/sub  \nOld.*\n");
+  seeds.Add("data\\sub\\c.txt\n\xd7\xd6\xcc\xe5\\\xcb\xce.ttf\nmissing.txt\n");
+  seeds.Add("../keep.txt\n/etc/hostname\nC:\\keep.txt\ndata/../../keep.txt\n..\\..\\keep.txt\n.\n*\n");
+  seeds.Add("data/*.txt\n\xd7\xd6\xcc\xe5/*\nNUL\ncon.txt\n" + std::string(300, 'x') + "\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s OUTDIR\n", argv[0]);
+    return 2;
+  }
+  const std::string out = argv[1];
+  const std::string work = qvfuzz::ScratchDir() + "/seeds";
+  qvfuzz::MakeDirs(work);
+  PackageSeeds(out, work);
+  BlockSeeds(out);
+  PayloadSeeds(out, work);
+  VersionParserSeeds(out);
+  VersionCheckSeeds(out);
+  ObsoleteFileSeeds(out);
+  std::printf("seed inputs written to %s\n", out.c_str());
+  return 0;
+}
