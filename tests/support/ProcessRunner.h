@@ -18,6 +18,10 @@ struct RunResult {
 // test. An `exe` given by its Unix path also works from the Windows build under Wine.
 RunResult RunTool(const std::string& exe, const std::vector<std::string>& args, const std::string& scratchDir);
 
+// A path as the Windows build sees it under Wine, where the Unix root is drive Z:; the
+// build names its own files by Unix paths.
+inline std::string WinePath(const std::string& p) { return !p.empty() && p[0] == '/' ? "Z:" + p : p; }
+
 // Without the carriage returns of Windows text mode, so that one expectation holds on
 // both platforms.
 inline std::string Text(const std::string& s) {

@@ -16,9 +16,6 @@ namespace {
 // split or changed, and callers pass only paths and plain words.
 std::string Quote(const std::string& s) { return "\"" + s + "\""; }
 
-// The build names the tool by its Unix path; under Wine the root is drive Z:.
-std::string WinePath(const std::string& p) { return !p.empty() && p[0] == '/' ? "Z:" + p : p; }
-
 HANDLE Capture(const std::string& path) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,

@@ -13,6 +13,7 @@
 #include "payload/PayloadFormat.h"
 #include "pck/PckFormat.h"
 #include "tests/support/PackageFixtures.h"
+#include "tests/support/ProcessRunner.h"
 #include "tests/ui/WindowDriver.h"
 
 namespace gui = qvtest::gui;
@@ -23,12 +24,9 @@ constexpr DWORD kStartMs = 60000;  // the first start of a Wine process can be s
 constexpr DWORD kStepMs = 20000;
 constexpr int kProgressId = 1000, kUpdateId = 1001, kExitId = IDCANCEL;
 
-// A Unix path under Wine is taken as on drive Z:.
-std::string WinePath(const std::string& p) { return !p.empty() && p[0] == '/' ? "Z:" + p : p; }
-
 std::string ScreenshotDir() {
   const char* dir = std::getenv("QV_SCREENSHOT_DIR");
-  const std::string path = WinePath(dir && *dir ? dir : ".");
+  const std::string path = qvtest::WinePath(dir && *dir ? dir : ".");
   CreateDirectoryA(path.c_str(), nullptr);
   return path;
 }
@@ -36,7 +34,7 @@ std::string ScreenshotDir() {
 // A BMP file's pixels, 0x00RRGGBB, rows from the top.
 bool LoadBmp(const std::string& path, int& w, int& h, std::vector<uint32_t>& pixels) {
   HBITMAP bitmap = static_cast<HBITMAP>(
-      LoadImageA(nullptr, WinePath(path).c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+      LoadImageA(nullptr, qvtest::WinePath(path).c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
   if (!bitmap) return false;
   BITMAP info{};
   GetObjectA(bitmap, sizeof info, &info);
@@ -110,7 +108,7 @@ class UpdaterWindow : public qvtest::PackageDirTest {
     std::string why;
     for (const char* ext : {".idx", ".nam", ".dat"})
       ASSERT_TRUE(builder.Add(std::string("patch") + ext, Path("src/patch") + ext, why)) << why;
-    ASSERT_TRUE(builder.Write(WinePath(QV_UPDATER_EXE), Exe(), why)) << why;
+    ASSERT_TRUE(builder.Write(qvtest::WinePath(QV_UPDATER_EXE), Exe(), why)) << why;
   }
 
   // Starts the updater and answers the reminder; returns the main dialog.

@@ -4,13 +4,12 @@
 
 #include <cstdint>
 
+#include "tests/support/ProcessRunner.h"
 #include "tests/ui/PngFile.h"
 
 namespace qvtest::gui {
 
 namespace {
-
-std::string WinePath(const std::string& p) { return !p.empty() && p[0] == '/' ? "Z:" + p : p; }
 
 bool IsDialogClass(HWND w) {
   char name[64] = {};
