@@ -178,6 +178,15 @@ TEST_F(UpdaterWindow, IdleDialogAsksBeforeExitIgnoresEnterAndRunsOnce) {
   EXPECT_FALSE(first.WaitExit(500));
   EXPECT_EQ(gui::MainDialog(first.Id()), dialog);
 
+  // The system menu's About item shows the About box over the dialog.
+  PostMessageA(dialog, WM_SYSCOMMAND, 0x10, 0);
+  HWND about = gui::WaitForWindow([&] { return gui::MessageBoxOf(first.Id()); }, kStepMs);
+  ASSERT_NE(about, nullptr);
+  EXPECT_EQ(gui::TextOf(about), "关于 Quorvane 更新程序");
+  EXPECT_NE(gui::MessageText(about).find("Quorvane 更新程序 0.01 版"), std::string::npos) << gui::MessageText(about);
+  gui::Press(about, IDOK);
+  EXPECT_TRUE(gui::WaitUntil([&] { return gui::MessageBoxOf(first.Id()) == nullptr; }, kStepMs));
+
   // Enter neither starts the update nor closes the dialog.
   gui::PressKey(dialog, VK_RETURN);
   Sleep(1500);
