@@ -1,22 +1,12 @@
 // The platform layer over the Windows ANSI API; narrow text is the ANSI code page (936).
-#include "platform/Platform.h"
+#include "platform/WindowsApi.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
 #include <mmsystem.h>
 #include <shellapi.h>
 #include <io.h>
 
 #include <algorithm>
 #include <cstring>
-
-// windows.h maps these names to their ...A functions; here they name our own.
-#undef DeleteFile
-#undef GetProfileString
-#undef MessageBox
-#undef ReplaceFile
 
 #include "platform/PathText.h"
 

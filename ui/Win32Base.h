@@ -4,19 +4,9 @@
 // string loading and tooltips.
 #pragma once
 
-// The platform header first: windows.h turns these names into macros.
-#include "platform/Platform.h"
+#include "platform/WindowsApi.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
 #include <commctrl.h>
-
-#undef DeleteFile
-#undef GetProfileString
-#undef MessageBox
-#undef ReplaceFile
 
 #include <string>
 #include <utility>
