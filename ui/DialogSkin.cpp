@@ -197,7 +197,9 @@ void CUpdateDialog::OnPaint() {
   DefaultHandling(WM_PAINT, 0, 0);
 }
 
-win::Font CUpdateDialog::MakeTextFont() const {
+HFONT CUpdateDialog::TextFont() const {
+  // Made once: the text lines are painted for every file of a run.
+  if (m_textFont) return m_textFont.Get();
   LOGFONTA lf{};
   auto dialogFont = reinterpret_cast<HFONT>(SendMessageA(m_hWnd, WM_GETFONT, 0, 0));
   if (!dialogFont || !GetObjectA(dialogFont, sizeof lf, &lf)) lf = LOGFONTA{};
@@ -205,7 +207,8 @@ win::Font CUpdateDialog::MakeTextFont() const {
   lf.lfCharSet = GB2312_CHARSET;
   const std::string face = win::LoadStr(109);
   std::snprintf(lf.lfFaceName, sizeof lf.lfFaceName, "%s", face.c_str());
-  return win::Font(CreateFontIndirectA(&lf));
+  m_textFont.Reset(CreateFontIndirectA(&lf));
+  return m_textFont.Get();
 }
 
 int CUpdateDialog::CounterLeft(const std::string& text) const {
@@ -215,16 +218,14 @@ int CUpdateDialog::CounterLeft(const std::string& text) const {
   const size_t digits = text.find_first_of("0123456789");
   win::WindowDC dc(m_hWnd);
   if (!dc || digits == std::string::npos) return kCounterLeft;
-  win::Font font = MakeTextFont();
-  win::SelectIn select(dc.Get(), font.Get());
+  win::SelectIn select(dc.Get(), TextFont());
   SIZE size{};
   if (!GetTextExtentPoint32A(dc.Get(), text.c_str(), static_cast<int>(digits), &size)) return kCounterLeft;
   return std::min(kCounterLeft, kStatusLeft + static_cast<int>(size.cx));
 }
 
 void CUpdateDialog::DrawTextLines(HDC dc) const {
-  win::Font font = MakeTextFont();
-  win::SelectIn select(dc, font.Get());
+  win::SelectIn select(dc, TextFont());
   SetTextColor(dc, RGB(255, 255, 255));
   SetBkMode(dc, TRANSPARENT);
   TextOutA(dc, 25, 25, m_shownVersion.c_str(), static_cast<int>(m_shownVersion.size()));

@@ -73,7 +73,7 @@ class CUpdateDialog : public win::CDialog, public IUpdateWindow {
   void SetUpButton(CSkinButton& button, UINT id, UINT hotId, UINT normalId, int tooltipId, int x);
   void ReadVersionLine();
   void DrawTextLines(HDC dc) const;
-  win::Font MakeTextFont() const;
+  HFONT TextFont() const;
   int CounterLeft(const std::string& text) const;
   static void PaintBackdropLines(void* self, HDC dc);
 
@@ -89,4 +89,5 @@ class CUpdateDialog : public win::CDialog, public IUpdateWindow {
   win::Bitmap m_bmpBackground;
   // What the text lines showed last, for the picture control to paint again.
   std::string m_shownVersion, m_shownText;
+  mutable win::Font m_textFont;  // the text lines' font, made on first use
 };
