@@ -13,7 +13,7 @@
 #include "app/UpdateDlg.h"
 #include "patch/PatchRelease.h"
 #include "pck/PckCompact.h"
-#include "pck/PckFile.h"
+#include "io/File.h"
 #include "pck/PckFormat.h"
 #include "platform/Platform.h"
 
@@ -32,7 +32,7 @@ void DeleteTemporaries() {
 // Whether a package needs rebuilding: dead bytes above `threshold` of its data file.
 // A package whose index or data cannot be opened, or whose header is short, is left.
 bool NeedsTidying(const std::string& base, float threshold) {
-  CPckFile idx, dat;
+  CFile idx, dat;
   if (!idx.Open(Name(base, "idx"), "rb")) return false;
   if (!dat.Open(Name(base, "dat"), "rb")) return false;
   const int64_t length = dat.Length();
@@ -52,7 +52,7 @@ void RecoverPackageSwap(const std::string& base) {
   if (plat::FileExists(Name(kTemp, "idx"))) {
     // The new index never landed: the old files go back.
     for (const char* ext : kExts)
-      if (plat::FileExists(Old(base, ext))) pckio::ReplaceFile(Old(base, ext), Name(base, ext));
+      if (plat::FileExists(Old(base, ext))) plat::ReplaceFile(Old(base, ext), Name(base, ext));
   } else {
     // The new package is whole: only the old files are left to remove, index last.
     plat::DeleteFile(Old(base, "nam"));
@@ -64,13 +64,13 @@ void RecoverPackageSwap(const std::string& base) {
 bool CUpdateDlg::SwapInPackage(const std::string& base) {
   // Old files aside, index first: from here the old package is whole under its backups.
   for (const char* ext : kExts)
-    if (!pckio::ReplaceFile(Name(base, ext), Old(base, ext))) {
+    if (!plat::ReplaceFile(Name(base, ext), Old(base, ext))) {
       RecoverPackageSwap(base);
       return false;
     }
   // New files in, index last: the new package exists from the moment its index lands.
   for (const char* ext : {"nam", "dat", "idx"})
-    if (!pckio::ReplaceFile(Name(kTemp, ext), Name(base, ext))) {
+    if (!plat::ReplaceFile(Name(kTemp, ext), Name(base, ext))) {
       RecoverPackageSwap(base);
       return false;
     }

@@ -4,7 +4,7 @@
 #include "payload/PayloadExtractor.h"
 
 #include "fs/FileStream.h"
-#include "pck/PckFile.h"
+#include "io/File.h"
 #include "pck/PckFormat.h"
 #include "platform/PathText.h"
 #include "platform/Platform.h"
@@ -121,7 +121,7 @@ int32_t CPayloadExtractor::ReadDirectory(const std::string& path) {
   return int32_t(m_trailerLength);
 }
 
-int32_t CPayloadExtractor::CopyEntry(FILE* exe, uint64_t fileSize, const PayloadEntry& entry, CPckFile& out) {
+int32_t CPayloadExtractor::CopyEntry(FILE* exe, uint64_t fileSize, const PayloadEntry& entry, CFile& out) {
   const int64_t start = int64_t(fileSize) - int64_t(entry.distance);
   for (uint32_t o = 0; o < entry.size; o += uint32_t(kPayloadChunk)) {
     Drain();
@@ -156,16 +156,17 @@ int32_t CPayloadExtractor::Release(const std::string& path) {
   m_buffer.assign(kPayloadChunk, 0);
   for (const PayloadEntry& e : m_entries) {
     const std::string outName = m_prefix + e.Name();
-    CPckFile out;
-    if (!out.Open(outName, "wb")) {
+    // Created anew, never through a link planted at the name.
+    CFile out;
+    if (!out.Create(outName)) {
       m_failedName = outName;
       return kPayloadCannotCreate;
     }
-    const int32_t rc = CopyEntry(exe.get(), m_fileSize, e, out);
-    out.Close();
+    int32_t rc = CopyEntry(exe.get(), m_fileSize, e, out);
+    if (!out.Close() && rc == kPayloadReleased) rc = kPayloadCopyFailed;
     if (rc != kPayloadReleased) {
       // Half a patch file would pass for a whole one in a later run.
-      plat::DeleteFile(outName);
+      if (plat::FileExists(outName)) plat::DeleteFile(outName);
       m_failedName = outName;
       return rc;
     }

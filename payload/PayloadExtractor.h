@@ -12,7 +12,7 @@
 
 #include "payload/PayloadFormat.h"
 
-class CPckFile;
+class CFile;
 namespace plat {
 class IMessageUi;
 }
@@ -68,7 +68,7 @@ class CPayloadExtractor {
 
  private:
   void Drain();
-  int32_t CopyEntry(FILE* exe, uint64_t fileSize, const PayloadEntry& entry, CPckFile& out);
+  int32_t CopyEntry(FILE* exe, uint64_t fileSize, const PayloadEntry& entry, CFile& out);
 
   plat::IMessageUi* m_ui;
   std::vector<PayloadEntry> m_entries;

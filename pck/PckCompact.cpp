@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "patch/IWalkSink.h"
-#include "pck/PckFile.h"
+#include "io/File.h"
 #include "pck/PckFormat.h"
 
 namespace {
@@ -18,6 +18,13 @@ class CCompaction {
     if (m_error) *m_error = why;
     return -1;
   }
+  // A copy step failed: a write to the target, which says why itself, or else the
+  // source, which `why` describes.
+  int FailCopy(const std::string& why) {
+    for (CFile* f : {&m_dstIdx, &m_dstDat, &m_dstNam})
+      if (f->Failed()) return Fail(f->Error());
+    return Fail(why);
+  }
   bool CopyName(PckRecord& r);
   bool CopyEntry(PckRecord& r);
   void PushName(std::string_view name);
@@ -25,7 +32,7 @@ class CCompaction {
 
   IWalkSink* m_sink;
   std::string* m_error;
-  CPckFile m_srcIdx, m_srcDat, m_srcNam, m_dstIdx, m_dstDat, m_dstNam;
+  CFile m_srcIdx, m_srcDat, m_srcNam, m_dstIdx, m_dstDat, m_dstNam;
   PckHeader m_header{};
   std::vector<uint8_t> m_buffer;
   std::string m_path;
@@ -116,16 +123,16 @@ int CCompaction::Run(const std::string& source, const std::string& target) {
   const int64_t datLen = m_srcDat.Length();
   if (datLen < 0) return Fail("cannot measure " + PckDataName(source));
   m_srcDatLength = uint64_t(datLen);
-  if (!m_dstIdx.Open(PckIndexName(target), "wb")) return Fail("cannot create " + PckIndexName(target));
-  if (!m_dstDat.Open(PckDataName(target), "wb")) return Fail("cannot create " + PckDataName(target));
-  if (!m_dstNam.Open(PckNameTableName(target), "wb")) return Fail("cannot create " + PckNameTableName(target));
+  if (!m_dstIdx.Create(PckIndexName(target))) return Fail(m_dstIdx.Error());
+  if (!m_dstDat.Create(PckDataName(target))) return Fail(m_dstDat.Error());
+  if (!m_dstNam.Create(PckNameTableName(target))) return Fail(m_dstNam.Error());
 
   uint8_t raw[kPckHeaderSize];
   if (!m_srcIdx.ReadExact(raw, sizeof raw)) return Fail(PckIndexName(source) + ": short header");
   m_header = PckHeader::Decode(raw);
   if (!m_header.HasUsableBlockSize()) return Fail(PckIndexName(source) + ": block size out of range");
   PutLE32(raw + 24, 0);  // no dead bytes in the copy
-  if (!m_dstIdx.WriteAll(raw, sizeof raw)) return Fail("cannot write " + PckIndexName(target));
+  if (!m_dstIdx.WriteAll(raw, sizeof raw)) return Fail(m_dstIdx.Error());
   m_buffer.assign(m_header.blockSize, 0);
 
   const int64_t idxLen = m_srcIdx.Length();
@@ -140,10 +147,10 @@ int CCompaction::Run(const std::string& source, const std::string& target) {
     if (!m_srcIdx.ReadExact(rec, sizeof rec)) return Fail(PckIndexName(source) + ": cannot read record " + std::to_string(i));
     PckRecord r = PckRecord::Decode(rec);
     if (r.type == kPckFile) {
-      if (!CopyEntry(r)) return Fail(PckDataName(source) + ": entry of record " + std::to_string(i) + " is damaged or unreadable");
+      if (!CopyEntry(r)) return FailCopy(PckDataName(source) + ": entry of record " + std::to_string(i) + " is damaged or unreadable");
     }
     if (r.type == kPckFile || r.type == kPckFolder) {
-      if (!CopyName(r)) return Fail(PckNameTableName(source) + ": name of record " + std::to_string(i) + " cannot be copied");
+      if (!CopyName(r)) return FailCopy(PckNameTableName(source) + ": name of record " + std::to_string(i) + " cannot be copied");
       PushName(m_name);
       if (m_sink) {
         const char* text = m_path.empty() ? nullptr : m_path.c_str();
@@ -164,10 +171,10 @@ int CCompaction::Run(const std::string& source, const std::string& target) {
       }
     }
     r.Encode(rec);
-    if (!m_dstIdx.WriteAll(rec, sizeof rec)) return Fail("cannot write " + PckIndexName(target));
+    if (!m_dstIdx.WriteAll(rec, sizeof rec)) return Fail(m_dstIdx.Error());
   }
-  if (!m_dstDat.Flush() || !m_dstNam.Flush() || !m_dstIdx.Flush())
-    return Fail("cannot flush the files of " + target);
+  for (CFile* f : {&m_dstDat, &m_dstNam, &m_dstIdx})
+    if (!f->Flush() || !f->Close()) return Fail(f->Error());
   return 0;
 }
 

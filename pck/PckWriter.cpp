@@ -38,10 +38,10 @@ int PckWriter::Create(const std::string& base, uint32_t blockSize) {
   // package at all rather than an old index over truncated names and data.
   const std::string idx = PckIndexName(base);
   if (plat::FileExists(idx) && !plat::DeleteFile(idx)) return Fail("cannot remove " + idx);
-  if (!m_dat.Open(PckDataName(base), "wb")) return Fail("cannot create " + PckDataName(base));
-  if (!m_nam.Open(PckNameTableName(base), "wb")) {
+  if (!m_dat.Create(PckDataName(base))) return Fail(m_dat.Error());
+  if (!m_nam.Create(PckNameTableName(base))) {
     m_dat.Close();
-    return Fail("cannot create " + PckNameTableName(base));
+    return Fail(m_nam.Error());
   }
   m_base = base;
   m_header = PckHeader::Default(blockSize);
@@ -62,15 +62,16 @@ int PckWriter::Create(const std::string& base, uint32_t blockSize) {
 int PckWriter::OpenForEdit(const std::string& base) {
   Abandon();
   m_commitFailed = false;
-  CPckFile idxFile;
+  CFile idxFile;
   std::string idx, why;
   if (!idxFile.Open(PckIndexName(base), "rb") || !idxFile.ReadAll(idx))
     return Fail("cannot read " + PckIndexName(base));
   idxFile.Close();
-  if (!m_dat.Open(PckDataName(base), "rb+")) return Fail("cannot open " + PckDataName(base) + " for writing");
+  if (!m_dat.Open(PckDataName(base), "rb+")) return Fail(OsErrorText("open for writing", PckDataName(base)));
   if (!m_nam.Open(PckNameTableName(base), "rb+")) {
+    const std::string why = OsErrorText("open for writing", PckNameTableName(base));
     m_dat.Close();
-    return Fail("cannot open " + PckNameTableName(base) + " for writing");
+    return Fail(why);
   }
   auto failClose = [this](std::string text) {
     m_dat.Close();
@@ -138,19 +139,26 @@ int PckWriter::Close() {
     m_dirty = false;
     // Names and data first, so that the new index never points at bytes that are not
     // on the disk; then the index beside the old one, flushed, and renamed over it.
+    // Any write to them that failed, even one the C runtime only buffered and that
+    // failed later, fails these flushes: the index is then never replaced.
     const std::string idx = PckIndexName(m_base), fresh = idx + ".new";
-    bool ok = m_dat.Flush() && m_nam.Flush();
+    std::string why;
+    bool ok = (m_dat.Flush() || (why = m_dat.Error(), false)) && (m_nam.Flush() || (why = m_nam.Error(), false));
     if (ok) {
-      CPckFile out;
+      CFile out;
       std::string bytes = PckEncodeIndex(m_header, m_records);
-      ok = out.Open(fresh, "wb") && out.WriteAll(bytes.data(), bytes.size()) && out.Flush();
-      out.Close();
-      ok = ok && pckio::ReplaceFile(fresh, idx);
+      ok = out.Create(fresh) && out.WriteAll(bytes.data(), bytes.size()) && out.Flush();
+      ok = out.Close() && ok;
+      if (!ok) why = out.Error();
+      if (ok && !plat::ReplaceFile(fresh, idx)) {
+        ok = false;
+        why = OsErrorText("replace", idx);
+      }
     }
     if (!ok) {
-      plat::DeleteFile(fresh);
+      if (plat::FileExists(fresh)) plat::DeleteFile(fresh);
       m_commitFailed = true;
-      m_error = "cannot write the index " + idx;
+      m_error = why.empty() ? "cannot write the index " + idx : why;
     }
   }
   m_dat.Close();

@@ -12,7 +12,7 @@
 
 #include "fs/DataStream.h"
 #include "pck/PckCodecs.h"
-#include "pck/PckFile.h"
+#include "io/File.h"
 #include "pck/PckFormat.h"
 #include "pck/PckReader.h"
 #include "pck/PckTree.h"
@@ -88,7 +88,7 @@ class PckWriter {
   std::unique_ptr<CBlockEncoder> m_encoder;
   std::vector<uint8_t> m_input;
   std::string m_base;
-  CPckFile m_dat, m_nam;
+  CFile m_dat, m_nam;
   PckHeader m_header;
   std::vector<PckRecord> m_records;
   std::vector<int64_t> m_parents;      // parent record of each record, -1 for the root

@@ -9,11 +9,38 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace plat {
+
+// ---- why the last call failed ----
+
+// The operating system's reason for the last failure of a call of this layer on this
+// thread (errno or GetLastError), as a number and as a text in the system's words
+// ("No space left on device"). Calls that succeed leave it as it was.
+struct OsError {
+  int code = 0;
+  std::string text;
+};
+const OsError& LastError();
+
+// ---- faults, for tests ----
+
+// The file operations that a test can make fail, as a failing disk would.
+enum class FileOp : uint8_t { Open, Write, Flush, Close, Rename, Unlink, MakeDir };
+// What a failed operation reports: an I/O error or a full disk.
+enum class Fault : uint8_t { None, Io, NoSpace };
+// Called before every operation of the kinds above, with the path it concerns; what it
+// returns other than Fault::None makes the operation fail with that error instead of
+// running. (A test that wants the process stopped there ends it inside the hook.)
+using FaultHook = std::function<Fault(FileOp op, const std::string& path)>;
+void SetFaultHook(FaultHook hook);
+// Asks the hook about one operation; true (with LastError set) when it is to fail.
+// For the file handle above this layer, which writes, flushes and closes itself.
+bool FaultInjected(FileOp op, const std::string& path);
 
 // ---- paths and the process ----
 
@@ -27,6 +54,14 @@ bool SetWorkDir(const std::string& path);
 
 // fopen with the platform's path rules; returns null on failure.
 FILE* OpenFile(const std::string& path, const char* mode);
+// Creates a new file for reading and writing, failing when anything (a file, a folder,
+// a link) already has the name: O_CREAT|O_EXCL|O_NOFOLLOW / CREATE_NEW, so that a link
+// planted at a temporary name can never redirect the write. Null on failure.
+FILE* CreateNewFile(const std::string& path);
+// fclose, with its result: false when buffered bytes could not be written.
+bool CloseFile(FILE* file);
+// Cuts an open file to `length` bytes.
+bool TruncateFile(FILE* file, int64_t length);
 
 struct FileInfo {
   int64_t size = 0;     // bytes; 0 for a folder
@@ -48,6 +83,10 @@ bool IsWritable(const std::string& path);          // access(path, W_OK)
 bool DeleteFile(const std::string& path);          // a file only
 bool MakeDir(const std::string& path);             // one level; false if it fails or exists
 bool RemoveDir(const std::string& path);           // an empty folder
+bool IsFolder(const std::string& path);            // a folder, not a link to one
+// Puts the folder's list of names on the disk (after creating, renaming or deleting in
+// it); true where folders cannot be synced at all.
+bool SyncFolder(const std::string& folder);
 // Renames `from` over `to`, replacing it atomically and durably (MoveFileEx with
 // replace-existing and write-through; rename() and a sync of the folder on POSIX).
 bool ReplaceFile(const std::string& from, const std::string& to);
@@ -57,7 +96,9 @@ bool SetNormalAttributes(const std::string& path);
 bool SetFileTime(const std::string& path, int64_t mtime);
 // The shell's delete: a file, or a folder with everything below it, without asking.
 // The last path component may hold the wildcards * and ?; every match is deleted.
-// Returns true when the call succeeded (a pattern that matches nothing succeeds).
+// Symbolic links and junctions are removed themselves, never followed: neither on the
+// way to the last component nor below a folder being deleted. Returns true when the
+// call succeeded (a pattern that matches nothing succeeds).
 bool ShellDelete(const std::string& path);
 
 // ---- folder listing (FindFirstFile / opendir) ----
@@ -120,6 +161,28 @@ class CInstanceMutex {
  private:
   intptr_t m_handle = -1;
   std::string m_path;
+};
+
+// ---- one writer per folder ----
+
+// An exclusive lock on a folder, held by one object of one process at a time and given
+// up when the object goes or the process ends (flock on the folder / a lock file opened
+// without sharing and deleted on close). Packages and the game folder are changed only
+// under it, so two updaters, or an updater and pcktool, never write at once.
+class CFolderLock {
+ public:
+  CFolderLock() = default;
+  ~CFolderLock();
+  CFolderLock(const CFolderLock&) = delete;
+  CFolderLock& operator=(const CFolderLock&) = delete;
+  // True when the lock is now held; false at once when another holds it (or the folder
+  // cannot be opened: LastError says which).
+  bool TryAcquire(const std::string& folder);
+  void Release();
+  bool Held() const { return m_handle != -1; }
+
+ private:
+  intptr_t m_handle = -1;
 };
 
 // ---- message boxes and the message drain ----

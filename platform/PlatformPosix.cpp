@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/FaultInternal.h"
 #include "platform/PathText.h"
 #include "platform/Platform.h"
 
@@ -22,7 +23,22 @@ static_assert(sizeof(off_t) == 8, "large files need a 64-bit off_t");
 
 namespace plat {
 
+namespace detail {
+void RaiseFault(Fault fault) {
+  errno = fault == Fault::NoSpace ? ENOSPC : EIO;
+  SetLastError(errno, std::strerror(errno));
+}
+}  // namespace detail
+
 namespace {
+
+// Records errno as the reason of the failure that just happened; returns `result`.
+template <class T>
+T Failed(T result) {
+  const int code = errno;
+  detail::SetLastError(code, std::strerror(code));
+  return result;
+}
 
 // Closes its descriptor on every way out of a function.
 class CFd {
@@ -73,8 +89,9 @@ bool ListNames(int dirFd, std::vector<std::string>& names) {
 // Symbolic links are removed, never followed.
 bool RemoveTreeAt(int parentFd, const std::string& name) {
   struct stat st;
-  if (fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
-  if (!S_ISDIR(st.st_mode)) return unlinkat(parentFd, name.c_str(), 0) == 0;
+  if (fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Failed(false);
+  if (FaultInjected(FileOp::Unlink, name)) return false;
+  if (!S_ISDIR(st.st_mode)) return unlinkat(parentFd, name.c_str(), 0) == 0 || Failed(false);
 
   // The shell deletes read-only folders without asking; without write and search
   // permission their entries could not be removed.
@@ -84,25 +101,35 @@ bool RemoveTreeAt(int parentFd, const std::string& name) {
   {
     CFd dir(openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     std::vector<std::string> names;
-    if (!dir.Valid() || !ListNames(dir.Get(), names)) return false;
+    if (!dir.Valid() || !ListNames(dir.Get(), names)) return Failed(false);
     for (const std::string& child : names) ok = RemoveTreeAt(dir.Get(), child) && ok;
   }
-  return unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0 && ok;
+  return (unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0 || Failed(false)) && ok;
+}
+
+// Opens a folder for the shell delete without following a symbolic link anywhere on
+// the way: a planted link must not lead a delete out of the folder it was meant for.
+int OpenFolderNoFollow(const std::string& folder) {
+  int fd = open(folder.size() && folder[0] == '/' ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  size_t at = 0;
+  while (fd >= 0 && at <= folder.size()) {
+    size_t end = folder.find('/', at);
+    if (end == std::string::npos) end = folder.size();
+    const std::string part = folder.substr(at, end - at);
+    at = end + 1;
+    if (part.empty() || part == ".") continue;
+    int next = openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0) Failed(0);
+    close(fd);
+    fd = next;
+  }
+  return fd;
 }
 
 // The folder of a path already in "/" form ("/" is never a trail byte, so rfind is safe).
 std::string FolderOf(const std::string& slashed) {
   size_t sep = slashed.rfind('/');
   return sep == std::string::npos ? "." : (sep == 0 ? "/" : slashed.substr(0, sep));
-}
-
-// Makes a rename durable: the new folder entry is only on the disk once the folder is.
-// Folders that cannot be opened or synced (some file systems refuse) are left as they
-// are; only a real write error counts as a failure.
-bool SyncFolder(const std::string& folder) {
-  CFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!fd.Valid()) return true;
-  return fsync(fd.Get()) == 0 || errno != EIO;
 }
 
 // Compares ASCII letters without case but two-byte characters byte for byte: their
@@ -196,7 +223,27 @@ bool SetWorkDir(const std::string& path) { return chdir(ToSlashes(path).c_str())
 // ---- files ----
 
 FILE* OpenFile(const std::string& path, const char* mode) {
-  return fopen(ToSlashes(path).c_str(), mode);
+  if (FaultInjected(FileOp::Open, path)) return nullptr;
+  FILE* file = fopen(ToSlashes(path).c_str(), mode);
+  return file ? file : Failed<FILE*>(nullptr);
+}
+
+FILE* CreateNewFile(const std::string& path) {
+  if (FaultInjected(FileOp::Open, path)) return nullptr;
+  int fd = open(ToSlashes(path).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return Failed<FILE*>(nullptr);
+  FILE* file = fdopen(fd, "w+b");
+  if (!file) {
+    Failed(0);
+    close(fd);
+  }
+  return file;
+}
+
+bool CloseFile(FILE* file) { return !file || fclose(file) == 0 || Failed(false); }
+
+bool TruncateFile(FILE* file, int64_t length) {
+  return (fflush(file) == 0 && ftruncate(fileno(file), static_cast<off_t>(length)) == 0) || Failed(false);
 }
 
 bool StatPath(const std::string& path, FileInfo& info) {
@@ -221,7 +268,7 @@ int SeekFile(FILE* file, int64_t offset, int whence) {
 int64_t TellFile(FILE* file) { return static_cast<int64_t>(ftello(file)); }
 
 bool FlushFileToDisk(FILE* file) {
-  return file && fflush(file) == 0 && fsync(fileno(file)) == 0;
+  return file && ((fflush(file) == 0 && fsync(fileno(file)) == 0) || Failed(false));
 }
 
 bool FileExists(const std::string& path) {
@@ -241,17 +288,43 @@ bool IsWritable(const std::string& path) {
 bool DeleteFile(const std::string& path) {
   std::string p = ToSlashes(path);
   struct stat st;
-  if (lstat(p.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-  return unlink(p.c_str()) == 0;
+  if (lstat(p.c_str(), &st) != 0) return Failed(false);
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return Failed(false);
+  }
+  if (FaultInjected(FileOp::Unlink, path)) return false;
+  return unlink(p.c_str()) == 0 || Failed(false);
 }
 
-bool MakeDir(const std::string& path) { return mkdir(ToSlashes(path).c_str(), 0777) == 0; }
+bool MakeDir(const std::string& path) {
+  if (FaultInjected(FileOp::MakeDir, path)) return false;
+  return mkdir(ToSlashes(path).c_str(), 0777) == 0 || Failed(false);
+}
 
-bool RemoveDir(const std::string& path) { return rmdir(ToSlashes(path).c_str()) == 0; }
+bool RemoveDir(const std::string& path) {
+  if (FaultInjected(FileOp::Unlink, path)) return false;
+  return rmdir(ToSlashes(path).c_str()) == 0 || Failed(false);
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat st;
+  return lstat(ToSlashes(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Makes a rename durable: the new folder entry is only on the disk once the folder is.
+// Folders that cannot be opened or synced (some file systems refuse) are left as they
+// are; only a real write error counts as a failure.
+bool SyncFolder(const std::string& folder) {
+  CFd fd(open(folder.empty() ? "." : ToSlashes(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.Valid()) return true;
+  return fsync(fd.Get()) == 0 || errno != EIO || Failed(false);
+}
 
 bool ReplaceFile(const std::string& from, const std::string& to) {
   std::string src = ToSlashes(from), dst = ToSlashes(to);
-  if (rename(src.c_str(), dst.c_str()) != 0) return false;
+  if (FaultInjected(FileOp::Rename, to)) return false;
+  if (rename(src.c_str(), dst.c_str()) != 0) return Failed(false);
   std::string srcFolder = FolderOf(src), dstFolder = FolderOf(dst);
   bool ok = SyncFolder(dstFolder);
   // A move between folders also changed the one the file left.
@@ -282,7 +355,7 @@ bool ShellDelete(const std::string& path) {
   // Refuse what would take a parent or the root along: the shell deletes no such thing.
   if (last.empty() || last == "." || last == "..") return false;
 
-  CFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  CFd dir(OpenFolderNoFollow(folder));
   if (!dir.Valid()) return false;
   if (!HasWildcards(last)) return RemoveTreeAt(dir.Get(), last);
 
@@ -416,6 +489,30 @@ void CInstanceMutex::Release() {
   if (m_handle >= 0) close(static_cast<int>(m_handle));
   m_handle = -1;
   m_path.clear();
+}
+
+// ---- folder lock ----
+
+CFolderLock::~CFolderLock() { Release(); }
+
+bool CFolderLock::TryAcquire(const std::string& folder) {
+  Release();
+  // The folder itself carries the lock, so no lock file is ever left behind. Close-on-
+  // exec: a game started from here must not inherit and keep it.
+  int fd = open(folder.empty() ? "." : ToSlashes(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Failed(false);
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    Failed(0);
+    close(fd);
+    return false;
+  }
+  m_handle = fd;
+  return true;
+}
+
+void CFolderLock::Release() {
+  if (m_handle >= 0) close(static_cast<int>(m_handle));
+  m_handle = -1;
 }
 
 // ---- message boxes ----

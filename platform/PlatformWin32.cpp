@@ -5,12 +5,55 @@
 #include <shellapi.h>
 #include <io.h>
 
+#include <fcntl.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
+#include "platform/FaultInternal.h"
 #include "platform/PathText.h"
 
 namespace plat {
+
+namespace {
+
+// The system's text for a Windows error code, without the line end it comes with.
+std::string SystemText(DWORD code) {
+  char* text = nullptr;
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string out = n && text ? std::string(text, n) : "error " + std::to_string(code);
+  if (text) LocalFree(text);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.')) out.pop_back();
+  return out;
+}
+
+// Records GetLastError() (for Win32 calls) or errno (for C runtime calls) as the reason
+// of the failure that just happened; returns `result`.
+template <class T>
+T FailedWin32(T result) {
+  const DWORD code = GetLastError();
+  detail::SetLastError(static_cast<int>(code), SystemText(code));
+  return result;
+}
+template <class T>
+T FailedCrt(T result) {
+  const int code = errno;
+  detail::SetLastError(code, std::strerror(code));
+  return result;
+}
+
+}  // namespace
+
+namespace detail {
+void RaiseFault(Fault fault) {
+  const DWORD code = fault == Fault::NoSpace ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
+  errno = fault == Fault::NoSpace ? ENOSPC : EIO;
+  ::SetLastError(code);
+  SetLastError(static_cast<int>(code), SystemText(code));
+}
+}  // namespace detail
 
 namespace {
 
@@ -81,16 +124,28 @@ bool ListNames(const std::string& folder, std::vector<std::string>& names) {
 bool RemoveTree(const std::string& path) {
   DWORD attr = GetFileAttributesA(path.c_str());
   if (attr == INVALID_FILE_ATTRIBUTES) return false;
+  if (FaultInjected(FileOp::Unlink, path)) return false;
   if (attr & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!(attr & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileA(path.c_str()) != 0;
+  if (!(attr & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileA(path.c_str()) != 0 || FailedWin32(false);
   bool ok = true;
   if (!(attr & FILE_ATTRIBUTE_REPARSE_POINT)) {
     std::vector<std::string> names;
     if (!ListNames(path, names)) return false;
     for (const std::string& name : names) ok = RemoveTree(path + "\\" + name) && ok;
   }
-  return RemoveDirectoryA(path.c_str()) != 0 && ok;
+  return (RemoveDirectoryA(path.c_str()) != 0 || FailedWin32(false)) && ok;
+}
+
+// True when some folder on the way to `path` (not the last component) is a junction or
+// a folder link: the shell delete does not follow them out of the folder it was given.
+bool PassesLink(const std::string& path) {
+  for (size_t at : SeparatorPositions(path)) {
+    if (at == 0 || path[at - 1] == ':') continue;
+    DWORD attr = GetFileAttributesA(path.substr(0, at).c_str());
+    if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+  }
+  return false;
 }
 
 // Deletes the given entries with the shell, then removes by hand whatever survived:
@@ -151,7 +206,37 @@ bool SetWorkDir(const std::string& path) { return SetCurrentDirectoryA(path.c_st
 
 // ---- files ----
 
-FILE* OpenFile(const std::string& path, const char* mode) { return fopen(path.c_str(), mode); }
+FILE* OpenFile(const std::string& path, const char* mode) {
+  if (FaultInjected(FileOp::Open, path)) return nullptr;
+  FILE* file = fopen(path.c_str(), mode);
+  return file ? file : FailedCrt<FILE*>(nullptr);
+}
+
+FILE* CreateNewFile(const std::string& path) {
+  if (FaultInjected(FileOp::Open, path)) return nullptr;
+  // CREATE_NEW fails on any existing name, a link included. Others may read and delete
+  // the file meanwhile, as with fopen.
+  HANDLE raw = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (raw == INVALID_HANDLE_VALUE) return FailedWin32<FILE*>(nullptr);
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(raw), _O_RDWR | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(raw);
+    return FailedCrt<FILE*>(nullptr);
+  }
+  FILE* file = _fdopen(fd, "w+b");
+  if (!file) {
+    FailedCrt(0);
+    _close(fd);
+  }
+  return file;
+}
+
+bool CloseFile(FILE* file) { return !file || fclose(file) == 0 || FailedCrt(false); }
+
+bool TruncateFile(FILE* file, int64_t length) {
+  return (fflush(file) == 0 && _chsize_s(_fileno(file), length) == 0) || FailedCrt(false);
+}
 
 bool StatPath(const std::string& path, FileInfo& info) {
   // GetFileAttributesEx rather than _stat: the C runtime's stat fails on a trailing
@@ -176,20 +261,42 @@ int SeekFile(FILE* file, int64_t offset, int whence) { return _fseeki64(file, of
 
 int64_t TellFile(FILE* file) { return _ftelli64(file); }
 
-bool FlushFileToDisk(FILE* file) { return file && fflush(file) == 0 && _commit(_fileno(file)) == 0; }
+bool FlushFileToDisk(FILE* file) {
+  return file && ((fflush(file) == 0 && _commit(_fileno(file)) == 0) || FailedCrt(false));
+}
 
 bool FileExists(const std::string& path) { return Exists(path); }
 
 bool IsWritable(const std::string& path) { return _access(path.c_str(), 2) == 0; }
 
-bool DeleteFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+bool DeleteFile(const std::string& path) {
+  if (!Exists(path)) return FailedWin32(false);
+  if (FaultInjected(FileOp::Unlink, path)) return false;
+  return DeleteFileA(path.c_str()) != 0 || FailedWin32(false);
+}
 
-bool MakeDir(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
+bool MakeDir(const std::string& path) {
+  if (FaultInjected(FileOp::MakeDir, path)) return false;
+  return CreateDirectoryA(path.c_str(), nullptr) != 0 || FailedWin32(false);
+}
 
-bool RemoveDir(const std::string& path) { return RemoveDirectoryA(path.c_str()) != 0; }
+bool RemoveDir(const std::string& path) {
+  if (FaultInjected(FileOp::Unlink, path)) return false;
+  return RemoveDirectoryA(path.c_str()) != 0 || FailedWin32(false);
+}
+
+bool IsFolder(const std::string& path) {
+  DWORD attr = GetFileAttributesA(path.c_str());
+  return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) && !(attr & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// MoveFileEx with write-through already puts a rename on the disk.
+bool SyncFolder(const std::string&) { return true; }
 
 bool ReplaceFile(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (FaultInjected(FileOp::Rename, to)) return false;
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0 ||
+         FailedWin32(false);
 }
 
 bool SetNormalAttributes(const std::string& path) {
@@ -216,6 +323,7 @@ bool ShellDelete(const std::string& path) {
   std::string last = sep == std::string::npos ? p : p.substr(sep + 1);
   // Refuse a parent, a drive ("C:", "C:\\") or a stream: the shell deletes no such thing.
   if (last.empty() || IsDotName(last) || last.find(':') != std::string::npos) return false;
+  if (PassesLink(p)) return false;
 
   if (!HasWildcards(last)) return Exists(p) && DeleteEntries({p});
 
@@ -327,6 +435,27 @@ void CInstanceMutex::Release() {
   }
   m_handle = -1;
   m_path.clear();
+}
+
+// ---- folder lock ----
+
+CFolderLock::~CFolderLock() { Release(); }
+
+bool CFolderLock::TryAcquire(const std::string& folder) {
+  Release();
+  // A lock file that nobody else may open while we hold it, gone when we let it go.
+  std::string path = folder.empty() ? std::string("pck.lock")
+                                    : folder + (EndsWithSeparator(folder) ? "" : "\\") + "pck.lock";
+  HANDLE raw = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (raw == INVALID_HANDLE_VALUE) return FailedWin32(false);
+  m_handle = reinterpret_cast<intptr_t>(raw);
+  return true;
+}
+
+void CFolderLock::Release() {
+  if (m_handle != -1) CloseHandle(reinterpret_cast<HANDLE>(m_handle));
+  m_handle = -1;
 }
 
 // ---- message boxes ----

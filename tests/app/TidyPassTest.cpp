@@ -6,7 +6,7 @@
 
 #include "app/Texts.h"
 #include "app/UpdateDlg.h"
-#include "pck/PckFile.h"
+#include "tests/support/Faults.h"
 #include "pck/PckReader.h"
 #include "platform/Platform.h"
 #include "tests/app/ScriptedWindow.h"
@@ -29,7 +29,7 @@ class TidyPass : public qvtest::PackageDirTest {
     m_keep = std::make_unique<qvtest::CWorkDirGuard>(m_dir.Path());
   }
   void TearDown() override {
-    pckio::SetFaultHook(nullptr);
+    plat::SetFaultHook(nullptr);
     m_keep.reset();
   }
 
@@ -128,10 +128,10 @@ TEST_F(TidyPass, FailedRenameAtAnyStepKeepsTheOldPackage) {
     SCOPED_TRACE(k);
     MakePackage("mb", 900);
     int replaces = 0;
-    pckio::SetFaultHook([&](pckio::Op op) { return op != pckio::Op::Replace || ++replaces != k; });
+    plat::SetFaultHook(qvtest::FailNth(plat::FileOp::Rename, k, &replaces));
     CScriptedWindow w;
     RunPass(w);
-    pckio::SetFaultHook(nullptr);
+    plat::SetFaultHook(nullptr);
     const bool faulted = replaces >= k;
     // a failure anywhere in the swap restores the old files; after the last rename the
     // new package is in place and only its backups are left to go
@@ -153,9 +153,9 @@ TEST_F(TidyPass, ProcessStoppedAtAnyRenameIsRepairedByTheNextRun) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       int replaces = 0;
-      pckio::SetFaultHook([&](pckio::Op op) {
-        if (op == pckio::Op::Replace && ++replaces == k) _exit(3);
-        return true;
+      plat::SetFaultHook([&](plat::FileOp op, const std::string&) {
+        if (op == plat::FileOp::Rename && ++replaces == k) _exit(3);
+        return plat::Fault::None;
       });
       CScriptedWindow w;
       CUpdateDlg dlg(w);

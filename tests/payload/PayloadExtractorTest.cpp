@@ -13,7 +13,7 @@
 #include "payload/PayloadExtractor.h"
 #include "payload/PayloadFormat.h"
 #include "pck/PckCodecs.h"
-#include "pck/PckFile.h"
+#include "tests/support/Faults.h"
 #include "pck/PckFormat.h"
 #include "platform/PathText.h"
 #include "platform/Platform.h"
@@ -330,9 +330,7 @@ TEST(PayloadExtractor, OutputThatCannotBeCreatedKeepsEarlierFiles) {
 }
 
 TEST(PayloadExtractor, WriteErrorsAreFailuresAndLeaveNoPartialFile) {
-  struct HookGuard {
-    ~HookGuard() { pckio::SetFaultHook(nullptr); }
-  } guard;
+  qvtest::CFaultHook guard;
   CTempDir dir;
   const std::vector<Carried> files = {{"first.bin", "one"}, {"big.bin", PseudoRandom(9000, 3)}};
   const std::string exe = BuildPayload(dir, "MZ", files);
@@ -341,18 +339,19 @@ TEST(PayloadExtractor, WriteErrorsAreFailuresAndLeaveNoPartialFile) {
   ex.SetOutputPrefix("");
   // The second chunk of big.bin fails (writes: first.bin, then big.bin's chunks).
   int writes = 0;
-  pckio::SetFaultHook([&writes](pckio::Op op) { return op != pckio::Op::Write || ++writes != 3; });
+  plat::SetFaultHook(qvtest::FailNth(plat::FileOp::Write, 3, &writes));
   EXPECT_EQ(ex.Release(exe), kPayloadCopyFailed);
   EXPECT_EQ(ex.FailedName(), "big.bin");
   EXPECT_EQ(Listing(dir / "out"), std::set<std::string>{"first.bin"});
 
   // A flush that does not reach the disk fails the same way.
-  pckio::SetFaultHook([](pckio::Op op) { return op != pckio::Op::Flush; });
+  int flushes = 0;
+  plat::SetFaultHook(qvtest::FailNth(plat::FileOp::Flush, 1, &flushes));
   EXPECT_EQ(ex.Release(exe), kPayloadCopyFailed);
   EXPECT_EQ(ex.FailedName(), "first.bin");
   EXPECT_TRUE(Listing(dir / "out").empty());
 
-  pckio::SetFaultHook(nullptr);
+  plat::SetFaultHook(nullptr);
   EXPECT_EQ(ex.Release(exe), kPayloadReleased);
   EXPECT_EQ(ReadFile(dir / "out/big.bin"), files[1].bytes);
 }

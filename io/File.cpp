@@ -1,0 +1,121 @@
+#include "io/File.h"
+
+#include <utility>
+
+#include "platform/Platform.h"
+
+std::string OsErrorText(const std::string& what, const std::string& path) {
+  const std::string& why = plat::LastError().text;
+  return "cannot " + what + " " + path + (why.empty() ? std::string() : ": " + why);
+}
+
+CFile::CFile(CFile&& other) noexcept
+    : m_file(std::exchange(other.m_file, nullptr)),
+      m_path(std::move(other.m_path)),
+      m_failed(other.m_failed),
+      m_error(std::move(other.m_error)) {}
+
+CFile& CFile::operator=(CFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    m_file = std::exchange(other.m_file, nullptr);
+    m_path = std::move(other.m_path);
+    m_failed = other.m_failed;
+    m_error = std::move(other.m_error);
+  }
+  return *this;
+}
+
+bool CFile::Fail(const char* what) {
+  if (!m_failed) m_error = OsErrorText(what, m_path);
+  m_failed = true;
+  return false;
+}
+
+bool CFile::Open(const std::string& path, const char* mode) {
+  Close();
+  m_path = path;
+  m_failed = false;
+  m_error.clear();
+  m_file = plat::OpenFile(path, mode);
+  if (!m_file) {
+    m_error = OsErrorText("open", path);
+    return false;
+  }
+  return true;
+}
+
+bool CFile::Create(const std::string& path) {
+  Close();
+  m_path = path;
+  m_failed = false;
+  m_error.clear();
+  if (plat::FileExists(path) && !plat::DeleteFile(path)) {
+    m_error = OsErrorText("remove the old", path);
+    return false;
+  }
+  m_file = plat::CreateNewFile(path);
+  if (!m_file) {
+    m_error = OsErrorText("create", path);
+    return false;
+  }
+  return true;
+}
+
+bool CFile::Close() {
+  if (!m_file) return !m_failed;
+  FILE* file = std::exchange(m_file, nullptr);
+  // The stream is closed (and freed) whatever the hook says; only the result differs.
+  const bool injected = plat::FaultInjected(plat::FileOp::Close, m_path);
+  const bool closed = plat::CloseFile(file);
+  if (injected || !closed) return Fail("close");
+  return !m_failed;
+}
+
+bool CFile::Seek(uint64_t offset) {
+  if (!m_file) return false;
+  // A seek writes out what is buffered, so its failure may be a failed write.
+  return plat::SeekFile(m_file, static_cast<int64_t>(offset), SEEK_SET) == 0 || Fail("seek in");
+}
+
+bool CFile::SeekEnd() { return m_file && (plat::SeekFile(m_file, 0, SEEK_END) == 0 || Fail("seek in")); }
+
+int64_t CFile::Tell() { return m_file ? plat::TellFile(m_file) : -1; }
+
+int64_t CFile::Length() {
+  int64_t here = Tell();
+  if (here < 0 || !SeekEnd()) return -1;
+  int64_t end = Tell();
+  if (!Seek(static_cast<uint64_t>(here))) return -1;
+  return end;
+}
+
+bool CFile::ReadExact(void* buffer, size_t length) {
+  return m_file && fread(buffer, 1, length, m_file) == length;
+}
+
+bool CFile::WriteAll(const void* buffer, size_t length) {
+  if (!m_file || m_failed) return false;
+  if (plat::FaultInjected(plat::FileOp::Write, m_path)) return Fail("write");
+  if (fwrite(buffer, 1, length, m_file) != length) return Fail("write");
+  return true;
+}
+
+bool CFile::ReadAll(std::string& out) {
+  int64_t len = Length();
+  if (len < 0 || !Seek(0)) return false;
+  out.resize(static_cast<size_t>(len));
+  return ReadExact(out.data(), out.size());
+}
+
+bool CFile::Flush() {
+  if (!m_file || m_failed) return false;
+  if (plat::FaultInjected(plat::FileOp::Flush, m_path)) return Fail("write");
+  if (ferror(m_file) || !plat::FlushFileToDisk(m_file)) return Fail("write");
+  return true;
+}
+
+bool CFile::Truncate(uint64_t length) {
+  if (!m_file || m_failed) return false;
+  return plat::TruncateFile(m_file, static_cast<int64_t>(length)) || Fail("truncate");
+}

@@ -1,0 +1,17 @@
+// Inside the platform layer only: how the two platform files record an OS error and
+// make an injected fault look like the real one.
+#pragma once
+
+#include <string>
+
+#include "platform/Platform.h"
+
+namespace plat::detail {
+
+// Stores the reason that LastError() reports.
+void SetLastError(int code, std::string text);
+// Sets the OS error variables as the failing call would have (errno, GetLastError)
+// and records it. Each platform file defines it.
+void RaiseFault(Fault fault);
+
+}  // namespace plat::detail
