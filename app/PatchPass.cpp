@@ -2,7 +2,9 @@
 #include "app/RunLog.h"
 #include "app/Sinks.h"
 #include "app/UpdateDlg.h"
+#include "patch/PatchCheck.h"
 #include "patch/PatchRelease.h"
+#include "pck/PckJournal.h"
 #include "pck/PckFormat.h"
 #include "pck/PckReader.h"
 #include "platform/PathText.h"
@@ -10,9 +12,7 @@
 #include "version/VersionCheck.h"
 
 int CUpdateDlg::RunPatchPass() {
-  const std::string module = m_strModulePath.empty() ? plat::ModuleFileName() : m_strModulePath;
-  const size_t sep = plat::LastSeparator(module);
-  const std::string gameFolder = sep == std::string::npos ? std::string() : module.substr(0, sep);
+  const std::string gameFolder = GameFolder();
   const std::string base = gameFolder + "/patch";
   LogRun("释放路径：%s", gameFolder.c_str());
   LogRun("包的路径：%s/%s", gameFolder.c_str(), "patch");
@@ -36,7 +36,13 @@ int CUpdateDlg::PatchFromPackage(const std::string& patchBase, const std::string
   }
   plat::DeleteFile("Ver.dat");
   LogRun("释放压缩包: %s 到目标目录: %s ...", patchBase.c_str(), gameFolder.c_str());
-  if (ApplyPatchPackage(patchBase, packageNames, gameFolder, 1, password, &sink, codec) < 0) {
+  // Packages the release creates are listed in the game folder's journal until their
+  // first index lands; each file goes where the check of the whole patch found it can.
+  CPckJournal journal(gameFolder);
+  ReleaseOptions options;
+  options.journal = &journal;
+  options.plan = m_plan.get();
+  if (ApplyPatchPackage(patchBase, packageNames, gameFolder, 1, password, &sink, codec, options) < 0) {
     LogRun("处理更新包: %s 时出错,程序退出", patchBase.c_str());
     m_bBusy = false;
     return -1;

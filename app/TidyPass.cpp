@@ -1,40 +1,41 @@
 // The tidy pass: rebuilds the game's packages whose dead bytes exceed a share of their
 // data, and puts each rebuilt copy in place of the old files.
 //
-// A package is three files, and no rename changes three files at once. So the swap keeps
-// the old files under "<base>.<ext>.old" until the new ones are all in place, moving the
-// old index aside first and the new index in last: while "<base>.idx.old" exists, a swap
-// is under way, and "tmp.idx" still being there tells that the new index never landed.
-// RecoverPackageSwap reads exactly that, so a run stopped anywhere in the swap is
-// finished (new index in place) or rolled back (old files restored) by the next one.
+// A package is three files, and no rename changes three files at once. The swap
+// (PckSwapIn) lists itself in the game folder's package journal for its length, keeps
+// the old files under "<base>.<ext>.old" until the new ones are all in place and moves
+// the new index in last; the update run settles the journal before anything else, so a
+// run stopped anywhere in the swap is finished or rolled back by the next one.
 #include "app/RunLog.h"
 #include "app/Sinks.h"
 #include "app/Texts.h"
 #include "app/UpdateDlg.h"
+#include "io/File.h"
 #include "patch/PatchRelease.h"
 #include "pck/PckCompact.h"
-#include "io/File.h"
 #include "pck/PckFormat.h"
+#include "pck/PckJournal.h"
 #include "platform/Platform.h"
 
 namespace {
 
 constexpr const char* kTemp = "tmp";
-const char* const kExts[] = {"idx", "nam", "dat"};  // the order the old files go aside
+const char* const kExts[] = {"idx", "nam", "dat"};
 
 std::string Name(const std::string& base, const char* ext) { return base + "." + ext; }
-std::string Old(const std::string& base, const char* ext) { return Name(base, ext) + ".old"; }
 
 void DeleteTemporaries() {
-  for (const char* ext : kExts) plat::DeleteFile(Name(kTemp, ext));
+  for (const char* ext : kExts)
+    if (plat::FileExists(Name(kTemp, ext))) plat::DeleteFile(Name(kTemp, ext));
 }
 
 // Whether a package needs rebuilding: dead bytes above `threshold` of its data file.
 // A package whose index or data cannot be opened, or whose header is short, is left.
 bool NeedsTidying(const std::string& base, float threshold) {
+  // (A folder under a package's name opens, but is no package.)
+  if (plat::IsFolder(Name(base, "idx")) || plat::IsFolder(Name(base, "dat"))) return false;
   CFile idx, dat;
-  if (!idx.Open(Name(base, "idx"), "rb")) return false;
-  if (!dat.Open(Name(base, "dat"), "rb")) return false;
+  if (!idx.Open(Name(base, "idx"), "rb") || !dat.Open(Name(base, "dat"), "rb")) return false;
   const int64_t length = dat.Length();
   dat.Close();
   uint8_t header[kPckHeaderSize];
@@ -46,37 +47,6 @@ bool NeedsTidying(const std::string& base, float threshold) {
 }
 
 }  // namespace
-
-void RecoverPackageSwap(const std::string& base) {
-  if (!plat::FileExists(Old(base, "idx"))) return;
-  if (plat::FileExists(Name(kTemp, "idx"))) {
-    // The new index never landed: the old files go back.
-    for (const char* ext : kExts)
-      if (plat::FileExists(Old(base, ext))) plat::ReplaceFile(Old(base, ext), Name(base, ext));
-  } else {
-    // The new package is whole: only the old files are left to remove, index last.
-    plat::DeleteFile(Old(base, "nam"));
-    plat::DeleteFile(Old(base, "dat"));
-    plat::DeleteFile(Old(base, "idx"));
-  }
-}
-
-bool CUpdateDlg::SwapInPackage(const std::string& base) {
-  // Old files aside, index first: from here the old package is whole under its backups.
-  for (const char* ext : kExts)
-    if (!plat::ReplaceFile(Name(base, ext), Old(base, ext))) {
-      RecoverPackageSwap(base);
-      return false;
-    }
-  // New files in, index last: the new package exists from the moment its index lands.
-  for (const char* ext : {"nam", "dat", "idx"})
-    if (!plat::ReplaceFile(Name(kTemp, ext), Name(base, ext))) {
-      RecoverPackageSwap(base);
-      return false;
-    }
-  RecoverPackageSwap(base);  // removes the backups
-  return true;
-}
 
 void CUpdateDlg::TidyAccessError() {
   DeleteTemporaries();
@@ -93,9 +63,9 @@ int CUpdateDlg::RunTidyPass(float threshold) {
   DrawTidyText(m_strStatus);
   m_bRepaintText = false;
 
-  // A swap that a stopped run left half done is settled before anything else.
-  for (const char* const* p = g_packageNames; *p; ++p) RecoverPackageSwap(*p);
+  // Left-over temporaries of a stopped run were never part of a package.
   DeleteTemporaries();
+  CPckJournal journal("");
 
   for (const char* const* p = g_packageNames; *p; ++p) {
     const std::string base = *p;
@@ -104,16 +74,18 @@ int CUpdateDlg::RunTidyPass(float threshold) {
     CTidySink sink(*this);
     sink.m_bLog = m_bTidyLog;
     // A failed rebuild leaves partial temporaries, which must never replace a package.
-    if (CompactPackage(base, kTemp, &sink) != 0) {
+    std::string why;
+    if (CompactPackage(base, kTemp, &sink, &why) != 0) {
+      LogRun("%s", why.c_str());
       TidyAccessError();
       break;
     }
     if (!plat::IsWritable(Name(base, "idx")) || !plat::IsWritable(Name(base, "nam")) ||
-        !plat::IsWritable(Name(base, "dat")) || !SwapInPackage(base)) {
+        !plat::IsWritable(Name(base, "dat")) || !PckSwapIn(kTemp, base, journal, &why)) {
+      if (!why.empty()) LogRun("%s", why.c_str());
       TidyAccessError();
       break;
     }
-    DeleteTemporaries();
   }
 
   LogRun("整理更新包 : Patch, --- ok!");

@@ -4,9 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "app/UpdateWindow.h"
+#include "platform/Platform.h"
+
+struct CPatchPlan;
 
 // Set when the window is being closed; the walk sinks report it as an abort.
 extern volatile bool g_bAbort;
@@ -17,7 +21,7 @@ inline constexpr float kTidyThreshold = 0.4f;
 class CUpdateDlg {
  public:
   explicit CUpdateDlg(IUpdateWindow& window);
-  virtual ~CUpdateDlg() = default;
+  virtual ~CUpdateDlg();
 
   // The whole update run, as when the Update button is clicked.
   void OnUpdate();
@@ -58,15 +62,22 @@ class CUpdateDlg {
   // The message box of the run: caption string 106, OK, information icon.
   void ShowMessage(const std::string& text);
   void EndRunFailed();
+  // The folder of the updater, without a trailing separator: the game folder.
+  std::string GameFolder() const;
+  // Takes the game folder for this run (a second run is told to wait) and settles what
+  // a stopped run left half done; false after telling the player why not.
+  bool TakeGameFolder();
+  // Checks the whole released patch against the game before the game changes and keeps
+  // the plan for the release; false (logged) when the patch cannot be installed.
+  bool CheckWholePatch();
   // The tidy pass's way out when a package cannot be rebuilt or swapped: the
   // temporaries go, the old package stays, and the player is told.
   void TidyAccessError();
-  // Puts a compacted copy ("tmp.*") in place of a package; false when the swap could not
-  // be made (the old package is then kept, or restored at the next run).
-  bool SwapInPackage(const std::string& base);
 
  private:
   IUpdateWindow& m_window;
+  std::unique_ptr<CPatchPlan> m_plan;  // from the check, for the release of this run
+  plat::CFolderLock m_folderLock;      // held for the length of a run
 };
 
 // Deletes what Delete.txt lists (paths relative to the game folder; a path that is
@@ -74,5 +85,3 @@ class CUpdateDlg {
 // Delete.txt itself. Returns the number of paths refused.
 int DeleteObsoleteFiles(plat::IMessageUi& ui);
 
-// Finishes or rolls back a package swap that a stopped run left half done.
-void RecoverPackageSwap(const std::string& base);

@@ -8,14 +8,25 @@
 #include "app/Texts.h"
 #include "app/UpdateDlg.h"
 #include "fs/FileStream.h"
+#include "patch/PatchCheck.h"
+#include "patch/PatchRelease.h"
 #include "payload/PayloadExtractor.h"
 #include "pck/PckFormat.h"
+#include "pck/PckJournal.h"
+#include "pck/PckReader.h"
 #include "platform/PathText.h"
 #include "platform/Platform.h"
 
 volatile bool g_bAbort = false;
 
 CUpdateDlg::CUpdateDlg(IUpdateWindow& window) : m_window(window) { m_strStatus = texts::Load(127); }
+CUpdateDlg::~CUpdateDlg() = default;
+
+std::string CUpdateDlg::GameFolder() const {
+  const std::string module = m_strModulePath.empty() ? plat::ModuleFileName() : m_strModulePath;
+  const size_t sep = plat::LastSeparator(module);
+  return sep == std::string::npos ? std::string() : module.substr(0, sep);
+}
 
 void CUpdateDlg::LogRun(const char* format, ...) {
   if (!m_bRunLog) return;
@@ -43,6 +54,55 @@ void CUpdateDlg::EndRunFailed() {
   m_bBusy = false;
   ShowStatus(118);
   m_window.Repaint();
+  m_plan.reset();
+  m_folderLock.Release();
+}
+
+bool CUpdateDlg::TakeGameFolder() {
+  // One run at a time changes a game folder: a second updater, or pcktool, would write
+  // the same packages.
+  if (!m_folderLock.TryAcquire("")) {
+    LogRun("另一个更新程序正在运行: %s", plat::LastError().text.c_str());
+    ShowMessage(texts::Load(112));
+    return false;
+  }
+  // What a stopped run left half done is settled before anything else looks at the
+  // game: a swap is finished or rolled back (mb.dat itself may be aside), a package whose
+  // first index never landed goes.
+  CPckJournal journal("");
+  if (!journal.Recover()) {
+    LogRun("恢复上次中断的更新出错: %s", journal.Error().c_str());
+    ShowMessage(texts::Load(125));
+    return false;
+  }
+  // A new index that never replaced the old one is never part of a package.
+  for (const char* const* p = g_packageNames; *p; ++p) {
+    const std::string stale = PckIndexName(*p) + ".new";
+    if (plat::FileExists(stale)) plat::DeleteFile(stale);
+  }
+  return true;
+}
+
+bool CUpdateDlg::CheckWholePatch() {
+  const std::string gameFolder = GameFolder();
+  const std::string base = gameFolder + "/patch";
+  if (!PackageExists(base)) {
+    LogRun("找不到更新包 : Patch !");
+    return false;
+  }
+  auto plan = std::make_unique<CPatchPlan>();
+  std::string problem;
+  auto keepAlive = [this](uint32_t) {
+    m_window.DrainMessages();
+    return !g_bAbort;
+  };
+  if (CheckPatchPackage(base, g_packageNames, gameFolder, CFileTarget::kFlagCreatePackages, kPckGamePassword,
+                        keepAlive, *plan, problem) != 0) {
+    LogRun("更新包检查出错: %s", problem.c_str());
+    return false;
+  }
+  m_plan = std::move(plan);
+  return true;
 }
 
 namespace {
@@ -72,6 +132,7 @@ void CUpdateDlg::OnUpdate() {
   LogRun("\nUpdate --- Begin!");
   const uint32_t start = plat::TickMs();
   LogRun("LOMPATCH, written by Ardel, Sornwick Ltd. 2004");
+  if (!TakeGameFolder()) return EndRunFailed();
 
   // The extractor moves to the executable's folder too and goes back where it found the
   // process when it is destroyed, at every end of the run.
@@ -91,23 +152,18 @@ void CUpdateDlg::OnUpdate() {
   }
   LogRun("从自身释放更新包 : Patch.* ---ok!");
   m_window.Repaint();
-  ShowStatus(115);
-  m_window.PaintNow();
-
-  DeleteObsoleteFiles(m_window);
-
-  m_window.Repaint();
   ShowStatus(116);
   m_window.PaintNow();
-  m_window.Repaint();
 
+  // The game folder and the whole patch are checked before anything in the game
+  // changes: started outside a game folder, or with a damaged patch, the run deletes
+  // and writes nothing.
   if (!plat::FileExists("mb.dat")) {
     LogRun("找不到所需文件: mb.dat!");
     ShowMessage(texts::Load(117));
     return EndRunFailed();
   }
   LogRun("找到所需文件: mb.dat!");
-
   UniqueFile idx(plat::OpenFile("patch.idx", "rb"));
   if (!idx) {
     m_window.Repaint();
@@ -148,6 +204,18 @@ void CUpdateDlg::OnUpdate() {
   }
   idx.reset();
   LogRun("正常关闭 patch.idx --- ok!");
+  if (!CheckWholePatch()) return EndRunFailed();
+
+  m_window.Repaint();
+  ShowStatus(115);
+  m_window.PaintNow();
+
+  DeleteObsoleteFiles(m_window);
+
+  m_window.Repaint();
+  ShowStatus(116);
+  m_window.PaintNow();
+  m_window.Repaint();
 
   m_strStatus = texts::Format(102, 0, m_nFileCount);
   DrawProgressText(m_strStatus);
@@ -165,9 +233,11 @@ void CUpdateDlg::OnUpdate() {
 
   LogRun("整理更新包(文件)完成！");
   m_bBusy = false;
+  m_plan.reset();
   plat::DeleteFile("patch.dat");
   plat::DeleteFile("patch.idx");
   plat::DeleteFile("patch.nam");
+  m_folderLock.Release();
 
   const uint32_t end = plat::TickMs();
   LogRun("Time used: %.2f seconds", double(uint32_t(end - start)) * 0.001);

@@ -5,8 +5,9 @@
 
 #include <vector>
 
-#include "fs/FileStream.h"
+#include "io/File.h"
 #include "pck/PckFormat.h"
+#include "pck/PckJournal.h"
 #include "pck/PckReader.h"
 #include "pck/PckWriter.h"
 #include "platform/PathText.h"
@@ -22,7 +23,7 @@ bool AnyPackagePartExists(const std::string& base) {
 }
 
 // Creates `folder` and every missing ancestor, outermost first; stops at the first
-// level that cannot be made (the open of the file then reports the failure).
+// level that cannot be made (the creation of the file then reports the failure).
 void MakeFolders(const std::string& folder) {
   std::vector<std::string> levels;
   for (size_t at : plat::SeparatorPositions(folder))
@@ -32,12 +33,6 @@ void MakeFolders(const std::string& folder) {
   while (missingFrom > 0 && !plat::FileExists(levels[missingFrom - 1])) --missingFrom;
   for (size_t i = missingFrom; i < levels.size(); ++i)
     if (!plat::MakeDir(levels[i])) return;
-}
-
-UniqueFile OpenForWriting(const std::string& path) {
-  UniqueFile file(plat::OpenFile(path, "wb"));
-  if (!file && plat::SetNormalAttributes(path)) file.reset(plat::OpenFile(path, "wb"));
-  return file;
 }
 
 // The temporary beside `path` that a new plain file is written to before it replaces
@@ -54,13 +49,13 @@ std::string TempNameFor(const std::string& path) {
 
 // Copies the whole stream; false when it ends before its declared size, an entry stream
 // failed to decode, or a write fails.
-bool CopyStream(DataStream& stream, FILE* out) {
+bool CopyStream(DataStream& stream, CFile& out) {
   std::vector<char> buffer(4096);
   int64_t copied = 0;
   while (!stream.Eof()) {
     int32_t n = stream.Read(buffer.data(), int32_t(buffer.size()));
     if (n <= 0) break;
-    if (fwrite(buffer.data(), 1, size_t(n), out) != size_t(n)) return false;
+    if (!out.WriteAll(buffer.data(), size_t(n))) return false;
     copied += n;
   }
   if (stream.Failed()) return false;
@@ -70,16 +65,29 @@ bool CopyStream(DataStream& stream, FILE* out) {
 
 }  // namespace
 
+bool CLandingView::PackageExists(const std::string& base) const { return ::PackageExists(base); }
+bool CLandingView::Exists(const std::string& path) const { return plat::FileExists(path); }
+
 CFileTarget::CFileTarget() = default;
-CFileTarget::~CFileTarget() = default;
+CFileTarget::~CFileTarget() { CloseAll(); }
+
+int CFileTarget::Fail(std::string why) {
+  m_error = std::move(why);
+  return -1;
+}
 
 int CFileTarget::CloseAll() {
   int result = 0;
   for (auto& [key, writer] : m_writers) {
     writer->Close();
-    if (writer->CommitFailed()) result = -1;
+    if (writer->CommitFailed()) result = Fail(writer->LastError());
   }
   m_writers.clear();
+  // A created package whose index has landed is a package like any other now.
+  if (m_journal)
+    for (const std::string& base : m_created)
+      if (plat::FileExists(PckIndexName(base))) m_journal->Drop({PckJournalEntry::kCreate, base, "", 0});
+  m_created.clear();
   return result;
 }
 
@@ -89,26 +97,50 @@ void CFileTarget::SetPassword(const char* text) {
   m_password = std::move(value);
 }
 
-std::optional<PackagePath> CFileTarget::FindPackage(const std::string& path) {
+std::optional<PackagePath> CFileTarget::FindPackage(const std::string& path, size_t rootLength,
+                                                    const CLandingView& view) {
   std::vector<size_t> separators = plat::SeparatorPositions(path);
   for (auto it = separators.rbegin(); it != separators.rend(); ++it) {
-    if (*it == 0) break;
+    // A cut at the root or above it would name the game folder itself, or something
+    // beside it, as a package.
+    if (*it == 0 || *it <= rootLength) break;
     std::string base = path.substr(0, *it);
-    if (PackageExists(base)) return PackagePath{std::move(base), path.substr(*it + 1)};
+    if (view.PackageExists(base)) return PackagePath{std::move(base), path.substr(*it + 1)};
   }
   return std::nullopt;
 }
 
-std::optional<PackagePath> CFileTarget::SplitNewPackagePath(const std::string& path) {
+std::optional<PackagePath> CFileTarget::SplitNewPackagePath(const std::string& path, size_t rootLength,
+                                                            const CLandingView& view) {
   std::vector<size_t> separators = plat::SeparatorPositions(path);
   size_t pos = 0;
   for (auto it = separators.rbegin(); it != separators.rend(); ++it) {
-    if (*it == 0) break;
-    if (pos > 0 && plat::FileExists(path.substr(0, *it))) return PackagePath{path.substr(0, pos), path.substr(pos + 1)};
+    if (*it == 0 || *it < rootLength) break;
+    if (pos > 0 && view.Exists(path.substr(0, *it))) return PackagePath{path.substr(0, pos), path.substr(pos + 1)};
     pos = *it;
   }
-  if (pos == 0) return std::nullopt;
+  if (pos == 0 || pos <= rootLength) return std::nullopt;
   return PackagePath{path.substr(0, pos), path.substr(pos + 1)};
+}
+
+std::optional<Landing> CFileTarget::Land(const std::string& path, bool intoPackage, const CLandingView& view) const {
+  const size_t root = m_root.size();
+  Landing landing;
+  std::optional<PackagePath> where = FindPackage(path, root, view);
+  if (!where) {
+    if (!intoPackage) {
+      landing.path = path;
+      return landing;
+    }
+    if (!(m_nFlags & kFlagCreatePackages)) return std::nullopt;
+    where = SplitNewPackagePath(path, root, view);
+    if (!where) return std::nullopt;
+    landing.create = true;
+  }
+  landing.inPackage = true;
+  landing.base = std::move(where->base);
+  landing.inner = std::move(where->inner);
+  return landing;
 }
 
 PckWriter* CFileTarget::OpenPackage(const std::string& base, bool create) {
@@ -118,14 +150,29 @@ PckWriter* CFileTarget::OpenPackage(const std::string& base, bool create) {
   if (writer->OpenForEdit(base) != 0) {
     // A part of a package that does not open may be all that is left of game data;
     // making a package there would truncate it.
-    if (!create || AnyPackagePartExists(base)) return nullptr;
+    if (!create) return Fail(writer->LastError()), nullptr;
+    if (AnyPackagePartExists(base)) return Fail(writer->LastError()), nullptr;
+    // Listed before its first file exists: should the run stop before the first index
+    // lands, the next run removes what there is of it.
+    const PckJournalEntry entry{PckJournalEntry::kCreate, base, "", 0};
+    if (m_journal && !m_journal->Add(entry)) return Fail(m_journal->Error()), nullptr;
     auto maker = std::make_unique<PckWriter>();
-    if (maker->Create(base, kNewPackageBlockSize) != 0) return nullptr;
-    maker->BeginDir("");
-    maker->EndDir();
-    maker->Close();
-    if (maker->CommitFailed()) return nullptr;
-    if (writer->OpenForEdit(base) != 0) return nullptr;
+    bool made = maker->Create(base, kNewPackageBlockSize) == 0;
+    if (made) {
+      maker->BeginDir("");
+      maker->EndDir();
+      maker->Close();
+      made = !maker->CommitFailed();
+    }
+    if (!made) {
+      Fail(maker->LastError());
+      maker.reset();
+      // Nothing of it may stay: a later run would take the parts for game data.
+      if (PckRemoveFiles(base) && m_journal) m_journal->Drop(entry);
+      return nullptr;
+    }
+    if (m_journal) m_created.push_back(base);
+    if (writer->OpenForEdit(base) != 0) return Fail(writer->LastError()), nullptr;
   }
   PckWriter* result = writer.get();
   m_writers.emplace(key, std::move(writer));
@@ -133,30 +180,30 @@ PckWriter* CFileTarget::OpenPackage(const std::string& base, bool create) {
 }
 
 int CFileTarget::PutFile(const std::string& path, DataStream& stream, bool intoPackage, int codec) {
-  std::optional<PackagePath> where = FindPackage(path);
-  bool create = false;
-  if (!where) {
-    if (!intoPackage) return WritePlainFile(path, stream);
-    if (!(m_nFlags & kFlagCreatePackages)) return -1;
-    where = SplitNewPackagePath(path);
-    if (!where) return -1;
-    create = true;
-  }
-  PckWriter* writer = OpenPackage(where->base, create);
+  std::optional<Landing> landing = Land(path, intoPackage, CLandingView());
+  if (!landing) return Fail("no package can be made for " + path);
+  return Put(*landing, stream, codec);
+}
+
+int CFileTarget::Put(const Landing& landing, DataStream& stream, int codec) {
+  if (!landing.inPackage) return WritePlainFile(landing.path, stream);
+  PckWriter* writer = OpenPackage(landing.base, landing.create);
   if (!writer) return -1;
   // Always, even when empty: a cleared password must not leave an earlier one in use.
   writer->SetPassword(m_password.c_str());
   if (stream.Size() == 0) {
-    int found = writer->Find(where->inner);
+    int found = writer->Find(landing.inner);
     // An empty file stands for a removed one; it must never take a whole folder along.
-    if (found > 0 && writer->Records()[size_t(found)].type != kPckFile) return -1;
-    writer->Delete(where->inner);
+    if (found > 0 && writer->Records()[size_t(found)].type != kPckFile)
+      return Fail(landing.inner + " is a folder in " + landing.base);
+    writer->Delete(landing.inner);
     return 0;
   }
   const int32_t start = stream.Tell();
-  if (writer->ReplaceFile(where->inner, stream, codec) == 0) return 0;
-  if (stream.Seek(start, 0) != 0) return -1;
-  return writer->AddFile(where->inner, stream, codec) == 0 ? 0 : -1;
+  if (writer->ReplaceFile(landing.inner, stream, codec) == 0) return 0;
+  if (stream.Seek(start, 0) != 0) return Fail("cannot read the file for " + landing.inner + " again");
+  if (writer->AddFile(landing.inner, stream, codec) == 0) return 0;
+  return Fail(writer->LastError());
 }
 
 int CFileTarget::WritePlainFile(const std::string& path, DataStream& stream) {
@@ -166,27 +213,30 @@ int CFileTarget::WritePlainFile(const std::string& path, DataStream& stream) {
     if (!plat::FileExists(parent)) MakeFolders(parent);
   }
   const std::string temp = TempNameFor(path);
-  if (temp.empty()) return -1;
-  UniqueFile file = OpenForWriting(temp);
-  if (!file) return -1;
-  bool ok = CopyStream(stream, file.get()) && plat::FlushFileToDisk(file.get());
-  ok = fclose(file.release()) == 0 && ok;
+  if (temp.empty()) return Fail(path + ": the path is too long");
+  // Created anew, never through a link planted at the temporary's name.
+  CFile file;
+  if (!file.Create(temp)) return Fail(file.Error());
+  bool ok = CopyStream(stream, file) && file.Flush();
+  ok = file.Close() && ok;
+  std::string why = file.Failed() ? file.Error() : "cannot read the content for " + path;
   if (ok) {
     int32_t stamp = stream.Stamp();
     if (stamp > 0) plat::SetFileTime(temp, stamp);
     ok = plat::ReplaceFile(temp, path);
     // A read-only target refuses to be replaced on Windows.
     if (!ok && plat::FileExists(path) && plat::SetNormalAttributes(path)) ok = plat::ReplaceFile(temp, path);
+    if (!ok) why = OsErrorText("replace", path);
   }
   if (!ok) {
-    plat::DeleteFile(temp);
-    return -1;
+    if (plat::FileExists(temp)) plat::DeleteFile(temp);
+    return Fail(why);
   }
   return 0;
 }
 
 int CFileTarget::RemoveFile(const std::string& path) {
-  std::optional<PackagePath> where = FindPackage(path);
+  std::optional<PackagePath> where = FindPackage(path, m_root.size());
   if (!where) return plat::DeleteFile(path) ? 0 : -1;
   PckWriter* writer = OpenPackage(where->base, false);
   if (!writer) return -2;

@@ -9,11 +9,32 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "fs/DataStream.h"
 #include "fs/FileSource.h"
 
+class CPckJournal;
 class PckWriter;
+
+// Where a file written through the target ends up.
+struct Landing {
+  bool inPackage = false;
+  bool create = false;      // the package does not exist yet and is made for the file
+  std::string path;         // a plain file: its path
+  std::string base, inner;  // a package entry: the package and the path inside it
+};
+
+// What the choice of a landing asks of the disk. The patch check answers for the game
+// as it will be once the files before have been written; the target asks the disk.
+class CLandingView {
+ public:
+  virtual ~CLandingView() = default;
+  // The three files of a package exist.
+  virtual bool PackageExists(const std::string& base) const;
+  // Anything exists at the path.
+  virtual bool Exists(const std::string& path) const;
+};
 
 class CFileTarget {
  public:
@@ -42,16 +63,34 @@ class CFileTarget {
   virtual int FlushAll();
 
   // Commits and closes every package opened so far (what destruction does), and says
-  // whether all of them were written: 0, or -1 when any index could not be committed.
+  // whether all of them were written: 0, or -1 when any index could not be committed
+  // (Error() says which and why).
   int CloseAll();
 
   void SetFlags(uint32_t flags) { m_nFlags = flags; }
+  // Keeps every package below `root` (the game folder): nothing at or above it is taken
+  // for a package or made into one. "" (the default) sets no limit.
+  void SetRoot(const std::string& root) { m_root = root; }
+  // Packages created from now on are listed in `journal` until their first index has
+  // landed, so that a stopped run's half-made package is removed by the next one.
+  void SetJournal(CPckJournal* journal) { m_journal = journal; }
+
+  // Where PutFile(path, ..., intoPackage, ...) writes, as `view` sees the disk; none
+  // when the file cannot be written at all.
+  std::optional<Landing> Land(const std::string& path, bool intoPackage, const CLandingView& view) const;
+  // Writes the stream where `landing` says: 0 or -1.
+  int Put(const Landing& landing, DataStream& stream, int codec);
 
   // The package that a file at `path` should go into when none holds it yet: the child,
   // on the way to the file, of the deepest existing folder that is not the file's own.
-  static std::optional<PackagePath> SplitNewPackagePath(const std::string& path);
-  // The deepest complete package on disk that holds `path`.
-  static std::optional<PackagePath> FindPackage(const std::string& path);
+  static std::optional<PackagePath> SplitNewPackagePath(const std::string& path, size_t rootLength = 0,
+                                                        const CLandingView& view = CLandingView());
+  // The deepest complete package that holds `path`, below the first rootLength bytes.
+  static std::optional<PackagePath> FindPackage(const std::string& path, size_t rootLength = 0,
+                                                const CLandingView& view = CLandingView());
+
+  // Why the last failed call failed ("cannot write bld.dat: No space left on device").
+  const std::string& Error() const { return m_error; }
 
   uint32_t m_nFlags = 0;
 
@@ -59,10 +98,16 @@ class CFileTarget {
   // The writer of the package at `base`, opened for editing (made first when `create`
   // is set and no part of it exists); null when it cannot be had.
   PckWriter* OpenPackage(const std::string& base, bool create);
-  static int WritePlainFile(const std::string& path, DataStream& stream);
+  int WritePlainFile(const std::string& path, DataStream& stream);
 
  private:
+  int Fail(std::string why);
+
   std::string m_password;
+  std::string m_root;
+  CPckJournal* m_journal = nullptr;
+  std::vector<std::string> m_created;  // packages listed in the journal by this target
+  std::string m_error;
   // Keys are folded (ASCII letters without case, "\\" as "/").
   std::unordered_map<std::string, std::unique_ptr<PckWriter>> m_writers;
 };

@@ -11,6 +11,7 @@
 #include "fs/FileSource.h"
 #include "fs/FileTarget.h"
 #include "patch/IWalkSink.h"
+#include "patch/PatchCheck.h"
 #include "pck/PckFormat.h"
 #include "pck/PckReader.h"
 #include "platform/PathText.h"
@@ -23,13 +24,14 @@ constexpr size_t kMaxTargetPath = 259;
 }  // namespace
 
 CPatchWalker::CPatchWalker(CFileTarget& target, IWalkSink* sink, const char* const* packageNames,
-                           std::string gameFolder, int codec, size_t rootLength)
+                           std::string gameFolder, int codec, size_t rootLength, const CPatchPlan* plan)
     : m_target(target),
       m_sink(sink),
       m_packageNames(packageNames),
       m_gameFolder(std::move(gameFolder)),
       m_codec(codec),
-      m_rootLength(rootLength) {}
+      m_rootLength(rootLength),
+      m_plan(plan) {}
 
 bool CPatchWalker::Aborted() {
   if (m_sink && m_sink->IsAborted()) {
@@ -82,15 +84,31 @@ int CPatchWalker::OnFile(const char* name) {
   if (Aborted()) return -1;
   const std::string source = m_strCurrent + "/" + name;
   if (!plat::IsSafeName(name)) return Error("Unsafe name in pck:%s !!!\r\n", source);
-  std::unique_ptr<DataStream> stream = g_fileSource->OpenFile(source, "rb");
-  if (m_sink) m_sink->Post(kWalkFileBegin, source.c_str());
-  if (!stream) return Error("Can not open file in pck:%s !!!\r\n", source);
   std::string inner = m_strCurrent.substr(m_rootLength);  // "" or "/top/..."
   if (!inner.empty()) {
     size_t end = inner.find('/', 1);
     inner = "/" + m_strTopTarget + (end == std::string::npos ? std::string() : inner.substr(end));
   }
   const std::string target = m_gameFolder + inner + "/" + name;
+  // The version file says which version the game is at: it goes in when all else is in.
+  if (m_nDepth == 1 && IsVersionFile(name)) {
+    m_strVersionSource = source;
+    m_strVersionTarget = target;
+    return 0;
+  }
+  return Release(source, target);
+}
+
+int CPatchWalker::ReleaseVersionFile() {
+  if (m_strVersionSource.empty()) return 0;
+  if (Aborted()) return -1;
+  return Release(m_strVersionSource, m_strVersionTarget);
+}
+
+int CPatchWalker::Release(const std::string& source, const std::string& target) {
+  std::unique_ptr<DataStream> stream = g_fileSource->OpenFile(source, "rb");
+  if (m_sink) m_sink->Post(kWalkFileBegin, source.c_str());
+  if (!stream) return Error("Can not open file in pck:%s !!!\r\n", source);
   if (target.size() > kMaxTargetPath) {
     g_fileSource->CloseFile(std::move(stream));
     return Error("Can not patch file :%s !!!\r\n", target);
@@ -100,12 +118,20 @@ int CPatchWalker::OnFile(const char* name) {
   // What is written must be what the patch's publisher stored: a damaged block or a
   // wrong password shows as a digest that does not match, and the file is not kept.
   CDigestCheckedStream checked(*stream);
-  if (m_target.PutFile(target, checked, m_bIntoPackage, m_codec) == 0) {
-    g_fileSource->CloseFile(std::move(stream));
-    return 0;
+  int rc;
+  if (m_plan) {
+    // The check found where this file can go; a file it did not see is not written.
+    const PlannedFile* planned = m_plan->Find(source);
+    rc = planned ? m_target.Put(planned->landing, checked, m_codec) : -1;
+  } else {
+    rc = m_target.PutFile(target, checked, m_bIntoPackage, m_codec);
   }
   g_fileSource->CloseFile(std::move(stream));
-  return Error("Can not patch file :%s !!!\r\n", target);
+  if (rc == 0) return 0;
+  Error("Can not patch file :%s !!!\r\n", target);
+  // The reason, for the log and the tools.
+  if (m_sink && !m_target.Error().empty()) m_sink->Post(kWalkError, -1, (m_target.Error() + "\r\n").c_str());
+  return -1;
 }
 
 namespace {
@@ -143,7 +169,7 @@ bool PatchHasUnsafeName(const std::string& patchBase, IWalkSink* sink) {
 
 int ApplyPatchPackage(const std::string& patchBase, const char* const* packageNames,
                       const std::string& gameFolder, uint32_t targetFlags, const char* password,
-                      IWalkSink* sink, int codec) {
+                      IWalkSink* sink, int codec, const ReleaseOptions& options) {
   // A patch is untrusted: every name in it is checked before the first file is written,
   // so a hostile one leaves the game untouched. (The walk itself passes over folders
   // named "." or "..", which on a disk are the folder and its parent.)
@@ -152,6 +178,8 @@ int ApplyPatchPackage(const std::string& patchBase, const char* const* packageNa
   auto target = std::make_unique<CFileTarget>();
   target->SetFlags(targetFlags);
   target->SetPassword(password);
+  target->SetRoot(gameFolder);
+  target->SetJournal(options.journal);
 
   // The patch is read from its package only: a stray plain folder named like it on the
   // disk is never taken for the patch.
@@ -162,14 +190,17 @@ int ApplyPatchPackage(const std::string& patchBase, const char* const* packageNa
 
   int result;
   {
-    CPatchWalker walker(*target, sink, packageNames, gameFolder, codec, patchBase.size());
+    CPatchWalker walker(*target, sink, packageNames, gameFolder, codec, patchBase.size(), options.plan);
     result = walker.Walk(patchBase, true);
+    // Every package that received files is committed now; one that cannot be written
+    // keeps its old index, and the release has then failed.
+    if (target->CloseAll() != 0) {
+      if (sink) sink->Post(kWalkError, -1, (target->Error() + "\r\n").c_str());
+      result = -1;
+    }
+    if (result == 0) result = walker.ReleaseVersionFile();
   }
-
   g_fileSource = nullptr;
   source.reset();
-  // Every package that received files is committed now; one that cannot be written
-  // keeps its old index, and the release has then failed.
-  if (target->CloseAll() != 0) result = -1;
   return result;
 }

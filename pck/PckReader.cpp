@@ -188,6 +188,24 @@ int PckReader::ReadBlock(int index, int block, uint8_t* out) {
   return DecodeBlock(head[0], m_block.data(), stored, out, bs);
 }
 
+int PckReader::VerifyEntry(int index, const std::function<bool(uint32_t)>& onBlock) {
+  if (index < 0 || size_t(index) >= m_records.size() || m_records[size_t(index)].type != kPckFile) return -1;
+  const PckRecord& r = m_records[size_t(index)];
+  const uint32_t bs = m_header.blockSize;
+  std::vector<uint8_t> out(bs);
+  CMd5 md5;
+  for (uint32_t b = 0, n = PckBlockCount(r.size, bs); b < n; ++b) {
+    const uint32_t expect = uint32_t(std::min<uint64_t>(bs, uint64_t(r.size) - uint64_t(b) * bs));
+    const int got = ReadBlock(index, int(b), out.data());
+    if (got < 0 || uint32_t(got) != expect) return -1;
+    md5.Update(out.data(), expect);
+    if (onBlock && !onBlock(expect)) return -2;
+  }
+  uint8_t digest[16];
+  md5.Final(digest);
+  return std::memcmp(digest, r.digest, 16) == 0 ? 0 : -1;
+}
+
 // ---------------------------------------------------------------- entry stream
 
 PckEntryStream::PckEntryStream(PckReader& reader, int index)

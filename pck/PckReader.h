@@ -3,6 +3,7 @@
 // file block by block. It never writes to any file.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -49,6 +50,10 @@ class PckReader {
   // read, -1 when the block is damaged (it does not decode, or its lengths or offsets
   // lie outside the block or the data file).
   int ReadBlock(int index, int block, uint8_t* out);
+  // Decodes every block of file record `index` and compares the content with its stored
+  // size and MD5: 0 when they match, -1 when the entry is damaged (or read under another
+  // password), -2 when `onBlock` (called with each block's length) returned false.
+  int VerifyEntry(int index, const std::function<bool(uint32_t length)>& onBlock = nullptr);
 
   // What the tools show.
   const PckHeader& Header() const { return m_header; }

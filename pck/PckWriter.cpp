@@ -89,6 +89,15 @@ int PckWriter::OpenForEdit(const std::string& base) {
   int64_t datLen = m_dat.Length();
   if (datLen < 0) return failClose("cannot measure " + PckDataName(base));
   m_datEnd = uint64_t(datLen);
+  // Appending to a data file shorter than its index says would put new entries where
+  // old records point; such a package is refused before anything is written.
+  for (size_t i = 0; i < m_records.size(); ++i) {
+    const PckRecord& r = m_records[i];
+    if (r.type == kPckFile && uint64_t(r.dataOffset) + kPckEntryHeaderSize +
+                                      4ull * PckBlockCount(r.size, m_header.blockSize) > m_datEnd)
+      return failClose(PckIndexName(base) + ": record " + std::to_string(i) + " lies beyond the end of " +
+                       PckDataName(base));
+  }
   if (!IndexTree()) return failClose(PckIndexName(base) + ": " + m_error);
   m_base = base;
   m_stack.clear();

@@ -225,7 +225,16 @@ bool SetWorkDir(const std::string& path) { return chdir(ToSlashes(path).c_str())
 FILE* OpenFile(const std::string& path, const char* mode) {
   if (FaultInjected(FileOp::Open, path)) return nullptr;
   FILE* file = fopen(ToSlashes(path).c_str(), mode);
-  return file ? file : Failed<FILE*>(nullptr);
+  if (!file) return Failed<FILE*>(nullptr);
+  // A folder opens for reading on POSIX, and reads back as nonsense (its "length" runs
+  // to the end of the 64-bit range); Windows refuses it, and so does this.
+  struct stat st;
+  if (fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
+    fclose(file);
+    errno = EISDIR;
+    return Failed<FILE*>(nullptr);
+  }
+  return file;
 }
 
 FILE* CreateNewFile(const std::string& path) {

@@ -6,6 +6,7 @@
 
 #include "app/Texts.h"
 #include "app/UpdateDlg.h"
+#include "pck/PckJournal.h"
 #include "tests/support/Faults.h"
 #include "pck/PckReader.h"
 #include "platform/Platform.h"
@@ -167,7 +168,11 @@ TEST_F(TidyPass, ProcessStoppedAtAnyRenameIsRepairedByTheNextRun) {
     waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
     const bool stopped = WEXITSTATUS(status) == 3;
-    // the next run settles the swap, then finds the package whole, old or new
+    // the next run settles the swap from the journal before anything else, then finds
+    // the package whole, old or new
+    CPckJournal journal("");
+    EXPECT_TRUE(journal.Recover()) << journal.Error();
+    EXPECT_FALSE(qvtest::Exists(kPckJournalName));
     CScriptedWindow w;
     RunPass(w);
     ExpectIntact("mb");

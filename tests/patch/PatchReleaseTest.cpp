@@ -130,8 +130,10 @@ TEST_F(PatchRelease, MissingPatchOrUnwritableFileFails) {
   qvtest::MakeDirs(G("docs/a.txt"));  // a folder stands where the file must go
   CCountingSink sink;
   EXPECT_EQ(Apply(&sink), -1);
-  ASSERT_EQ(sink.errors.size(), 1u);
+  // The release's own line, then the reason why.
+  ASSERT_EQ(sink.errors.size(), 2u);
   EXPECT_EQ(sink.errors[0], "-1 Can not patch file :" + G("docs/a.txt") + " !!!\r\n");
+  EXPECT_NE(sink.errors[1].find(G("docs/a.txt")), std::string::npos) << sink.errors[1];
 }
 
 TEST_F(PatchRelease, HostileNamesStopTheReleaseBeforeAnythingIsWritten) {

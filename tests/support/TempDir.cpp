@@ -13,9 +13,9 @@ namespace fsys = std::filesystem;
 
 namespace qvtest {
 
-CTempDir::CTempDir() {
+CTempDir::CTempDir(const std::string& under) {
   static std::atomic<unsigned> counter{0};
-  fsys::path base = fsys::temp_directory_path();
+  fsys::path base = under.empty() ? fsys::temp_directory_path() : fsys::path(under);
   for (;;) {
     fsys::path p = base / ("qvtest-" + std::to_string(plat::TickMs()) + "-" +
                            std::to_string(counter++));
@@ -35,6 +35,11 @@ CTempDir::~CTempDir() {
     fsys::permissions(it->path(), fsys::perms::owner_all, fsys::perm_options::add, ec);
   }
   fsys::remove_all(m_path, ec);
+}
+
+std::string FastTempRoot() {
+  std::error_code ec;
+  return fsys::is_directory("/dev/shm", ec) ? "/dev/shm" : "";
 }
 
 CWorkDirGuard::CWorkDirGuard(const std::string& dir) : m_old(plat::GetWorkDir()) {

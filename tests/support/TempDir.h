@@ -10,7 +10,8 @@ namespace qvtest {
 
 class CTempDir {
  public:
-  CTempDir();
+  // A new folder in the system's temporary folder, or in `under` when that is given.
+  explicit CTempDir(const std::string& under = "");
   ~CTempDir();
   CTempDir(const CTempDir&) = delete;
   CTempDir& operator=(const CTempDir&) = delete;
@@ -41,5 +42,9 @@ void MakeDirs(const std::string& path);
 // Deterministic pseudo-random bytes (a fixed-seed generator), optionally with runs that
 // compress like game data.
 std::string PseudoRandom(size_t n, uint32_t seed, bool compressible = false);
+
+// A folder in memory for tests that sync often (the fault sweeps), where there is one;
+// "" (the system's temporary folder) otherwise.
+std::string FastTempRoot();
 
 }  // namespace qvtest

@@ -9,7 +9,9 @@
 
 #include "fs/FileTarget.h"
 #include "patch/IWalkSink.h"
+#include "patch/PatchCheck.h"
 #include "patch/PatchRelease.h"
+#include "pck/PckJournal.h"
 #include "pck/PckCodecs.h"
 #include "pck/PckFormat.h"
 #include "pck/PckReader.h"
@@ -33,14 +35,14 @@ class CApplySink : public IWalkSink {
       m_progress.FileDone();
     } else if (type == kWalkError) {
       m_failed = true;
-      if (!m_error.empty()) return;
       struct {
         int32_t code;
         const char* text;
       } pair{};
       if (!data || size < int32_t(sizeof pair)) return;
       std::memcpy(&pair, data, sizeof pair);
-      if (pair.text) m_error = Trim(pair.text);
+      // The release's own line first, then the reason for it.
+      if (pair.text) m_error += (m_error.empty() ? "" : ": ") + Trim(pair.text);
     }
   }
 
@@ -63,46 +65,6 @@ class CApplySink : public IWalkSink {
   std::string m_error;
 };
 
-// Decodes every file of the patch and compares it with its stored MD5 before anything
-// is written: the release copies what the blocks decode to, so a damaged patch or one
-// read under the wrong password would otherwise put garbage into the game. Counts the
-// files for the bar.
-bool CheckPatch(PckReader& reader, const std::string& patch, uint64_t& files) {
-  uint64_t bytes = 0;
-  files = 0;
-  for (const PckRecord& r : reader.Records())
-    if (r.type == kPckFile) ++files, bytes += r.size;
-  CProgress progress(files, bytes);
-  const uint32_t bs = reader.Header().blockSize;
-  std::vector<uint8_t> buffer(bs);
-  std::string bad;
-  WalkRecords(reader, [&](int index, const PckRecord& r, const std::string& path) {
-    if (r.type != kPckFile) return true;
-    CMd5 md5;
-    for (uint32_t b = 0, n = PckBlockCount(r.size, bs); b < n; ++b) {
-      const uint32_t expect = uint32_t(std::min<uint64_t>(bs, uint64_t(r.size) - uint64_t(b) * bs));
-      const int got = reader.ReadBlock(index, int(b), buffer.data());
-      if (got < 0 || uint32_t(got) != expect) {
-        bad = path;
-        return false;
-      }
-      md5.Update(buffer.data(), expect);
-      progress.AddBytes(expect);
-    }
-    uint8_t digest[16];
-    md5.Final(digest);
-    if (std::memcmp(digest, r.digest, 16) != 0) {
-      bad = path;
-      return false;
-    }
-    progress.FileDone();
-    return true;
-  });
-  if (bad.empty()) return true;
-  Fail(patch, bad + ": does not decode to its stored MD5 (a damaged patch, or another --password)");
-  return false;
-}
-
 }  // namespace
 
 int RunApply(const Options& opt) {
@@ -117,12 +79,35 @@ int RunApply(const Options& opt) {
   // comes out as "" or "C:", which still names the same place.
   while (!game.empty() && plat::IsSeparator(game.back())) game.pop_back();
 
-  uint64_t files = 0;
   {
     PckReader reader;
     if (!OpenPackage(reader, patch, opt.password)) return kExitFailed;
-    if (!CheckPatch(reader, patch, files)) return kExitFailed;
   }
+  plat::CFolderLock lock;
+  if (!TakeFolder(game, lock)) return kExitFailed;
+
+  // Every file of the patch is decoded and compared with its stored MD5, and its place
+  // in the game worked out, before anything is written: a damaged patch, one read under
+  // the wrong password, or a file that cannot go where it should leaves the game as it
+  // was.
+  const uint32_t flags = opt.noCreate ? 0 : CFileTarget::kFlagCreatePackages;
+  CPatchPlan plan;
+  std::string problem;
+  {
+    uint64_t total = 0, files = 0;
+    PckReader reader;
+    if (reader.Open(patch) == 0)
+      for (const PckRecord& r : reader.Records())
+        if (r.type == kPckFile) total += r.size, ++files;
+    CProgress progress(files, total);
+    auto onBlock = [&progress](uint32_t length) {
+      progress.AddBytes(length);
+      return true;
+    };
+    if (CheckPatchPackage(patch, g_packageNames, game, flags, opt.password.c_str(), onBlock, plan, problem) != 0)
+      return Fail(patch, problem);
+  }
+  const uint64_t files = plan.files.size();
 
   int rc;
   uint64_t applied;
@@ -131,9 +116,12 @@ int RunApply(const Options& opt) {
   {
     CProgress progress(files, 0);
     CApplySink sink(progress);
-    const uint32_t flags = opt.noCreate ? 0 : CFileTarget::kFlagCreatePackages;
+    CPckJournal journal(game);
+    ReleaseOptions options;
+    options.journal = &journal;
+    options.plan = &plan;
     rc = ApplyPatchPackage(patch, g_packageNames, game, flags, opt.password.c_str(), &sink,
-                           int(PckCodec::Lzo1x));
+                           int(PckCodec::Lzo1x), options);
     applied = sink.Files();
     sinkFailed = sink.Failed();
     error = sink.Error();

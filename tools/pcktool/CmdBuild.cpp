@@ -112,6 +112,8 @@ int RunCreate(const Options& opt) {
   CTreePlan plan;
   if (!plan.Scan(dir)) return kExitFailed;
 
+  plat::CFolderLock lock;
+  if (!TakeFolderOf(base, lock)) return kExitFailed;
   const std::string scratch = ScratchBase(base);
   RemovePackageFiles(scratch);
   PckWriter w;
@@ -123,14 +125,9 @@ int RunCreate(const Options& opt) {
     return kExitFailed;
   }
   w.Close();
-  std::string why;
   if (w.CommitFailed()) {
     RemovePackageFiles(scratch);
     return Fail(base, w.LastError());
   }
-  if (!MovePackage(scratch, base, why)) {
-    RemovePackageFiles(scratch);
-    return Fail(base, why);
-  }
-  return kExitOk;
+  return SwapIntoPlace(scratch, base) ? kExitOk : kExitFailed;
 }

@@ -56,6 +56,8 @@ bool PasswordFits(const std::string& base, const std::string& password) {
 // Opens the package, runs `op` and commits.
 int Edit(const std::string& base, const std::string& password, bool writesContent,
          const std::function<int(PckWriter&)>& op) {
+  plat::CFolderLock lock;
+  if (!TakeFolderOf(base, lock)) return kExitFailed;
   PckReader probe;
   if (!OpenPackage(probe, base, "")) return kExitFailed;
   probe.Close();
@@ -123,6 +125,8 @@ int RunMkdir(const Options& opt) {
 int RunCompact(const Options& opt) {
   const std::string& base = opt.operands[0];
   const std::string& target = opt.operands[1];
+  plat::CFolderLock lock;
+  if (!TakeFolderOf(target, lock)) return kExitFailed;
   uint64_t files = 0;
   {
     // The reader's checks keep a damaged index from being copied as it is.
@@ -143,9 +147,5 @@ int RunCompact(const Options& opt) {
     RemovePackageFiles(scratch);
     return Fail(base, why);
   }
-  if (!MovePackage(scratch, target, why)) {
-    RemovePackageFiles(scratch);
-    return Fail(target, why);
-  }
-  return kExitOk;
+  return SwapIntoPlace(scratch, target) ? kExitOk : kExitFailed;
 }

@@ -16,3 +16,7 @@ int RunMkdir(const Options& opt);
 int RunCompact(const Options& opt);
 int RunApply(const Options& opt);    // CmdApply.cpp
 int RunPayload(const Options& opt);  // CmdPayload.cpp
+
+// The whole tool as its main() runs it: parses the arguments, runs the command, and
+// returns the exit status.
+int PcktoolMain(int argc, char** argv);

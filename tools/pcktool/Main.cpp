@@ -153,7 +153,7 @@ int Dispatch(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int PcktoolMain(int argc, char** argv) {
   try {
     return Dispatch(argc, argv);
   } catch (const std::bad_alloc&) {

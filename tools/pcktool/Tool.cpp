@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "pck/PckJournal.h"
+#include "platform/PathText.h"
 #include "platform/Platform.h"
 #include "tools/pcktool/Progress.h"
 
@@ -60,6 +62,12 @@ int ReportOpenFailure(const std::string& base, const std::string& why) {
 }  // namespace
 
 bool OpenPackage(PckReader& reader, const std::string& base, const std::string& password) {
+  // A package that a stopped run left half swapped reads as it should only once the
+  // folder's journal is settled; whoever comes next settles it.
+  if (plat::FileExists(CPckJournal(FolderOf(base)).Path())) {
+    plat::CFolderLock lock;
+    if (!TakeFolderOf(base, lock)) return false;
+  }
   for (const std::string& file : {PckIndexName(base), PckDataName(base), PckNameTableName(base)}) {
     plat::FileInfo info;
     if (!plat::StatPath(file, info)) return Fail(file, "no such file"), false;
@@ -72,28 +80,38 @@ bool OpenPackage(PckReader& reader, const std::string& base, const std::string& 
 
 std::string ScratchBase(const std::string& base) { return base + ".pcktool-new"; }
 
-void RemovePackageFiles(const std::string& base) {
-  for (const std::string& file :
-       {PckIndexName(base), PckIndexName(base) + ".new", PckDataName(base), PckNameTableName(base)})
-    if (plat::FileExists(file)) plat::DeleteFile(file);
+void RemovePackageFiles(const std::string& base) { PckRemoveFiles(base); }
+
+std::string FolderOf(const std::string& base) {
+  const size_t sep = plat::LastSeparator(base);
+  if (sep == std::string::npos) return {};
+  return sep == 0 ? base.substr(0, 1) : base.substr(0, sep);
 }
 
-bool MovePackage(const std::string& from, const std::string& to, std::string& why) {
-  const std::string idx = PckIndexName(to);
-  if (plat::FileExists(idx) && !plat::DeleteFile(idx)) {
-    why = "cannot remove the old " + idx;
-    return false;
-  }
-  const std::pair<std::string, std::string> moves[] = {
-      {PckDataName(from), PckDataName(to)},
-      {PckNameTableName(from), PckNameTableName(to)},
-      {PckIndexName(from), idx},
-  };
-  for (const auto& [src, dst] : moves) {
-    if (!plat::ReplaceFile(src, dst)) {
-      why = "cannot rename " + src + " to " + dst;
-      return false;
+bool TakeFolderOf(const std::string& base, plat::CFolderLock& lock) { return TakeFolder(FolderOf(base), lock); }
+
+bool TakeFolder(const std::string& folder, plat::CFolderLock& lock) {
+  const std::string shown = folder.empty() ? "." : folder;
+  // Another pcktool or an updater may be changing packages here; wait for it a while.
+  constexpr int kWaitMs = 60000, kStepMs = 100;
+  for (int waited = 0; !lock.TryAcquire(folder); waited += kStepMs) {
+    if (waited == 0) {
+      CProgress::EraseActive();
+      fprintf(stderr, "pcktool: %s: another program is changing packages in this folder; waiting...\n",
+              ShowName(shown).c_str());
     }
+    if (waited >= kWaitMs) return Fail(shown, "another program is still changing packages in this folder"), false;
+    plat::SleepMs(kStepMs);
   }
+  CPckJournal journal(folder);
+  if (!journal.Recover()) return Fail(journal.Path(), "cannot finish what a stopped run began: " + journal.Error()), false;
   return true;
+}
+
+bool SwapIntoPlace(const std::string& scratch, const std::string& base) {
+  CPckJournal journal(FolderOf(base));
+  std::string why;
+  if (PckSwapIn(scratch, base, journal, &why)) return true;
+  Fail(base, why + "; the old package is kept");
+  return false;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pck/PckReader.h"
+#include "platform/Platform.h"
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
@@ -64,6 +65,14 @@ bool WalkRecords(const PckReader& reader, Visit&& visit) {
 std::string ScratchBase(const std::string& base);
 // Deletes whatever exists of the package's files (and a writer's half-written index).
 void RemovePackageFiles(const std::string& base);
-// Renames the files of package `from` over those of `to`. The old index goes first, so
-// a stop half way leaves no index over mismatched data; false with `why` on failure.
-bool MovePackage(const std::string& from, const std::string& to, std::string& why);
+
+// Takes the folder of package `base` for a change: waits (saying so) while another
+// program holds it, then settles what a stopped run left in its journal. False after
+// reporting why the folder cannot be had.
+bool TakeFolderOf(const std::string& base, plat::CFolderLock& lock);
+bool TakeFolder(const std::string& folder, plat::CFolderLock& lock);
+// The folder that holds package `base` ("" for the working directory).
+std::string FolderOf(const std::string& base);
+// Puts the complete scratch package in place of `base` through the folder's journal;
+// reports and returns false when the old package had to be kept.
+bool SwapIntoPlace(const std::string& scratch, const std::string& base);

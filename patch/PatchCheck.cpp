@@ -1,0 +1,273 @@
+// CheckPatchPackage: the release's road through the patch, walked once without writing.
+#include "patch/PatchCheck.h"
+
+#include <map>
+#include <set>
+
+#include "fs/FileSource.h"
+#include "patch/DirWalker.h"
+#include "pck/PckFormat.h"
+#include "pck/PckReader.h"
+#include "pck/PckWriter.h"
+#include "platform/PathText.h"
+#include "platform/Platform.h"
+
+const PlannedFile* CPatchPlan::Find(const std::string& source) const {
+  auto it = bySource.find(source);
+  return it == bySource.end() ? nullptr : &files[it->second];
+}
+
+bool IsVersionFile(const std::string& name) { return PckNamesEqual(name, "CVer.txt"); }
+
+namespace {
+
+// Paths are limited like every path the game uses.
+constexpr size_t kMaxTargetPath = 259;
+
+std::string Key(const std::string& path) { return plat::ToSlashes(path); }
+
+// The disk as it will be once the files before have been written: the folders that plain
+// files make, the packages that are created.
+class CPlannedDisk : public CLandingView {
+ public:
+  bool PackageExists(const std::string& base) const override {
+    return m_packages.count(Key(base)) > 0 || CLandingView::PackageExists(base);
+  }
+  bool Exists(const std::string& path) const override {
+    return m_paths.count(Key(path)) > 0 || m_folders.count(Key(path)) > 0 || plat::FileExists(path);
+  }
+  bool IsFolder(const std::string& path) const { return m_folders.count(Key(path)) > 0 || plat::IsFolder(path); }
+  bool IsPlanned(const std::string& path) const { return m_paths.count(Key(path)) > 0; }
+  void AddPackage(const std::string& base) {
+    m_packages.insert(Key(base));
+    for (const std::string& f : {PckIndexName(base), PckNameTableName(base), PckDataName(base)}) m_paths.insert(Key(f));
+  }
+  void AddFolder(const std::string& path) { m_folders.insert(Key(path)); }
+  void AddFile(const std::string& path) { m_paths.insert(Key(path)); }
+
+ private:
+  std::set<std::string> m_packages, m_paths, m_folders;
+};
+
+// The tree of one game package as the release will leave it: folded inner path ->
+// whether it is a folder.
+struct CPlannedTree {
+  std::map<std::string, bool> entries;
+};
+
+class CPatchChecker {
+ public:
+  CPatchChecker(const std::string& patchBase, const char* const* packageNames, const std::string& gameFolder,
+                uint32_t flags, const std::function<bool(uint32_t)>& onBlock, CPatchPlan& plan)
+      : m_patchBase(patchBase),
+        m_packageNames(packageNames),
+        m_gameFolder(gameFolder),
+        m_onBlock(onBlock),
+        m_plan(plan) {
+    m_target.SetFlags(flags);
+    m_target.SetRoot(gameFolder);
+  }
+
+  int Run(const char* password, std::string& problem);
+
+ private:
+  bool Problem(const std::string& path, const std::string& what) {
+    m_problem = path + ": " + what;
+    return false;
+  }
+  bool CheckFile(PckReader& reader, int index, const std::string& rel, const std::string& target, bool intoPackage);
+  bool CheckPlain(const std::string& path);
+  bool CheckEntry(const Landing& landing, uint32_t size);
+  CPlannedTree* LoadTree(const Landing& landing);
+
+  const std::string& m_patchBase;
+  const char* const* m_packageNames;
+  const std::string& m_gameFolder;
+  const std::function<bool(uint32_t)>& m_onBlock;
+  CPatchPlan& m_plan;
+  CFileTarget m_target;
+  CPlannedDisk m_disk;
+  std::map<std::string, CPlannedTree> m_trees;  // by folded package base
+  std::string m_problem;
+};
+
+int CPatchChecker::Run(const char* password, std::string& problem) {
+  m_plan = CPatchPlan();
+  PckReader reader;
+  reader.SetPassword(password);
+  if (reader.Open(m_patchBase) != 0) {
+    problem = m_patchBase + ": " + reader.LastError();
+    return -1;
+  }
+  const std::vector<PckRecord>& records = reader.Records();
+  struct Open {
+    std::string rel;     // the folder's path below the patch root ("bld/ui")
+    std::string target;  // where it lies in the game
+  };
+  std::vector<Open> open;  // the folders being walked below the root
+  bool intoPackage = false;
+  int versionFile = -1;
+  for (size_t i = 1; i < records.size(); ++i) {
+    const PckRecord& r = records[i];
+    if (r.type == kPckFolderEnd) {
+      if (!open.empty()) open.pop_back();
+      if (open.empty()) intoPackage = false;
+      continue;
+    }
+    const std::string name(reader.Name(int(i)));
+    const std::string rel = open.empty() ? name : open.back().rel + "/" + name;
+    const std::string source = m_patchBase + "/" + rel;
+    // A patch is untrusted: a name that could climb out of the game folder, or name a
+    // device, stops the update before anything is written.
+    if (!plat::IsSafeName(name)) {
+      problem = source + ": the name cannot be written safely";
+      return -1;
+    }
+    std::string target;
+    if (r.type == kPckFolder && open.empty()) {
+      // A top folder named like a game package goes to that package under the list's
+      // own spelling, as the release writes it.
+      intoPackage = false;
+      target = m_gameFolder + "/" + name;
+      for (const char* const* p = m_packageNames; p && *p; ++p)
+        if (PckNamesEqual(*p, name)) {
+          intoPackage = true;
+          target = m_gameFolder + "/" + *p;
+        }
+    } else {
+      target = (open.empty() ? m_gameFolder : open.back().target) + "/" + name;
+    }
+    if (source.size() > CDirWalker::kMaxPath || target.size() > kMaxTargetPath) {
+      problem = source + ": the path is too long for the game folder " + m_gameFolder;
+      return -1;
+    }
+    if (r.type == kPckFolder) {
+      open.push_back({rel, target});
+      continue;
+    }
+    if (open.empty() && IsVersionFile(name)) {
+      versionFile = int(i);
+      continue;
+    }
+    if (!CheckFile(reader, int(i), rel, target, intoPackage)) {
+      problem = m_problem;
+      return -1;
+    }
+  }
+  if (versionFile >= 0 && !CheckFile(reader, versionFile, std::string(reader.Name(versionFile)),
+                                     m_gameFolder + "/" + std::string(reader.Name(versionFile)), false)) {
+    problem = m_problem;
+    return -1;
+  }
+  return 0;
+}
+
+bool CPatchChecker::CheckFile(PckReader& reader, int index, const std::string& rel, const std::string& target,
+                              bool intoPackage) {
+  const std::string source = m_patchBase + "/" + rel;
+  const PckRecord& r = reader.Records()[size_t(index)];
+  const int verified = reader.VerifyEntry(index, [this](uint32_t length) { return !m_onBlock || m_onBlock(length); });
+  if (verified == -2) return Problem(source, "the check was stopped");
+  if (verified != 0) return Problem(source, "does not decode to its stored MD5 (a damaged patch)");
+
+  std::optional<Landing> landing = m_target.Land(target, intoPackage, m_disk);
+  if (!landing) return Problem(target, "no package can be made for it here");
+  if (landing->inPackage ? !CheckEntry(*landing, r.size) : !CheckPlain(landing->path)) return false;
+
+  m_plan.bySource[source] = m_plan.files.size();
+  m_plan.files.push_back({source, std::move(*landing), r.size});
+  m_plan.bytes += r.size;
+  return true;
+}
+
+bool CPatchChecker::CheckPlain(const std::string& path) {
+  for (size_t at : plat::SeparatorPositions(path)) {
+    if (at <= m_gameFolder.size()) continue;
+    const std::string folder = path.substr(0, at);
+    if (m_disk.IsFolder(folder)) continue;
+    if (plat::FileExists(folder) || m_disk.IsPlanned(folder))
+      return Problem(path, folder + " is in the way and is not a folder (a file or a link)");
+    m_disk.AddFolder(folder);
+  }
+  if (m_disk.IsFolder(path)) return Problem(path, "is a folder");
+  m_disk.AddFile(path);
+  return true;
+}
+
+CPlannedTree* CPatchChecker::LoadTree(const Landing& landing) {
+  const std::string key = PckFoldName(Key(landing.base));
+  if (auto it = m_trees.find(key); it != m_trees.end()) return &it->second;
+  CPlannedTree tree;
+  if (landing.create) {
+    const size_t cut = plat::LastSeparator(landing.base);
+    const std::string parent = cut == std::string::npos ? std::string() : landing.base.substr(0, cut);
+    if (!parent.empty() && !m_disk.IsFolder(parent))
+      return Problem(landing.base, "no package can be made here: " + parent + " is not a folder"), nullptr;
+    for (const std::string& f : {PckIndexName(landing.base), PckNameTableName(landing.base), PckDataName(landing.base)})
+      if (plat::FileExists(f)) return Problem(f, "part of an incomplete package is in the way"), nullptr;
+    m_disk.AddPackage(landing.base);
+  } else {
+    // The writer's own checks: the package must open for editing exactly as the release
+    // will open it (whole, writable, version 2, its data as long as its index says).
+    PckWriter writer;
+    if (writer.OpenForEdit(landing.base) != 0) return Problem(landing.base, writer.LastError()), nullptr;
+    std::vector<std::string> path;
+    const std::vector<PckRecord>& records = writer.Records();
+    for (size_t i = 1; i < records.size(); ++i) {
+      if (records[i].type == kPckFolderEnd) {
+        if (!path.empty()) path.pop_back();
+        continue;
+      }
+      std::string full = (path.empty() ? std::string() : path.back() + "/") + PckFoldName(writer.Name(int(i)));
+      tree.entries[full] = records[i].type == kPckFolder;
+      if (records[i].type == kPckFolder) path.push_back(std::move(full));
+    }
+    writer.Abandon();
+  }
+  return &m_trees.emplace(key, std::move(tree)).first->second;
+}
+
+bool CPatchChecker::CheckEntry(const Landing& landing, uint32_t size) {
+  const std::string where = landing.base + "/" + landing.inner;
+  std::vector<std::string_view> names;
+  if (!PckSplitPath(landing.inner, names) || names.empty())
+    return Problem(where, "lies deeper than a package can hold");
+  for (std::string_view n : names)
+    if (!PckNameIsStorable(n)) return Problem(where, "a name on its way cannot be stored in a package");
+  CPlannedTree* tree = LoadTree(landing);
+  if (!tree) return false;
+  std::string key;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) key += '/';
+    key += PckFoldName(names[i]);
+    auto it = tree->entries.find(key);
+    const bool last = i + 1 == names.size();
+    if (size == 0) {
+      if (it == tree->entries.end()) return true;  // nothing there to remove
+      if (!last) {
+        if (!it->second) return true;  // below a file: nothing there either
+        continue;
+      }
+      if (it->second) return Problem(where, "is a folder in the package; an empty file cannot remove it");
+      tree->entries.erase(it);
+      return true;
+    }
+    if (it == tree->entries.end()) {
+      tree->entries[key] = !last;
+    } else if (!last && !it->second) {
+      return Problem(where, "lies below a file of the package");
+    } else if (last && it->second) {
+      return Problem(where, "is a folder in the package");
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int CheckPatchPackage(const std::string& patchBase, const char* const* packageNames, const std::string& gameFolder,
+                      uint32_t targetFlags, const char* password, const std::function<bool(uint32_t)>& onBlock,
+                      CPatchPlan& plan, std::string& problem) {
+  CPatchChecker checker(patchBase, packageNames, gameFolder, targetFlags, onBlock, plan);
+  return checker.Run(password, problem);
+}

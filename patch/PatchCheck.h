@@ -1,0 +1,42 @@
+// The check of a whole patch before the game changes: every entry decodes to its stored
+// MD5, every name can be stored where it lands, every path fits, and every file can be
+// written where the release will put it (no file where a folder is needed, no plain
+// file where a package must be made or the reverse, no package that cannot be edited).
+// It works out the landing of every file as the release will meet it, the files before
+// it written, and hands that plan to the release.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "fs/FileTarget.h"
+
+// One file of the patch and where it goes.
+struct PlannedFile {
+  std::string source;  // its path in the patch ("<patch base>/bld/ui/a.tga")
+  Landing landing;
+  uint32_t size = 0;
+};
+
+struct CPatchPlan {
+  std::vector<PlannedFile> files;  // in the order of the patch, the version file last
+  std::unordered_map<std::string, size_t> bySource;
+  uint64_t bytes = 0;
+
+  const PlannedFile* Find(const std::string& source) const;
+};
+
+// Whether a file directly in the patch root is the version file, which the release
+// writes last: it is the commit point of the whole update.
+bool IsVersionFile(const std::string& name);
+
+// Checks the patch package `patchBase` against `gameFolder` with the arguments the
+// release will get. `onBlock` is called with the length of every block decoded (to
+// drain the window's messages, to move a bar); when it returns false the check stops
+// and fails. 0 and the plan, or -1 with `problem` naming the file and what is wrong.
+int CheckPatchPackage(const std::string& patchBase, const char* const* packageNames, const std::string& gameFolder,
+                      uint32_t targetFlags, const char* password, const std::function<bool(uint32_t)>& onBlock,
+                      CPatchPlan& plan, std::string& problem);

@@ -1,0 +1,281 @@
+// The journal's file, its recovery, and the package swap.
+//
+// The file: the magic "QVPCKJ1" and a zero byte, a 32-bit entry count, the entries
+// (kind, existed mask, 16-bit length and bytes of the base, the same of the scratch
+// base) and the CRC-32 of all bytes before it. It is always written whole beside
+// itself, flushed and renamed into place, so it is never seen half written.
+#include "pck/PckJournal.h"
+
+#include <algorithm>
+
+#include "io/File.h"
+#include "pck/PckCodecs.h"
+#include "pck/PckFormat.h"
+#include "platform/PathText.h"
+#include "platform/Platform.h"
+
+namespace {
+
+constexpr char kMagic[8] = {'Q', 'V', 'P', 'C', 'K', 'J', '1', '\0'};
+const char* const kExts[] = {"idx", "nam", "dat"};  // bit i of `existed` is kExts[i]
+
+std::string Part(const std::string& base, const char* ext) { return base + "." + ext; }
+std::string Aside(const std::string& base, const char* ext) { return Part(base, ext) + ".old"; }
+
+bool IsAbsolute(const std::string& path) {
+  return (!path.empty() && plat::IsSeparator(path[0])) || (path.size() > 1 && path[1] == ':');
+}
+
+void PutString(std::string& out, const std::string& s) {
+  const size_t n = std::min<size_t>(s.size(), 0xFFFF);
+  out += char(n & 0xFF);
+  out += char(n >> 8);
+  out.append(s, 0, n);
+}
+
+bool GetString(const std::string& in, size_t& at, std::string& out) {
+  if (at + 2 > in.size()) return false;
+  const size_t n = uint8_t(in[at]) | size_t(uint8_t(in[at + 1])) << 8;
+  at += 2;
+  if (at + n > in.size()) return false;
+  out = in.substr(at, n);
+  at += n;
+  return true;
+}
+
+bool Remove(const std::string& path, std::string& why) {
+  if (!plat::FileExists(path) || plat::DeleteFile(path)) return true;
+  why = OsErrorText("delete", path);
+  return false;
+}
+
+bool Move(const std::string& from, const std::string& to, const char* what, std::string& why) {
+  if (plat::ReplaceFile(from, to)) return true;
+  why = OsErrorText(what, to);
+  return false;
+}
+
+// A swap that did not reach its last rename: every file of the old package that went
+// aside comes back, every new file that came in without an old one to restore is
+// removed, and the scratch files go, the index last (so that a stop during this is
+// settled the same way again).
+bool RollBackSwap(const std::string& base, const std::string& scratch, uint8_t existed, std::string& why) {
+  for (int i = 0; i < 3; ++i) {
+    const std::string to = Part(base, kExts[i]);
+    if (existed & (1 << i)) {
+      if (plat::FileExists(Aside(base, kExts[i])) && !Move(Aside(base, kExts[i]), to, "restore", why)) return false;
+    } else if (!plat::FileExists(Part(scratch, kExts[i])) && !Remove(to, why)) {
+      return false;
+    }
+  }
+  return Remove(Part(scratch, "nam"), why) && Remove(Part(scratch, "dat"), why) &&
+         Remove(Part(scratch, "idx"), why);
+}
+
+// A swap whose new index landed: only the old files are left to delete, index last.
+bool FinishSwap(const std::string& base, const std::string& scratch, std::string& why) {
+  return Remove(Aside(base, "nam"), why) && Remove(Aside(base, "dat"), why) && Remove(Aside(base, "idx"), why) &&
+         Remove(Part(scratch, "nam"), why) && Remove(Part(scratch, "dat"), why);
+}
+
+}  // namespace
+
+bool PckRemoveFiles(const std::string& base, std::string* error) {
+  std::string why;
+  const bool ok = Remove(PckNameTableName(base), why) && Remove(PckDataName(base), why) &&
+                  Remove(PckIndexName(base) + ".new", why) && Remove(PckIndexName(base), why);
+  if (!ok && error) *error = why;
+  return ok;
+}
+
+// ---------------------------------------------------------------- the journal
+
+CPckJournal::CPckJournal(std::string folder) : m_folder(std::move(folder)) {
+  while (m_folder.size() > 1 && plat::LastSeparator(m_folder) == m_folder.size() - 1) m_folder.pop_back();
+  m_path = m_folder.empty() ? std::string(kPckJournalName) : m_folder + "/" + kPckJournalName;
+}
+
+std::string CPckJournal::Relative(const std::string& path) const {
+  if (m_folder.empty()) return path;
+  const std::string folder = plat::ToSlashes(m_folder) + "/", p = plat::ToSlashes(path);
+  return p.compare(0, folder.size(), folder) == 0 ? path.substr(folder.size()) : path;
+}
+
+std::string CPckJournal::Resolve(const std::string& path) const {
+  return m_folder.empty() || IsAbsolute(path) ? path : m_folder + "/" + path;
+}
+
+bool CPckJournal::Load(std::vector<PckJournalEntry>& out) {
+  out.clear();
+  if (!plat::FileExists(m_path)) return true;
+  CFile file;
+  std::string bytes;
+  if (!file.Open(m_path, "rb") || !file.ReadAll(bytes)) {
+    m_error = file.Error().empty() ? OsErrorText("read", m_path) : file.Error();
+    return false;
+  }
+  // Written whole and renamed into place, a journal is never torn; one that does not
+  // read back whole was damaged on the disk and holds nothing to act on.
+  bool whole = bytes.size() >= sizeof kMagic + 8 && std::equal(kMagic, kMagic + sizeof kMagic, bytes.begin()) &&
+               Crc32(bytes.data(), bytes.size() - 4) == GetLE32(reinterpret_cast<const uint8_t*>(bytes.data()) + bytes.size() - 4);
+  size_t at = sizeof kMagic + 4;
+  const uint32_t count = whole ? GetLE32(reinterpret_cast<const uint8_t*>(bytes.data()) + sizeof kMagic) : 0;
+  const std::string body = whole ? bytes.substr(0, bytes.size() - 4) : std::string();
+  for (uint32_t i = 0; whole && i < count; ++i) {
+    PckJournalEntry e;
+    if (at + 2 > body.size()) {
+      whole = false;
+      break;
+    }
+    e.kind = PckJournalEntry::Kind(uint8_t(body[at]));
+    e.existed = uint8_t(body[at + 1]);
+    at += 2;
+    whole = GetString(body, at, e.base) && GetString(body, at, e.scratch) &&
+            (e.kind == PckJournalEntry::kCreate || e.kind == PckJournalEntry::kSwap);
+    if (whole) out.push_back(std::move(e));
+  }
+  if (!whole) out.clear();
+  return true;
+}
+
+bool CPckJournal::Store(const std::vector<PckJournalEntry>& entries) {
+  if (entries.empty()) {
+    if (!plat::FileExists(m_path)) return true;
+    if (!plat::DeleteFile(m_path)) {
+      m_error = OsErrorText("delete", m_path);
+      return false;
+    }
+    plat::SyncFolder(m_folder);
+    return true;
+  }
+  std::string bytes(kMagic, sizeof kMagic);
+  uint8_t count[4];
+  PutLE32(count, uint32_t(entries.size()));
+  bytes.append(reinterpret_cast<char*>(count), 4);
+  for (const PckJournalEntry& e : entries) {
+    bytes += char(e.kind);
+    bytes += char(e.existed);
+    PutString(bytes, e.base);
+    PutString(bytes, e.scratch);
+  }
+  uint8_t crc[4];
+  PutLE32(crc, Crc32(bytes.data(), bytes.size()));
+  bytes.append(reinterpret_cast<char*>(crc), 4);
+
+  const std::string fresh = m_path + ".new";
+  CFile file;
+  bool ok = file.Create(fresh) && file.WriteAll(bytes.data(), bytes.size()) && file.Flush();
+  ok = file.Close() && ok;
+  if (!ok) {
+    m_error = file.Error();
+    if (plat::FileExists(fresh)) plat::DeleteFile(fresh);
+    return false;
+  }
+  if (!plat::ReplaceFile(fresh, m_path)) {
+    m_error = OsErrorText("replace", m_path);
+    plat::DeleteFile(fresh);
+    return false;
+  }
+  return true;
+}
+
+std::vector<PckJournalEntry> CPckJournal::Entries() {
+  std::vector<PckJournalEntry> entries;
+  Load(entries);
+  for (PckJournalEntry& e : entries) {
+    e.base = Resolve(e.base);
+    if (!e.scratch.empty()) e.scratch = Resolve(e.scratch);
+  }
+  return entries;
+}
+
+bool CPckJournal::Add(const PckJournalEntry& entry) {
+  std::vector<PckJournalEntry> entries;
+  if (!Load(entries)) return false;
+  PckJournalEntry stored = entry;
+  stored.base = Relative(entry.base);
+  stored.scratch = entry.scratch.empty() ? std::string() : Relative(entry.scratch);
+  if (std::find(entries.begin(), entries.end(), stored) != entries.end()) return true;
+  entries.push_back(stored);
+  return Store(entries);
+}
+
+bool CPckJournal::Drop(const PckJournalEntry& entry) {
+  std::vector<PckJournalEntry> entries;
+  if (!Load(entries)) return false;
+  PckJournalEntry stored = entry;
+  stored.base = Relative(entry.base);
+  stored.scratch = entry.scratch.empty() ? std::string() : Relative(entry.scratch);
+  auto it = std::find(entries.begin(), entries.end(), stored);
+  if (it == entries.end()) return true;
+  entries.erase(it);
+  return Store(entries);
+}
+
+bool CPckJournal::Recover() {
+  m_error.clear();
+  std::vector<PckJournalEntry> entries, left;
+  if (!Load(entries)) return false;
+  const bool damaged = entries.empty() && plat::FileExists(m_path);
+  for (const PckJournalEntry& stored : entries) {
+    const std::string base = Resolve(stored.base);
+    std::string why;
+    bool settled;
+    if (stored.kind == PckJournalEntry::kCreate) {
+      // The first index never landed: what there is of the package is the stopped
+      // run's own, since a package is only created where no part of one exists.
+      settled = plat::FileExists(PckIndexName(base)) || PckRemoveFiles(base, &why);
+    } else {
+      const std::string scratch = Resolve(stored.scratch);
+      // The scratch index exists until the very last rename of the swap moves it in.
+      settled = plat::FileExists(PckIndexName(scratch)) ? RollBackSwap(base, scratch, stored.existed, why)
+                                                         : FinishSwap(base, scratch, why);
+    }
+    if (!settled) {
+      left.push_back(stored);
+      if (m_error.empty()) m_error = why;
+    }
+  }
+  if (plat::FileExists(m_path + ".new")) plat::DeleteFile(m_path + ".new");
+  if (damaged || left.size() != entries.size()) {
+    std::string keep = m_error;
+    if (!Store(left)) return false;
+    m_error = keep;
+  }
+  return left.empty();
+}
+
+// ---------------------------------------------------------------- the swap
+
+bool PckSwapIn(const std::string& scratch, const std::string& base, CPckJournal& journal, std::string* error) {
+  PckJournalEntry entry{PckJournalEntry::kSwap, base, scratch, 0};
+  for (int i = 0; i < 3; ++i)
+    if (plat::FileExists(Part(base, kExts[i]))) entry.existed |= uint8_t(1 << i);
+  std::string why;
+  auto fail = [&](const std::string& text) {
+    if (error) *error = text;
+    return false;
+  };
+  if (!journal.Add(entry)) return fail(journal.Error());
+
+  auto undo = [&](std::string text) {
+    std::string more;
+    if (RollBackSwap(base, scratch, entry.existed, more))
+      journal.Drop(entry);
+    else
+      text += "; the old package stays under " + Aside(base, "idx") + " and its .old companions until the next run (" +
+              more + ")";
+    return fail(text);
+  };
+  // Old files aside, index first: from here the old package is whole under its backups.
+  for (int i = 0; i < 3; ++i)
+    if ((entry.existed & (1 << i)) && !Move(Part(base, kExts[i]), Aside(base, kExts[i]), "move aside", why))
+      return undo(why);
+  // New files in, index last: the new package exists from the moment its index lands.
+  for (const char* ext : {"nam", "dat", "idx"})
+    if (!Move(Part(scratch, ext), Part(base, ext), "replace", why)) return undo(why);
+  // The backups are no longer needed; should one not go, the journal entry stays and
+  // the next recovery deletes it.
+  if (FinishSwap(base, scratch, why)) journal.Drop(entry);
+  return true;
+}

@@ -1,0 +1,74 @@
+// The journal of a folder's packages, and the package swap that it makes safe.
+//
+// Putting a rebuilt package in place of an old one changes three files, and no rename
+// changes three files at once; a package being created exists in part before its first
+// index lands. So before such a change a record of it is written to the folder's
+// journal ("pck.journal") and put on the disk, and it is dropped once the change is
+// complete. Whoever opens the folder for writing next (the updater at the start of every
+// run, pcktool before every change) settles what the journal still lists: a swap whose
+// new index landed is finished, any other swap is rolled back to the old package, and a
+// package whose first index never landed is removed. The journal, never a guess from
+// leftover file names, says what state the files are in; a stray file with a leftover
+// name never makes recovery touch a package.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+inline constexpr char kPckJournalName[] = "pck.journal";
+
+struct PckJournalEntry {
+  enum Kind : uint8_t { kCreate = 1, kSwap = 2 };
+  Kind kind = kCreate;
+  std::string base;     // the package
+  std::string scratch;  // kSwap: the complete new set that replaces it
+  // kSwap: which of base.idx, base.nam, base.dat (bits 0, 1, 2) existed before the swap
+  uint8_t existed = 0;
+
+  bool operator==(const PckJournalEntry&) const = default;
+};
+
+class CPckJournal {
+ public:
+  // The journal of `folder` ("" for the working directory). Package paths given to it
+  // are kept relative to that folder when they lie in it.
+  explicit CPckJournal(std::string folder);
+
+  const std::string& Path() const { return m_path; }
+  // Adds an entry and puts the journal on the disk before returning. False (with
+  // Error()) when it could not be written; the change must then not be made.
+  bool Add(const PckJournalEntry& entry);
+  // Drops an entry whose change is complete; the file goes with the last entry.
+  bool Drop(const PckJournalEntry& entry);
+  // Settles every entry that a stopped run left. True when nothing is left to do;
+  // false (with Error()) when an entry could not be settled, which then stays listed
+  // for the next attempt.
+  bool Recover();
+  // The entries now on the disk (empty when there is no journal).
+  std::vector<PckJournalEntry> Entries();
+  const std::string& Error() const { return m_error; }
+
+ private:
+  bool Load(std::vector<PckJournalEntry>& out);
+  bool Store(const std::vector<PckJournalEntry>& entries);
+  std::string Relative(const std::string& path) const;
+  std::string Resolve(const std::string& path) const;
+
+  std::string m_folder;
+  std::string m_path;
+  std::string m_error;
+};
+
+// Puts the complete package `scratch` (its three files flushed) in place of `base`,
+// listed in `journal` for the length of the swap. The old index is moved aside first
+// and the new one moved in last, so the new package exists from the moment its index
+// lands; before that, a failed step moves the old files back. True when the new package
+// is in place; false with `error` ("cannot replace bld.dat: Permission denied") when
+// the old one was kept (or, should even moving it back fail, is kept under
+// "<base>.<ext>.old" for the journal's recovery to restore).
+bool PckSwapIn(const std::string& scratch, const std::string& base, CPckJournal& journal, std::string* error);
+
+// Deletes whatever exists of the files of package set `base`, the index last (.nam,
+// .dat, .idx.new, .idx). False with `error` when one could not be deleted.
+bool PckRemoveFiles(const std::string& base, std::string* error = nullptr);
