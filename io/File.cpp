@@ -97,7 +97,10 @@ bool CFile::ReadExact(void* buffer, size_t length) {
 bool CFile::WriteAll(const void* buffer, size_t length) {
   if (!m_file || m_failed) return false;
   if (plat::FaultInjected(plat::FileOp::Write, m_path)) return Fail("write");
-  if (fwrite(buffer, 1, length, m_file) != length) return Fail("write");
+  if (fwrite(buffer, 1, length, m_file) != length) {
+    plat::NoteCrtError();
+    return Fail("write");
+  }
   return true;
 }
 
@@ -111,7 +114,11 @@ bool CFile::ReadAll(std::string& out) {
 bool CFile::Flush() {
   if (!m_file || m_failed) return false;
   if (plat::FaultInjected(plat::FileOp::Flush, m_path)) return Fail("write");
-  if (ferror(m_file) || !plat::FlushFileToDisk(m_file)) return Fail("write");
+  if (ferror(m_file)) {
+    plat::NoteCrtError();
+    return Fail("write");
+  }
+  if (!plat::FlushFileToDisk(m_file)) return Fail("write");
   return true;
 }
 

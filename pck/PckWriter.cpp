@@ -18,7 +18,13 @@ PckWriter::~PckWriter() { Close(); }
 void PckWriter::SetPassword(const char* text) { m_cipher.SetPassword(text ? text : ""); }
 
 int PckWriter::Fail(std::string why) {
-  m_error = std::move(why);
+  // A failed write says itself which file and why; that says more than the operation.
+  if (m_dat.Failed())
+    m_error = m_dat.Error();
+  else if (m_nam.Failed())
+    m_error = m_nam.Error();
+  else
+    m_error = std::move(why);
   return -1;
 }
 

@@ -2,6 +2,9 @@
 // the test hook that makes file operations fail as a failing disk would.
 #include "platform/FaultInternal.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace plat {
 
 namespace {
@@ -13,6 +16,11 @@ FaultHook& Hook() {
 }  // namespace
 
 const OsError& LastError() { return t_lastError; }
+
+void NoteCrtError() {
+  const int code = errno;
+  detail::SetLastError(code, std::strerror(code));
+}
 
 void SetFaultHook(FaultHook hook) { Hook() = std::move(hook); }
 

@@ -26,6 +26,8 @@ struct OsError {
   std::string text;
 };
 const OsError& LastError();
+// Records errno as the reason, after a C runtime call on a FILE (fwrite, fread) failed.
+void NoteCrtError();
 
 // ---- faults, for tests ----
 

@@ -271,7 +271,8 @@ int64_t FileHandleMTime(FILE* file) {
 }
 
 int SeekFile(FILE* file, int64_t offset, int whence) {
-  return fseeko(file, static_cast<off_t>(offset), whence);
+  // A seek writes out what is buffered, so this is where a failed write often shows.
+  return fseeko(file, static_cast<off_t>(offset), whence) == 0 ? 0 : Failed(-1);
 }
 
 int64_t TellFile(FILE* file) { return static_cast<int64_t>(ftello(file)); }

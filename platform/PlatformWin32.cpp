@@ -257,7 +257,10 @@ int64_t FileHandleMTime(FILE* file) {
   return FileTimeToUnix(written);
 }
 
-int SeekFile(FILE* file, int64_t offset, int whence) { return _fseeki64(file, offset, whence); }
+int SeekFile(FILE* file, int64_t offset, int whence) {
+  // A seek writes out what is buffered, so this is where a failed write often shows.
+  return _fseeki64(file, offset, whence) == 0 ? 0 : FailedCrt(-1);
+}
 
 int64_t TellFile(FILE* file) { return _ftelli64(file); }
 

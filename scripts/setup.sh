@@ -24,7 +24,7 @@ PACKAGES=(
   libz-mingw-w64-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   wine wine64 xvfb xauth x11-utils imagemagick
-  locales fonts-wqy-microhei
+  locales fonts-wqy-microhei strace
   dpkg-dev
 )
 

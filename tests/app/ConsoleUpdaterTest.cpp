@@ -23,15 +23,13 @@ class ConsoleUpdater : public qvtest::PackageDirTest {
   std::string Game() const { return Path("game"); }
   std::string G(const std::string& rel) const { return Game() + "/" + rel; }
 
-  void MakeUpdater(const std::string& offered) {
+  void MakeUpdater(const std::string& offered, qvtest::FileMap more = {}) {
     qvtest::PackageOptions o;
     o.password = kPckGamePassword;
     qvtest::MakeDirs(Path("src"));
-    ASSERT_EQ(qvtest::BuildPackage(Path("src/patch"),
-                                   {{"CVer.txt", "[Ver]\r\nCurVer=" + offered + "\r\nValidVer=1.0.0\r\n"},
-                                    {"docs/new.txt", "new"}},
-                                   o),
-              "");
+    more["CVer.txt"] = "[Ver]\r\nCurVer=" + offered + "\r\nValidVer=1.0.0\r\n";
+    more["docs/new.txt"] = "new";
+    ASSERT_EQ(qvtest::BuildPackage(Path("src/patch"), more, o), "");
     CPayloadBuilder builder;
     std::string why;
     for (const char* ext : {".idx", ".nam", ".dat"})
@@ -79,4 +77,44 @@ TEST_F(ConsoleUpdater, BadArgumentsExitTwo) {
   EXPECT_EQ(Run("--bogus"), 2);
   EXPECT_FALSE(qvtest::Exists(G("patch.idx")));
   EXPECT_EQ(Run("--help"), 0);
+}
+
+TEST_F(ConsoleUpdater, TwoUpdatersStartedAtOnceEndInTheStateOfOneRun) {
+  qvtest::PackageOptions o;
+  o.password = kPckGamePassword;
+  qvtest::FileMap game, patch;
+  // A quarter of the entries replaced, with content that does not compress: not enough
+  // dead space for the tidy pass (and its pause of a second).
+  for (int i = 0; i < 40; ++i) {
+    game["ui/f" + std::to_string(i) + ".tga"] = qvtest::PseudoRandom(3000, uint32_t(i));
+    if (i % 4 == 0) patch["bld/ui/f" + std::to_string(i) + ".tga"] = qvtest::PseudoRandom(3000, uint32_t(100 + i));
+  }
+  ASSERT_EQ(qvtest::BuildPackage(G("bld"), game, o), "");
+  MakeUpdater("1.0.6", patch);
+  qvtest::FileMap expected = game;
+  for (const auto& [path, bytes] : patch) expected[path.substr(4)] = bytes;
+  ASSERT_EQ(std::system(("cp -a '" + Game() + "' '" + Path("pristine") + "'").c_str()), 0);
+
+  const std::string waitText = "\xe6\xad\xa3\xe5\x9c\xa8\xe6\x9b\xb4\xe6\x96\xb0";  // "正在更新" in UTF-8
+  int refused = 0;
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_EQ(std::system(("rm -rf '" + Game() + "' && cp -a '" + Path("pristine") + "' '" + Game() + "'").c_str()), 0);
+    const std::string one = "{ ./quorvane-update --yes </dev/null >'" + Path("o1") + "' 2>&1; echo $? >'" + Path("c1") + "'; }";
+    const std::string two = "{ ./quorvane-update --yes </dev/null >'" + Path("o2") + "' 2>&1; echo $? >'" + Path("c2") + "'; }";
+    ASSERT_EQ(std::system(("cd '" + Game() + "' && " + one + " & cd '" + Game() + "' && " + two + " & wait").c_str()), 0);
+    const int c1 = std::stoi(qvtest::ReadFile(Path("c1"))), c2 = std::stoi(qvtest::ReadFile(Path("c2")));
+    // Both ran, one after the other, or one was told to wait and changed nothing.
+    EXPECT_TRUE(c1 == 0 || c2 == 0) << c1 << " " << c2;
+    for (const auto& [code, out] : {std::pair{c1, Path("o1")}, std::pair{c2, Path("o2")}}) {
+      if (code == 0) continue;
+      EXPECT_EQ(code, 1);
+      EXPECT_NE(qvtest::ReadFile(out).find(waitText), std::string::npos) << qvtest::ReadFile(out);
+      ++refused;
+    }
+    EXPECT_EQ(qvtest::ImageOf(G("bld"), kPckGamePassword).files, expected);
+    EXPECT_EQ(qvtest::ReadFile(G("docs/new.txt")), "new");
+    EXPECT_FALSE(qvtest::Exists(G("patch.idx")));
+  }
+  RecordProperty("refused", refused);
 }

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 
 #include "app/RunLog.h"
@@ -245,4 +247,93 @@ TEST_F(UpdateRun, ClosingTheWindowDuringTheRunAbortsTheReleaseWith118) {
   EXPECT_EQ(dlg.m_strStatus, texts::Load(118));
   EXPECT_FALSE(qvtest::Exists(G("a.txt")));
   EXPECT_FALSE(w.closed);  // the dialog, already closing, ends on its own
+}
+
+namespace {
+
+// Every file below `root` with its bytes, except the updater's own patch files.
+std::map<std::string, std::string> FilesBelow(const std::string& root) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+    const std::string rel = e.path().generic_string().substr(root.size() + 1);
+    if (rel.rfind("patch.", 0) == 0) continue;
+    out[rel] = e.is_directory() ? "<folder>" : qvtest::ReadFile(e.path().generic_string());
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST_F(UpdateRun, ADamagedOrImpossiblePatchLeavesTheGameByteIdentical) {
+  struct Row {
+    const char* what;
+    FileMap files;
+    std::function<void(qvtest::PackageBytes&)> damage;
+  };
+  const std::string longName(240, 'n');
+  const Row rows[] = {
+      {"a flipped byte in patch.dat", {{"a.txt", qvtest::PseudoRandom(5000, 1)}},
+       [](qvtest::PackageBytes& b) { b.dat[b.dat.size() / 2] ^= 0x10; }},
+      {"a wrong digest", {{"a.txt", "a"}, {"b.txt", "b"}},
+       // record 2 (a.txt): a 64-byte header, 33-byte records, the digest at byte 9
+       [](qvtest::PackageBytes& b) { b.idx[kPckHeaderSize + 2 * kPckRecordSize + 9] ^= 1; }},
+      {"a truncated patch.dat", {{"a.txt", qvtest::PseudoRandom(5000, 2)}},
+       [](qvtest::PackageBytes& b) { b.dat.resize(b.dat.size() - 100); }},
+      {"a target path over 259 bytes", {{"a.txt", "a"}, {"docs/" + longName, "too long"}}, nullptr},
+      {"a file where the game has a folder", {{"a.txt", "a"}, {"docs", "a file"}}, nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    qvtest::MakeDirs(G("docs"));
+    qvtest::WriteFile(G("docs/keep.txt"), "keep");
+    qvtest::WriteFile(G("Delete.txt"), "docs/keep.txt\r\n");
+    MakeUpdater(row.files, /*withPayload=*/false);
+    if (row.damage) {
+      qvtest::PackageBytes bytes = qvtest::LoadPackageBytes(G("patch"));
+      row.damage(bytes);
+      qvtest::SavePackageBytes(G("patch"), bytes);
+    }
+    const auto before = FilesBelow(Game());
+    CScriptedWindow w;
+    CUpdateDlg dlg(w);
+    Run(w, dlg);
+    EXPECT_EQ(dlg.m_strStatus, texts::Load(118));
+    EXPECT_FALSE(w.closed);
+    EXPECT_EQ(FilesBelow(Game()), before);
+  }
+}
+
+TEST_F(UpdateRun, StartedOutsideAGameFolderItDeletesNothing) {
+  MakeUpdater({{"a.txt", "a"}}, /*withPayload=*/false);
+  plat::DeleteFile(G("mb.dat"));
+  qvtest::WriteFile(G("readme.txt"), "the player's");
+  qvtest::MakeDirs(G("docs"));
+  qvtest::WriteFile(G("docs/x.log"), "the player's");
+  qvtest::WriteFile(G("Delete.txt"), "*.*\r\n*\r\ndocs\r\ndocs/*.log\r\nreadme.txt\r\n");
+  const auto before = FilesBelow(Game());
+  CScriptedWindow w;
+  CUpdateDlg dlg(w);
+  Run(w, dlg);
+  ASSERT_FALSE(w.boxes.empty());
+  EXPECT_EQ(w.boxes.back().text, texts::Load(117));
+  EXPECT_EQ(FilesBelow(Game()), before);
+}
+
+TEST_F(UpdateRun, ASecondRunInTheSameFolderIsToldToWaitAndChangesNothing) {
+  MakeUpdater({{"a.txt", "a"}});
+  plat::CFolderLock other;  // another updater, or pcktool, at work in the game folder
+  ASSERT_TRUE(other.TryAcquire(Game()));
+  const auto before = FilesBelow(Game());
+  CScriptedWindow w;
+  CUpdateDlg dlg(w);
+  Run(w, dlg);
+  ASSERT_FALSE(w.boxes.empty());
+  EXPECT_EQ(w.boxes.back().text, texts::Load(112));
+  EXPECT_EQ(dlg.m_strStatus, texts::Load(118));
+  EXPECT_EQ(FilesBelow(Game()), before);
+  other.Release();
+  CScriptedWindow again;
+  CUpdateDlg second(again);
+  Run(again, second);
+  EXPECT_TRUE(again.closed);
 }
