@@ -94,7 +94,8 @@ int PckWriter::OpenForEdit(const std::string& base) {
   if (!PckCheckTree(m_records, m_names, &why)) return failClose(PckIndexName(base) + ": " + why);
   int64_t datLen = m_dat.Length();
   if (datLen < 0) return failClose("cannot measure " + PckDataName(base));
-  m_datEnd = uint64_t(datLen);
+  m_datEnd = m_datStart = uint64_t(datLen);
+  m_namStart = m_names.size();
   // Appending to a data file shorter than its index says would put new entries where
   // old records point; such a package is refused before anything is written.
   for (size_t i = 0; i < m_records.size(); ++i) {
@@ -110,6 +111,8 @@ int PckWriter::OpenForEdit(const std::string& base) {
   m_encoder = std::make_unique<CBlockEncoder>(m_header.blockSize);
   m_input.assign(m_header.blockSize, 0);
   m_dirty = false;
+  m_editing = true;
+  m_renameTried = false;
   return 0;
 }
 
@@ -141,9 +144,25 @@ bool PckWriter::IndexTree() {
 }
 
 void PckWriter::Abandon() {
+  const bool gaveUp = m_dirty && m_editing;
   m_dirty = false;
   m_dat.Close();
   m_nam.Close();
+  if (gaveUp) GiveBackAppended();
+  m_editing = false;
+}
+
+void PckWriter::GiveBackAppended() {
+  // The index on the disk reaches nothing past the lengths the two files had when the
+  // package was opened, so whatever this session appended can go. (Reopened by name:
+  // the streams may still have held bytes that a failed flush could not write.)
+  const std::pair<std::string, uint64_t> files[] = {{PckDataName(m_base), m_datStart},
+                                                    {PckNameTableName(m_base), m_namStart}};
+  for (const auto& [path, length] : files) {
+    CFile file;
+    if (file.Open(path, "rb+") && file.Length() > int64_t(length)) file.Truncate(length);
+    file.Close();
+  }
 }
 
 int PckWriter::Close() {
@@ -165,6 +184,7 @@ int PckWriter::Close() {
       ok = out.Create(fresh) && out.WriteAll(bytes.data(), bytes.size()) && out.Flush();
       ok = out.Close() && ok;
       if (!ok) why = out.Error();
+      m_renameTried = ok;
       if (ok && !plat::ReplaceFile(fresh, idx)) {
         ok = false;
         why = OsErrorText("replace", idx);
@@ -178,6 +198,11 @@ int PckWriter::Close() {
   }
   m_dat.Close();
   m_nam.Close();
+  // A commit that failed before the index was put in place leaves the package as it
+  // was; the space its new names and data took is given back. (After a failed rename
+  // the new index may have landed all the same, so nothing is cut then.)
+  if (m_commitFailed && m_editing && !m_renameTried) GiveBackAppended();
+  m_editing = false;
   return 0;
 }
 

@@ -83,6 +83,8 @@ class PckWriter {
   void AddDeadBytes(uint64_t n);
   // (Re)builds the child map and the id tables from the record table.
   bool IndexTree();
+  // Cuts .dat and .nam back to their lengths when opened for editing.
+  void GiveBackAppended();
 
   CPckCipher m_cipher;
   std::unique_ptr<CBlockEncoder> m_encoder;
@@ -100,5 +102,8 @@ class PckWriter {
   uint64_t m_datEnd = 0;
   bool m_dirty = false;
   bool m_commitFailed = false;
+  bool m_editing = false;      // opened by OpenForEdit: the files existed before
+  bool m_renameTried = false;  // the commit got as far as renaming the new index
+  uint64_t m_datStart = 0, m_namStart = 0;  // their lengths when opened
   std::string m_error;
 };

@@ -4,10 +4,12 @@
 
 #include <string>
 
+#include "app/RunLog.h"
 #include "app/Texts.h"
 #include "app/UpdateDlg.h"
 #include "pck/PckJournal.h"
 #include "tests/support/Faults.h"
+#include "tests/support/FileHold.h"
 #include "pck/PckReader.h"
 #include "platform/Platform.h"
 #include "tests/app/ScriptedWindow.h"
@@ -122,6 +124,38 @@ TEST_F(TidyPass, ReadOnlyPackageStopsThePassWithMessage125) {
   EXPECT_FALSE(Tidied("sy"));
   for (const char* f : {"tmp.idx", "tmp.nam", "tmp.dat"}) EXPECT_FALSE(qvtest::Exists(f));
   plat::SetNormalAttributes("mb.idx");
+}
+
+// Another program holding the data file open: one that lets nobody in keeps the pass
+// from even measuring it (the package is passed over, as one whose data does not open);
+// one that lets others read fails the swap, and the player is told. Either way the old
+// package stays whole.
+TEST_F(TidyPass, APackageHeldOpenByAnotherProgramIsKeptWholeAndReported) {
+  for (bool othersMayRead : {false, true}) {
+    SCOPED_TRACE(othersMayRead ? "others may read" : "nothing shared");
+    MakePackage("mb", 900);
+    const qvtest::PackageBytes before = qvtest::LoadPackageBytes("mb");
+    qvtest::CFileHold hold;
+    if (!hold.Hold("mb.dat", othersMayRead)) GTEST_SKIP() << "files cannot be held open against renames here";
+    CScriptedWindow w;
+    CUpdateDlg dlg(w);
+    dlg.m_nTidyDelayMs = 0;
+    dlg.m_bRunLog = true;
+    dlg.RunTidyPass(kTidyThreshold);
+    hold.Release();
+    EXPECT_TRUE(qvtest::LoadPackageBytes("mb") == before);
+    ExpectIntact("mb");
+    EXPECT_FALSE(qvtest::Exists(kPckJournalName));
+    if (!othersMayRead) {
+      EXPECT_TRUE(w.boxes.empty());
+      continue;
+    }
+    ASSERT_EQ(w.boxes.size(), 1u);
+    EXPECT_EQ(w.boxes[0].text, texts::Load(125));
+    // The log says which file and why.
+    EXPECT_NE(qvtest::ReadFile(kRunLogName).find("mb.dat"), std::string::npos) << qvtest::ReadFile(kRunLogName);
+    plat::DeleteFile(kRunLogName);
+  }
 }
 
 TEST_F(TidyPass, FailedRenameAtAnyStepKeepsTheOldPackage) {

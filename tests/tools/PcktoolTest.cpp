@@ -9,6 +9,7 @@
 #include "pck/PckCodecs.h"
 #include "pck/PckReader.h"
 #include "platform/Platform.h"
+#include "tests/support/FileHold.h"
 #include "tests/support/ProcessRunner.h"
 #include "tests/support/TempDir.h"
 
@@ -194,6 +195,28 @@ TEST_F(PcktoolTest, CreateGivesTheSameBytesEveryTimeAndKeepsTheOldPackageWhenItF
 
   Failure({"create", Path("no-such-dir"), Path("c")}, "no-such-dir");
   EXPECT_FALSE(Exists(Path("c.idx")));
+}
+
+// A package whose data file another program holds open (a running game, a virus
+// scanner): compact and create over it fail with one line that names the file and says
+// why, and the package stays exactly as it was, with nothing left beside it.
+TEST_F(PcktoolTest, APackageHeldOpenElsewhereIsKeptAndTheLineSaysWhy) {
+  const std::string src = Path("src");
+  WriteTree(src, SampleTree());
+  Ok({"create", src, Path("a")});
+  Ok({"delete", Path("a"), "Alpha"});  // dead space for compact to remove
+  const std::string before = Bytes(Path("a"));
+  for (bool othersMayRead : {false, true}) {
+    SCOPED_TRACE(othersMayRead ? "others may read" : "nothing shared");
+    CFileHold hold;
+    if (!hold.Hold(Path("a.dat"), othersMayRead)) GTEST_SKIP() << "files cannot be held open against renames here";
+    Failure({"compact", Path("a"), Path("a")}, "a.dat");
+    Failure({"create", src, Path("a")}, "a.dat");
+    hold.Release();
+    EXPECT_EQ(Bytes(Path("a")), before);
+    for (const char* left : {"a.pcktool-new.idx", "a.idx.old", "a.dat.old", "pck.journal"})
+      EXPECT_FALSE(Exists(Path(left))) << left;
+  }
 }
 
 // ---------------------------------------------------------------- edits
