@@ -269,8 +269,14 @@ TEST_F(UpdateRun, ADamagedOrImpossiblePatchLeavesTheGameByteIdentical) {
     const char* what;
     FileMap files;
     std::function<void(qvtest::PackageBytes&)> damage;
+    std::function<void(UpdateRun&)> game;  // an odd game folder
   };
   const std::string longName(240, 'n');
+  auto package = [](UpdateRun& t) {
+    qvtest::PackageOptions o;
+    o.password = kPw;
+    ASSERT_EQ(qvtest::BuildPackage(t.G("bld"), {{"ui/a.tga", qvtest::PseudoRandom(3000, 9)}}, o), "");
+  };
   const Row rows[] = {
       {"a flipped byte in patch.dat", {{"a.txt", qvtest::PseudoRandom(5000, 1)}},
        [](qvtest::PackageBytes& b) { b.dat[b.dat.size() / 2] ^= 0x10; }},
@@ -281,12 +287,27 @@ TEST_F(UpdateRun, ADamagedOrImpossiblePatchLeavesTheGameByteIdentical) {
        [](qvtest::PackageBytes& b) { b.dat.resize(b.dat.size() - 100); }},
       {"a target path over 259 bytes", {{"a.txt", "a"}, {"docs/" + longName, "too long"}}, nullptr},
       {"a file where the game has a folder", {{"a.txt", "a"}, {"docs", "a file"}}, nullptr},
+      {"a package index that is a folder", {{"a.txt", "a"}, {"bld/ui/b.tga", "b"}}, nullptr,
+       [](UpdateRun& t) {
+         qvtest::MakeDirs(t.G("bld.idx"));
+         qvtest::WriteFile(t.G("bld.nam"), "");
+         qvtest::WriteFile(t.G("bld.dat"), "");
+       }},
+      {"a package data file shorter than its index says", {{"a.txt", "a"}, {"bld/ui/b.tga", "b"}}, nullptr,
+       [&](UpdateRun& t) {
+         package(t);
+         qvtest::PackageBytes bytes = qvtest::LoadPackageBytes(t.G("bld"));
+         bytes.dat.resize(10);
+         qvtest::SavePackageBytes(t.G("bld"), bytes);
+       }},
+      {"a package entry where the patch has a folder", {{"a.txt", "a"}, {"bld/ui/a.tga/x", "x"}}, nullptr, package},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     qvtest::MakeDirs(G("docs"));
     qvtest::WriteFile(G("docs/keep.txt"), "keep");
     qvtest::WriteFile(G("Delete.txt"), "docs/keep.txt\r\n");
+    if (row.game) row.game(*this);
     MakeUpdater(row.files, /*withPayload=*/false);
     if (row.damage) {
       qvtest::PackageBytes bytes = qvtest::LoadPackageBytes(G("patch"));
@@ -300,6 +321,7 @@ TEST_F(UpdateRun, ADamagedOrImpossiblePatchLeavesTheGameByteIdentical) {
     EXPECT_EQ(dlg.m_strStatus, texts::Load(118));
     EXPECT_FALSE(w.closed);
     EXPECT_EQ(FilesBelow(Game()), before);
+    std::filesystem::remove_all(G("bld.idx"));
   }
 }
 
