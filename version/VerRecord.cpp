@@ -3,7 +3,6 @@
 
 #include <algorithm>
 
-#include "platform/PathText.h"
 
 namespace {
 
@@ -21,13 +20,12 @@ unsigned char Folded(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cas
 const RecordType VER::kType = {"VER", nullptr, kVerFields, CreateVer};
 
 int CompareVersions(std::string_view a, std::string_view b) {
+  // Every byte is folded, the second byte of a two-byte character too: the order is one
+  // of bytes, and two installers must put the same two versions in the same order.
   size_t n = std::min(a.size(), b.size());
-  bool trail = false;  // the byte is the second of a two-byte character
   for (size_t i = 0; i < n; ++i) {
-    auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (!trail) x = Folded(x), y = Folded(y);
+    const unsigned char x = Folded(static_cast<unsigned char>(a[i])), y = Folded(static_cast<unsigned char>(b[i]));
     if (x != y) return x < y ? -1 : 1;
-    trail = !trail && plat::IsLeadByte(x);
   }
   if (a.size() == b.size()) return 0;
   return a.size() < b.size() ? -1 : 1;

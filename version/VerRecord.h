@@ -18,5 +18,6 @@ class VER : public CSerialRecord {
 
 // Versions compare as text, never as numbers: byte by byte, A-Z as a-z, unsigned, and
 // a text that begins the other is the older ("1.10" < "1.9", "1.0" < "1.0.1"). The
-// second byte of a two-byte character compares exactly. <0, 0 or >0.
+// letters A-Z are folded wherever they stand, the second byte of a two-byte character
+// too. <0, 0 or >0.
 int CompareVersions(std::string_view a, std::string_view b);
