@@ -191,11 +191,8 @@ int CFileTarget::Put(const Landing& landing, DataStream& stream, int codec) {
   if (!writer) return -1;
   // Always, even when empty: a cleared password must not leave an earlier one in use.
   writer->SetPassword(m_password.c_str());
+  // An empty file stands for a removed one: a file, or a folder with all below it.
   if (stream.Size() == 0) {
-    int found = writer->Find(landing.inner);
-    // An empty file stands for a removed one; it must never take a whole folder along.
-    if (found > 0 && writer->Records()[size_t(found)].type != kPckFile)
-      return Fail(landing.inner + " is a folder in " + landing.base);
     writer->Delete(landing.inner);
     return 0;
   }
@@ -207,6 +204,12 @@ int CFileTarget::Put(const Landing& landing, DataStream& stream, int codec) {
 }
 
 int CFileTarget::WritePlainFile(const std::string& path, DataStream& stream) {
+  // An empty file where the game has a plain folder removes the folder, as the shell
+  // deletes one, just as it removes a folder of a package.
+  if (stream.Size() == 0 && plat::IsFolder(path)) {
+    plat::ShellDelete(path);
+    return 0;
+  }
   size_t cut = plat::LastSeparator(path);
   if (cut != std::string::npos && cut > 0) {
     std::string parent = path.substr(0, cut);

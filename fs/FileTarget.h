@@ -53,7 +53,8 @@ class CFileTarget {
 
   // Keeps the first kMaxPassword bytes; null or "" clears.
   virtual void SetPassword(const char* text);
-  // 0 or -1. A zero-length stream into a package removes the entry there.
+  // 0 or -1. A zero-length stream removes what is at the path instead: a package entry
+  // (a file, or a folder with its subtree), or a plain folder.
   virtual int PutFile(const std::string& path, DataStream& stream, bool intoPackage, int codec);
   // 0; -1 when a plain file cannot be deleted; -2 when its package does not open; -3
   // when the package has no such entry.

@@ -76,7 +76,7 @@ class CPatchChecker {
     return false;
   }
   bool CheckFile(PckReader& reader, int index, const std::string& rel, const std::string& target, bool intoPackage);
-  bool CheckPlain(const std::string& path);
+  bool CheckPlain(const std::string& path, uint32_t size);
   bool CheckEntry(const Landing& landing, uint32_t size);
   CPlannedTree* LoadTree(const Landing& landing);
 
@@ -117,10 +117,11 @@ int CPatchChecker::Run(const char* password, std::string& problem) {
     const std::string name(reader.Name(int(i)));
     const std::string rel = open.empty() ? name : open.back().rel + "/" + name;
     const std::string source = m_patchBase + "/" + rel;
-    // A patch is untrusted: a name that could climb out of the game folder, or name a
-    // device, stops the update before anything is written.
-    if (!plat::IsSafeName(name)) {
-      problem = source + ": the name cannot be written safely";
+    // A patch is untrusted: a name that could climb out of the game folder stops the
+    // update before anything is written. Where a name becomes a file on the disk, the
+    // stricter rules of disk names follow once its landing is known.
+    if (!PckNameIsStorable(name)) {
+      problem = "Unsafe name in pck:" + source + " !!!";
       return -1;
     }
     std::string target;
@@ -172,7 +173,20 @@ bool CPatchChecker::CheckFile(PckReader& reader, int index, const std::string& r
 
   std::optional<Landing> landing = m_target.Land(target, intoPackage, m_disk);
   if (!landing) return Problem(target, "no package can be made for it here");
-  if (landing->inPackage ? !CheckEntry(*landing, r.size) : !CheckPlain(landing->path)) return false;
+  // Every name that becomes a file or folder on the disk (a plain file and its folders,
+  // a new package's files) must be one that every player's disk can take.
+  const std::string& onDisk = landing->inPackage ? landing->base : landing->path;
+  for (size_t at = m_gameFolder.size() + 1; at < onDisk.size();) {
+    size_t end = at;
+    while (end < onDisk.size() && !plat::IsSeparator(onDisk[end])) end += plat::IsLeadByte(uint8_t(onDisk[end])) ? 2 : 1;
+    if (!plat::IsSafeName(onDisk.substr(at, end - at))) {
+      m_problem = "Unsafe name in pck:" + source + " !!! (" + onDisk.substr(at, end - at) +
+                  " cannot be a file name on every player's disk)";
+      return false;
+    }
+    at = end + 1;
+  }
+  if (landing->inPackage ? !CheckEntry(*landing, r.size) : !CheckPlain(landing->path, r.size)) return false;
 
   m_plan.bySource[source] = m_plan.files.size();
   m_plan.files.push_back({source, std::move(*landing), r.size});
@@ -180,7 +194,7 @@ bool CPatchChecker::CheckFile(PckReader& reader, int index, const std::string& r
   return true;
 }
 
-bool CPatchChecker::CheckPlain(const std::string& path) {
+bool CPatchChecker::CheckPlain(const std::string& path, uint32_t size) {
   for (size_t at : plat::SeparatorPositions(path)) {
     if (at <= m_gameFolder.size()) continue;
     const std::string folder = path.substr(0, at);
@@ -189,7 +203,8 @@ bool CPatchChecker::CheckPlain(const std::string& path) {
       return Problem(path, folder + " is in the way and is not a folder (a file or a link)");
     m_disk.AddFolder(folder);
   }
-  if (m_disk.IsFolder(path)) return Problem(path, "is a folder");
+  // An empty file where the game has a folder removes the folder, as in a package.
+  if (m_disk.IsFolder(path)) return size == 0 ? true : Problem(path, "is a folder");
   m_disk.AddFile(path);
   return true;
 }
@@ -248,8 +263,12 @@ bool CPatchChecker::CheckEntry(const Landing& landing, uint32_t size) {
         if (!it->second) return true;  // below a file: nothing there either
         continue;
       }
-      if (it->second) return Problem(where, "is a folder in the package; an empty file cannot remove it");
-      tree->entries.erase(it);
+      // A file or a folder with its whole subtree goes.
+      const std::string below = key + "/";
+      for (auto sub = tree->entries.lower_bound(below);
+           sub != tree->entries.end() && sub->first.compare(0, below.size(), below) == 0;)
+        sub = tree->entries.erase(sub);
+      tree->entries.erase(key);
       return true;
     }
     if (it == tree->entries.end()) {

@@ -53,9 +53,8 @@ int CPatchWalker::Error(const char* format, const std::string& path) {
 
 int CPatchWalker::OnFolder(const char* name) {
   if (Aborted()) return -1;
-  // A patch is untrusted input: a name that could climb out of the game folder, or a
-  // path the game could not open, stops the release before anything is written there.
-  if (!plat::IsSafeName(name)) return Error("Unsafe name in pck:%s !!!\r\n", m_strCurrent + "/" + name);
+  // A name that could climb out of the game folder never reaches the target.
+  if (!PckNameIsStorable(name)) return Error("Unsafe name in pck:%s !!!\r\n", m_strCurrent + "/" + name);
   // Both the folder in the patch and its place in the game must stay within the limit;
   // the walk would otherwise stop at it without a word.
   const size_t inner = m_strCurrent.size() - m_rootLength + 1 + std::strlen(name);
@@ -83,7 +82,7 @@ int CPatchWalker::OnLeaveFolder(const char*) {
 int CPatchWalker::OnFile(const char* name) {
   if (Aborted()) return -1;
   const std::string source = m_strCurrent + "/" + name;
-  if (!plat::IsSafeName(name)) return Error("Unsafe name in pck:%s !!!\r\n", source);
+  if (!PckNameIsStorable(name)) return Error("Unsafe name in pck:%s !!!\r\n", source);
   std::string inner = m_strCurrent.substr(m_rootLength);  // "" or "/top/..."
   if (!inner.empty()) {
     size_t end = inner.find('/', 1);
@@ -134,46 +133,23 @@ int CPatchWalker::Release(const std::string& source, const std::string& target) 
   return -1;
 }
 
-namespace {
-
-// True (after an error event) when some entry of the patch has a name that is not safe
-// to create in a folder. A patch that does not open is left to the walk to report.
-bool PatchHasUnsafeName(const std::string& patchBase, IWalkSink* sink) {
-  PckReader reader;
-  if (reader.Open(patchBase) != 0) return false;
-  std::vector<std::string> path;  // names of the open folders below the root
-  const std::vector<PckRecord>& records = reader.Records();
-  for (size_t i = 1; i < records.size(); ++i) {
-    if (records[i].type == kPckFolderEnd) {
-      if (!path.empty()) path.pop_back();
-      continue;
-    }
-    std::string_view name = reader.Name(int(i));
-    if (!plat::IsSafeName(name)) {
-      std::string where = patchBase;
-      for (const std::string& p : path) where += "/" + p;
-      where += "/";
-      where.append(name);
-      if (sink) {
-        std::string text = "Unsafe name in pck:" + where + " !!!\r\n";
-        sink->Post(kWalkError, -1, text.c_str());
-      }
-      return true;
-    }
-    if (records[i].type == kPckFolder) path.emplace_back(name);
-  }
-  return false;
-}
-
-}  // namespace
-
 int ApplyPatchPackage(const std::string& patchBase, const char* const* packageNames,
                       const std::string& gameFolder, uint32_t targetFlags, const char* password,
                       IWalkSink* sink, int codec, const ReleaseOptions& options) {
-  // A patch is untrusted: every name in it is checked before the first file is written,
-  // so a hostile one leaves the game untouched. (The walk itself passes over folders
-  // named "." or "..", which on a disk are the folder and its parent.)
-  if (PatchHasUnsafeName(patchBase, sink)) return -1;
+  // A patch is untrusted: the whole of it is checked against the game before the first
+  // file is written (every name, every path, every digest, every landing), so a hostile
+  // or damaged one leaves the game untouched. The update run has done that already and
+  // hands over its plan.
+  CPatchPlan ownPlan;
+  const CPatchPlan* plan = options.plan;
+  if (!plan) {
+    std::string problem;
+    if (CheckPatchPackage(patchBase, packageNames, gameFolder, targetFlags, password, nullptr, ownPlan, problem) != 0) {
+      if (sink) sink->Post(kWalkError, -1, (problem + "\r\n").c_str());
+      return -1;
+    }
+    plan = &ownPlan;
+  }
 
   auto target = std::make_unique<CFileTarget>();
   target->SetFlags(targetFlags);
@@ -190,7 +166,7 @@ int ApplyPatchPackage(const std::string& patchBase, const char* const* packageNa
 
   int result;
   {
-    CPatchWalker walker(*target, sink, packageNames, gameFolder, codec, patchBase.size(), options.plan);
+    CPatchWalker walker(*target, sink, packageNames, gameFolder, codec, patchBase.size(), plan);
     result = walker.Walk(patchBase, true);
     // Every package that received files is committed now; one that cannot be written
     // keeps its old index, and the release has then failed.

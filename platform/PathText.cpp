@@ -65,9 +65,16 @@ bool IsSafeName(std::string_view name) {
   if (name.find_first_not_of(". ") == std::string_view::npos) return false;
   if (LastSeparator(name) != std::string_view::npos) return false;
   if (name.find(':') != std::string_view::npos) return false;
-  // Bytes no Windows file name may hold (none of them is ever a trail byte).
-  for (unsigned char c : name)
+  // Bytes no Windows file name may hold. The second byte of a two-byte character is
+  // part of that character and may well be "|" (0x7C): "\xF7\x7C" is one character.
+  for (size_t i = 0; i < name.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (IsLeadByte(c) && i + 1 < name.size()) {
+      ++i;
+      continue;
+    }
     if (c < 0x20 || std::strchr("<>\"|?*", c)) return false;
+  }
   std::string stem(name.substr(0, name.find('.')));
   while (!stem.empty() && stem.back() == ' ') stem.pop_back();
   for (char& c : stem)

@@ -31,13 +31,14 @@ bool WildcardMatch(std::string_view pattern, std::string_view name);
 // cutting a two-byte character in two; returns the bytes copied.
 int CopyTruncated(std::string_view text, char* out, int size);
 
-// A name from untrusted input (a package or a patch) that is safe to create inside a
-// folder on every platform: it cannot climb out (".."), name the folder itself, hide a
-// path ("a/b", "a\\b" with the backslash outside a two-byte character), a drive or a
-// stream (":"), or open a device (CON, NUL, COM1, ...) instead of a file; control bytes
-// and the bytes Windows forbids in names (<>"|?*) are refused. Names of only
-// dots and blanks are refused too: Windows trims trailing dots and blanks, which turns
-// ". ." or "..." into "." or "..".
+// A name from untrusted input that is safe to create as a file or folder on a disk, on
+// every platform: it cannot climb out (".."), name the folder itself, hide a path
+// ("a/b", "a\\b" with the backslash outside a two-byte character), a drive or a stream
+// (":"), or open a device (CON, NUL, COM1, ...) instead of a file; control bytes and the
+// bytes Windows forbids in names (<>"|?*) are refused, but never the second byte of a
+// two-byte character. Names of only dots and blanks are refused too: Windows trims
+// trailing dots and blanks, which turns ". ." or "..." into "." or "..". (A name that
+// only ever lives inside a package needs far less: PckNameIsStorable.)
 bool IsSafeName(std::string_view name);
 
 // True when the text holds "*" or "?".

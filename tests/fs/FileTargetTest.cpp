@@ -52,17 +52,25 @@ TEST_F(FileTargetTest, ExistingPackageGetsEntriesReplacedOrAddedWhateverIntoPack
   EXPECT_FALSE(qvtest::Exists(G("data/ui")));
 }
 
-TEST_F(FileTargetTest, ZeroLengthStreamRemovesPackageEntryButMakesEmptyPlainFile) {
-  ASSERT_EQ(qvtest::BuildPackage(G("data"), {{"ui/a.txt", "a"}, {"ui/b.txt", "b"}, {"c.txt", "c"}}), "");
+TEST_F(FileTargetTest, ZeroLengthStreamRemovesAFileOrAFolderButMakesANewEmptyPlainFile) {
+  ASSERT_EQ(qvtest::BuildPackage(G("data"), {{"ui/a.txt", "a"}, {"ui/sub/b.txt", "b"}, {"c.txt", "c"}, {"d.txt", "d"}}),
+            "");
+  qvtest::MakeDirs(G("plain/old/deeper"));
+  qvtest::WriteFile(G("plain/old/deeper/x.txt"), "x");
   {
     CFileTarget target;
     EXPECT_EQ(Put(target, G("data/c.txt"), ""), 0);
     EXPECT_EQ(Put(target, G("data/never.txt"), ""), 0);
-    // An empty file named like a folder must not take the folder's files with it.
-    EXPECT_EQ(Put(target, G("data/ui"), ""), -1);
+    // An empty file named like a folder removes the folder with all below it, in a
+    // package and on the disk alike.
+    EXPECT_EQ(Put(target, G("data/ui"), ""), 0);
+    EXPECT_EQ(Put(target, G("plain/old"), ""), 0);
     EXPECT_EQ(Put(target, G("plain/empty.txt"), ""), 0);
   }
-  EXPECT_EQ(ImageOf(G("data")).files, (FileMap{{"ui/a.txt", "a"}, {"ui/b.txt", "b"}}));
+  qvtest::PackageImage image = ImageOf(G("data"));
+  EXPECT_EQ(image.files, (FileMap{{"d.txt", "d"}}));
+  EXPECT_TRUE(image.folders.empty());
+  EXPECT_FALSE(qvtest::Exists(G("plain/old")));
   plat::FileInfo info;
   ASSERT_TRUE(plat::StatPath(G("plain/empty.txt"), info));
   EXPECT_EQ(info.size, 0);

@@ -61,6 +61,8 @@ TEST(SafeNames, RefuseEverythingThatCouldLeaveTheFolderOrOpenADevice) {
   for (const char* bad : {"", ".", "..", "...", ". .", "a/b", "a\\b", "c:", "x:y", "CON", "con.txt", "NUL",
                           "com1", "LPT9.log", "AUX .txt", "a|b", "a?b", "a*b", "tab\tname", "q\"uote"})
     EXPECT_FALSE(plat::IsSafeName(bad)) << '"' << bad << '"';
-  for (const char* good : {"a", "readme.txt", ".hidden", "a.b.c", "CONSOLE", "com10", "\xB1\x5C.txt", "x y"})
+  // "\xF7\x7C" and "\x81\x7C" are two-byte characters whose second byte is "|".
+  for (const char* good : {"a", "readme.txt", ".hidden", "a.b.c", "CONSOLE", "com10", "\xB1\x5C.txt", "x y",
+                           "\xF7\x7C.tga", "\x81\x7C"})
     EXPECT_TRUE(plat::IsSafeName(good)) << '"' << good << '"';
 }
