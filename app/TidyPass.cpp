@@ -74,12 +74,20 @@ int CUpdateDlg::RunTidyPass(float threshold) {
     CTidySink sink(*this);
     sink.m_bLog = m_bTidyLog;
     // A failed rebuild leaves partial temporaries, which must never replace a package.
-    std::string why;
-    if (CompactPackage(base, kTemp, &sink, &why) != 0) {
-      LogRun("%s", why.c_str());
+    // A package that is itself damaged cannot be rebuilt and is left as it is; the
+    // others are still tidied. A file that cannot be read or written ends the pass.
+    CError failure;
+    if (CompactPackage(base, kTemp, &sink, &failure) != 0) {
+      if (failure.kind == ErrorKind::Damaged) {
+        LogRun("整理更新包 %s 失败, 已跳过: %s", base.c_str(), failure.text.c_str());
+        DeleteTemporaries();
+        continue;
+      }
+      LogRun("%s", failure.text.c_str());
       TidyAccessError();
       break;
     }
+    std::string why;
     if (!plat::IsWritable(Name(base, "idx")) || !plat::IsWritable(Name(base, "nam")) ||
         !plat::IsWritable(Name(base, "dat")) || !PckSwapIn(kTemp, base, journal, &why)) {
       if (!why.empty()) LogRun("%s", why.c_str());

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -81,7 +82,7 @@ class CUpdateDlg {
 };
 
 // Deletes what Delete.txt lists (paths relative to the game folder; a path that is
-// absolute, climbs out with "..", or names a drive or a device is refused) and then
-// Delete.txt itself. Returns the number of paths refused.
-int DeleteObsoleteFiles(plat::IMessageUi& ui);
+// absolute, names a drive or a server, or climbs out with "..", is refused and `log`
+// told why) and then Delete.txt itself. Returns the number of paths refused.
+int DeleteObsoleteFiles(plat::IMessageUi& ui, const std::function<void(const std::string&)>& log = nullptr);
 

@@ -151,6 +151,12 @@ void CUpdateDlg::OnUpdate() {
     ShowMessage(texts::Format(114, released));
   }
   LogRun("从自身释放更新包 : Patch.* ---ok!");
+  // Exit confirmed while the patch was being released: the player has asked to stop,
+  // and nothing of the game has changed yet.
+  if (g_bAbort) {
+    LogRun("更新已取消");
+    return EndRunFailed();
+  }
   m_window.Repaint();
   ShowStatus(116);
   m_window.PaintNow();
@@ -210,7 +216,7 @@ void CUpdateDlg::OnUpdate() {
   ShowStatus(115);
   m_window.PaintNow();
 
-  DeleteObsoleteFiles(m_window);
+  DeleteObsoleteFiles(m_window, [this](const std::string& line) { LogRun("%s", line.c_str()); });
 
   m_window.Repaint();
   ShowStatus(116);

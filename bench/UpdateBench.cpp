@@ -588,8 +588,8 @@ void BM_CompactPackage(benchmark::State& state) {
   uint64_t written = 0;
   CPeakRss rss;
   for (auto _ : state) {
-    std::string why;
-    if (CompactPackage(base, target, sink.get(), &why) != 0) return state.SkipWithError(why.c_str());
+    CError why;
+    if (CompactPackage(base, target, sink.get(), &why) != 0) return state.SkipWithError(why.text.c_str());
     state.PauseTiming();
     written = fsys::file_size(PckDataName(target));
     for (auto name : {PckIndexName, PckNameTableName, PckDataName}) plat::DeleteFile(name(target));

@@ -4,10 +4,30 @@
 
 #include "platform/Platform.h"
 
-std::string OsErrorText(const std::string& what, const std::string& path) {
-  const std::string& why = plat::LastError().text;
-  return "cannot " + what + " " + path + (why.empty() ? std::string() : ": " + why);
+CError OsFailure(const std::string& what, const std::string& file) {
+  const plat::OsError& os = plat::LastError();
+  CError e;
+  switch (os.kind) {
+    case plat::OsErrorKind::NotFound: e.kind = ErrorKind::NotFound; break;
+    case plat::OsErrorKind::Access: e.kind = ErrorKind::Access; break;
+    case plat::OsErrorKind::NoSpace: e.kind = ErrorKind::NoSpace; break;
+    default: e.kind = ErrorKind::Io; break;
+  }
+  e.file = file;
+  e.osCode = os.code;
+  e.text = "cannot " + what + " " + file + (os.text.empty() ? std::string() : ": " + os.text);
+  return e;
 }
+
+CError Failure(ErrorKind kind, const std::string& file, const std::string& text) {
+  CError e;
+  e.kind = kind;
+  e.file = file;
+  e.text = text;
+  return e;
+}
+
+std::string OsErrorText(const std::string& what, const std::string& path) { return OsFailure(what, path).text; }
 
 CFile::CFile(CFile&& other) noexcept
     : m_file(std::exchange(other.m_file, nullptr)),
@@ -27,7 +47,7 @@ CFile& CFile::operator=(CFile&& other) noexcept {
 }
 
 bool CFile::Fail(const char* what) {
-  if (!m_failed) m_error = OsErrorText(what, m_path);
+  if (!m_failed) m_error = OsFailure(what, m_path);
   m_failed = true;
   return false;
 }
@@ -36,10 +56,10 @@ bool CFile::Open(const std::string& path, const char* mode) {
   Close();
   m_path = path;
   m_failed = false;
-  m_error.clear();
+  m_error = CError();
   m_file = plat::OpenFile(path, mode);
   if (!m_file) {
-    m_error = OsErrorText("open", path);
+    m_error = OsFailure("open", path);
     return false;
   }
   return true;
@@ -49,14 +69,14 @@ bool CFile::Create(const std::string& path) {
   Close();
   m_path = path;
   m_failed = false;
-  m_error.clear();
+  m_error = CError();
   if (plat::FileExists(path) && !plat::DeleteFile(path)) {
-    m_error = OsErrorText("remove the old", path);
+    m_error = OsFailure("remove the old", path);
     return false;
   }
   m_file = plat::CreateNewFile(path);
   if (!m_file) {
-    m_error = OsErrorText("create", path);
+    m_error = OsFailure("create", path);
     return false;
   }
   return true;

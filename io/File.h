@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <string>
 
+#include "io/Error.h"
+
 class CFile {
  public:
   CFile() = default;
@@ -51,7 +53,8 @@ class CFile {
   // True once a write, seek, flush or close has failed.
   bool Failed() const { return m_failed; }
   // What failed first and why: "cannot write bld.nam: No space left on device".
-  const std::string& Error() const { return m_error; }
+  const std::string& Error() const { return m_error.text; }
+  const CError& ErrorRecord() const { return m_error; }
 
  private:
   bool Fail(const char* what);
@@ -59,9 +62,8 @@ class CFile {
   FILE* m_file = nullptr;
   std::string m_path;
   bool m_failed = false;
-  std::string m_error;
+  CError m_error;
 };
 
-// The text of the platform's last error for an operation on a path, in the style of
-// CFile::Error: "cannot replace bld.dat: Permission denied".
+// OsFailure(what, path).text: "cannot replace bld.dat: Permission denied".
 std::string OsErrorText(const std::string& what, const std::string& path);

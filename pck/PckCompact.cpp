@@ -10,20 +10,24 @@ namespace {
 
 class CCompaction {
  public:
-  CCompaction(IWalkSink* sink, std::string* error) : m_sink(sink), m_error(error) {}
+  CCompaction(IWalkSink* sink, CError* error) : m_sink(sink), m_error(error) {}
   int Run(const std::string& source, const std::string& target);
 
  private:
-  int Fail(const std::string& why) {
+  int Fail(const CError& why) {
     if (m_error) *m_error = why;
     return -1;
   }
+  // The source is no whole package.
+  int Damaged(const std::string& file, const std::string& why) {
+    return Fail(Failure(ErrorKind::Damaged, file, file + ": " + why));
+  }
   // A copy step failed: a write to the target, which says why itself, or else the
   // source, which `why` describes.
-  int FailCopy(const std::string& why) {
+  int FailCopy(const std::string& file, const std::string& why) {
     for (CFile* f : {&m_dstIdx, &m_dstDat, &m_dstNam})
-      if (f->Failed()) return Fail(f->Error());
-    return Fail(why);
+      if (f->Failed()) return Fail(f->ErrorRecord());
+    return Damaged(file, why);
   }
   bool CopyName(PckRecord& r);
   bool CopyEntry(PckRecord& r);
@@ -31,7 +35,7 @@ class CCompaction {
   void PopName();
 
   IWalkSink* m_sink;
-  std::string* m_error;
+  CError* m_error;
   CFile m_srcIdx, m_srcDat, m_srcNam, m_dstIdx, m_dstDat, m_dstNam;
   PckHeader m_header{};
   std::vector<uint8_t> m_buffer;
@@ -114,43 +118,45 @@ bool CCompaction::CopyEntry(PckRecord& r) {
 }
 
 int CCompaction::Run(const std::string& source, const std::string& target) {
-  if (!m_srcIdx.Open(PckIndexName(source), "rb")) return Fail("cannot open " + PckIndexName(source));
-  if (!m_srcDat.Open(PckDataName(source), "rb")) return Fail("cannot open " + PckDataName(source));
-  if (!m_srcNam.Open(PckNameTableName(source), "rb")) return Fail("cannot open " + PckNameTableName(source));
+  for (CFile* f : {&m_srcIdx, &m_srcDat, &m_srcNam}) {
+    const std::string name = f == &m_srcIdx ? PckIndexName(source) : f == &m_srcDat ? PckDataName(source)
+                                                                                    : PckNameTableName(source);
+    if (!f->Open(name, "rb")) return Fail(f->ErrorRecord());
+  }
   // Creating the target truncates its files; with the source's own name that would be
   // the source.
-  if (target == source) return Fail("the target is the source " + source);
+  if (target == source) return Fail(Failure(ErrorKind::BadArgument, source, "the target is the source " + source));
   const int64_t datLen = m_srcDat.Length();
-  if (datLen < 0) return Fail("cannot measure " + PckDataName(source));
+  if (datLen < 0) return Fail(OsFailure("measure", PckDataName(source)));
   m_srcDatLength = uint64_t(datLen);
-  if (!m_dstIdx.Create(PckIndexName(target))) return Fail(m_dstIdx.Error());
-  if (!m_dstDat.Create(PckDataName(target))) return Fail(m_dstDat.Error());
-  if (!m_dstNam.Create(PckNameTableName(target))) return Fail(m_dstNam.Error());
+  if (!m_dstIdx.Create(PckIndexName(target))) return Fail(m_dstIdx.ErrorRecord());
+  if (!m_dstDat.Create(PckDataName(target))) return Fail(m_dstDat.ErrorRecord());
+  if (!m_dstNam.Create(PckNameTableName(target))) return Fail(m_dstNam.ErrorRecord());
 
   uint8_t raw[kPckHeaderSize];
-  if (!m_srcIdx.ReadExact(raw, sizeof raw)) return Fail(PckIndexName(source) + ": short header");
+  if (!m_srcIdx.ReadExact(raw, sizeof raw)) return Damaged(PckIndexName(source), "short header");
   m_header = PckHeader::Decode(raw);
-  if (!m_header.HasUsableBlockSize()) return Fail(PckIndexName(source) + ": block size out of range");
+  if (!m_header.HasUsableBlockSize()) return Damaged(PckIndexName(source), "block size out of range");
   PutLE32(raw + 24, 0);  // no dead bytes in the copy
-  if (!m_dstIdx.WriteAll(raw, sizeof raw)) return Fail(m_dstIdx.Error());
+  if (!m_dstIdx.WriteAll(raw, sizeof raw)) return Fail(m_dstIdx.ErrorRecord());
   m_buffer.assign(m_header.blockSize, 0);
 
   const int64_t idxLen = m_srcIdx.Length();
-  if (idxLen < 0) return Fail("cannot measure " + PckIndexName(source));
+  if (idxLen < 0) return Fail(OsFailure("measure", PckIndexName(source)));
   if ((uint64_t(idxLen) - kPckHeaderSize) % kPckRecordSize != 0)
-    return Fail(PckIndexName(source) + ": index ends in a partial record");
+    return Damaged(PckIndexName(source), "index ends in a partial record");
   const uint64_t count = (uint64_t(idxLen) - kPckHeaderSize) / kPckRecordSize;
   m_path = m_sink ? source : std::string();
 
   for (uint64_t i = 0; i < count; ++i) {
     uint8_t rec[kPckRecordSize];
-    if (!m_srcIdx.ReadExact(rec, sizeof rec)) return Fail(PckIndexName(source) + ": cannot read record " + std::to_string(i));
+    if (!m_srcIdx.ReadExact(rec, sizeof rec)) return Damaged(PckIndexName(source), "cannot read record " + std::to_string(i));
     PckRecord r = PckRecord::Decode(rec);
     if (r.type == kPckFile) {
-      if (!CopyEntry(r)) return FailCopy(PckDataName(source) + ": entry of record " + std::to_string(i) + " is damaged or unreadable");
+      if (!CopyEntry(r)) return FailCopy(PckDataName(source), "entry of record " + std::to_string(i) + " is damaged or unreadable");
     }
     if (r.type == kPckFile || r.type == kPckFolder) {
-      if (!CopyName(r)) return FailCopy(PckNameTableName(source) + ": name of record " + std::to_string(i) + " cannot be copied");
+      if (!CopyName(r)) return FailCopy(PckNameTableName(source), "name of record " + std::to_string(i) + " cannot be copied");
       PushName(m_name);
       if (m_sink) {
         const char* text = m_path.empty() ? nullptr : m_path.c_str();
@@ -171,16 +177,16 @@ int CCompaction::Run(const std::string& source, const std::string& target) {
       }
     }
     r.Encode(rec);
-    if (!m_dstIdx.WriteAll(rec, sizeof rec)) return Fail(m_dstIdx.Error());
+    if (!m_dstIdx.WriteAll(rec, sizeof rec)) return Fail(m_dstIdx.ErrorRecord());
   }
   for (CFile* f : {&m_dstDat, &m_dstNam, &m_dstIdx})
-    if (!f->Flush() || !f->Close()) return Fail(f->Error());
+    if (!f->Flush() || !f->Close()) return Fail(f->ErrorRecord());
   return 0;
 }
 
 }  // namespace
 
-int CompactPackage(const std::string& source, const std::string& target, IWalkSink* sink, std::string* error) {
+int CompactPackage(const std::string& source, const std::string& target, IWalkSink* sink, CError* error) {
   CCompaction c(sink, error);
   return c.Run(source, target);
 }

@@ -17,9 +17,24 @@ FaultHook& Hook() {
 
 const OsError& LastError() { return t_lastError; }
 
+namespace detail {
+OsErrorKind ErrnoKind(int code) {
+  switch (code) {
+    case ENOENT: case ENOTDIR: return OsErrorKind::NotFound;
+    case EACCES: case EPERM: case EROFS: case EBUSY: case EEXIST: case EISDIR: return OsErrorKind::Access;
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+      return OsErrorKind::NoSpace;
+    default: return OsErrorKind::Other;
+  }
+}
+}  // namespace detail
+
 void NoteCrtError() {
   const int code = errno;
-  detail::SetLastError(code, std::strerror(code));
+  detail::SetLastError(code, std::strerror(code), detail::ErrnoKind(code));
 }
 
 void SetFaultHook(FaultHook hook) { Hook() = std::move(hook); }
@@ -33,9 +48,10 @@ bool FaultInjected(FileOp op, const std::string& path) {
 }
 
 namespace detail {
-void SetLastError(int code, std::string text) {
+void SetLastError(int code, std::string text, OsErrorKind kind) {
   t_lastError.code = code;
   t_lastError.text = std::move(text);
+  t_lastError.kind = kind;
 }
 }  // namespace detail
 

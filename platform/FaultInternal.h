@@ -9,7 +9,9 @@
 namespace plat::detail {
 
 // Stores the reason that LastError() reports.
-void SetLastError(int code, std::string text);
+void SetLastError(int code, std::string text, OsErrorKind kind);
+// What an errno value means (both platforms' C runtimes set errno).
+OsErrorKind ErrnoKind(int code);
 // Sets the OS error variables as the failing call would have (errno, GetLastError)
 // and records it. Each platform file defines it.
 void RaiseFault(Fault fault);

@@ -21,9 +21,11 @@ namespace plat {
 // The operating system's reason for the last failure of a call of this layer on this
 // thread (errno or GetLastError), as a number and as a text in the system's words
 // ("No space left on device"). Calls that succeed leave it as it was.
+enum class OsErrorKind : uint8_t { Other, NotFound, Access, NoSpace };
 struct OsError {
   int code = 0;
   std::string text;
+  OsErrorKind kind = OsErrorKind::Other;  // what the code means, on either platform
 };
 const OsError& LastError();
 // Records errno as the reason, after a C runtime call on a FILE (fwrite, fread) failed.

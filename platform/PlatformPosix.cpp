@@ -26,7 +26,7 @@ namespace plat {
 namespace detail {
 void RaiseFault(Fault fault) {
   errno = fault == Fault::NoSpace ? ENOSPC : EIO;
-  SetLastError(errno, std::strerror(errno));
+  SetLastError(errno, std::strerror(errno), ErrnoKind(errno));
 }
 }  // namespace detail
 
@@ -36,7 +36,7 @@ namespace {
 template <class T>
 T Failed(T result) {
   const int code = errno;
-  detail::SetLastError(code, std::strerror(code));
+  detail::SetLastError(code, std::strerror(code), detail::ErrnoKind(code));
   return result;
 }
 

@@ -31,16 +31,26 @@ std::string SystemText(DWORD code) {
 
 // Records GetLastError() (for Win32 calls) or errno (for C runtime calls) as the reason
 // of the failure that just happened; returns `result`.
+OsErrorKind Win32Kind(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: case ERROR_INVALID_DRIVE: return OsErrorKind::NotFound;
+    case ERROR_ACCESS_DENIED: case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: case ERROR_WRITE_PROTECT:
+    case ERROR_FILE_EXISTS: case ERROR_ALREADY_EXISTS: return OsErrorKind::Access;
+    case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return OsErrorKind::NoSpace;
+    default: return OsErrorKind::Other;
+  }
+}
+
 template <class T>
 T FailedWin32(T result) {
   const DWORD code = GetLastError();
-  detail::SetLastError(static_cast<int>(code), SystemText(code));
+  detail::SetLastError(static_cast<int>(code), SystemText(code), Win32Kind(code));
   return result;
 }
 template <class T>
 T FailedCrt(T result) {
   const int code = errno;
-  detail::SetLastError(code, std::strerror(code));
+  detail::SetLastError(code, std::strerror(code), detail::ErrnoKind(code));
   return result;
 }
 
@@ -51,7 +61,7 @@ void RaiseFault(Fault fault) {
   const DWORD code = fault == Fault::NoSpace ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
   errno = fault == Fault::NoSpace ? ENOSPC : EIO;
   ::SetLastError(code);
-  SetLastError(static_cast<int>(code), SystemText(code));
+  SetLastError(static_cast<int>(code), SystemText(code), Win32Kind(code));
 }
 }  // namespace detail
 

@@ -94,12 +94,11 @@ TEST_F(TidyPass, EmptyDataFileCountsAsInfiniteOrNotANumber) {
   qvtest::WriteFile("pm.dat", "");
   CScriptedWindow w;
   RunPass(w);
-  // sy was due (infinite ratio) but its entries are gone, so its rebuild fails and the
-  // access-error path keeps the old files; pm (not a number) was never touched
+  // sy was due (infinite ratio) but its entries are gone: a damaged package, which is
+  // left as it is without the access-error box; pm (not a number) was never touched
   EXPECT_EQ(qvtest::ReadFile("pm.dat"), "");
   EXPECT_TRUE(qvtest::Exists("sy.idx"));
-  ASSERT_EQ(w.boxes.size(), 1u);
-  EXPECT_EQ(w.boxes[0].text, texts::Load(125));
+  EXPECT_TRUE(w.boxes.empty());
 }
 
 TEST_F(TidyPass, ReadOnlyPackageStopsThePassWithMessage125) {
@@ -216,3 +215,25 @@ TEST_F(TidyPass, ProcessStoppedAtAnyRenameIsRepairedByTheNextRun) {
   }
 }
 #endif
+
+TEST_F(TidyPass, ADamagedPackageIsLeftWithALogLineAndTheOthersAreStillTidied) {
+  MakePackage("cj", 900);
+  MakePackage("sy", 900);  // after cj in the list
+  // cj's index ends in a partial record
+  qvtest::WriteFile("cj.idx", qvtest::ReadFile("cj.idx") + std::string(10, '\0'));
+  const qvtest::PackageBytes cj = qvtest::LoadPackageBytes("cj");
+  CScriptedWindow w;
+  CUpdateDlg dlg(w);
+  dlg.m_nTidyDelayMs = 0;
+  dlg.m_bRunLog = true;
+  dlg.RunTidyPass(kTidyThreshold);
+  EXPECT_TRUE(w.boxes.empty());  // no access error
+  EXPECT_TRUE(qvtest::LoadPackageBytes("cj") == cj);
+  EXPECT_TRUE(Tidied("sy"));
+  ExpectIntact("sy");
+  const std::string log = qvtest::ReadFile(kRunLogName);
+  size_t lines = 0;
+  for (size_t at = 0; (at = log.find("cj.idx", at)) != std::string::npos; ++at) ++lines;
+  EXPECT_EQ(lines, 1u) << log;
+  for (const char* f : {"tmp.idx", "tmp.nam", "tmp.dat"}) EXPECT_FALSE(qvtest::Exists(f)) << f;
+}

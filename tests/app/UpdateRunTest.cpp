@@ -359,3 +359,104 @@ TEST_F(UpdateRun, ASecondRunInTheSameFolderIsToldToWaitAndChangesNothing) {
   Run(again, second);
   EXPECT_TRUE(again.closed);
 }
+
+TEST_F(UpdateRun, DeleteTxtPathsInTheGameGoAndPathsThatLeaveItAreRefusedAndLogged) {
+  struct Row {
+    const char* line;
+    const char* deletes;  // the file it removes, or null when refused
+  };
+  const Row rows[] = {
+      {".\\dot-back.txt", "dot-back.txt"},
+      {"./dot-slash.txt", "dot-slash.txt"},
+      {"sub\\\\doubled.txt", "sub/doubled.txt"},
+      {"gone\\", "gone"},
+      {"sub/../sub/up-and-back.txt", "sub/up-and-back.txt"},
+      {"..\\outside.txt", nullptr},
+      {"C:\\x", nullptr},
+      {"\\\\server\\x", nullptr},
+      {"/etc/x", nullptr},
+      {".", nullptr},
+  };
+  MakeUpdater({{"a.txt", "a"}});
+  qvtest::MakeDirs(G("sub"));
+  qvtest::MakeDirs(G("gone/deeper"));
+  std::string list;
+  for (const Row& row : rows) {
+    list += std::string(row.line) + "\r\n";
+    if (row.deletes && std::string(row.deletes) != "gone") qvtest::WriteFile(G(row.deletes), "old");
+  }
+  qvtest::WriteFile(Path("outside.txt"), "must stay");
+  qvtest::WriteFile(G("Delete.txt"), list);
+  CScriptedWindow w;
+  CUpdateDlg dlg(w);
+  dlg.m_bRunLog = true;
+  Run(w, dlg);
+  EXPECT_TRUE(w.closed);
+  const std::string log = qvtest::ReadFile(G(kRunLogName));
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
+    if (row.deletes) {
+      EXPECT_FALSE(qvtest::Exists(G(row.deletes)));
+      EXPECT_EQ(log.find(std::string("拒绝删除 ") + row.line), std::string::npos);
+    } else {
+      EXPECT_NE(log.find(std::string("拒绝删除 ") + row.line + ": "), std::string::npos) << log;
+    }
+  }
+  EXPECT_EQ(qvtest::ReadFile(Path("outside.txt")), "must stay");
+  EXPECT_TRUE(qvtest::Exists(G("sub")));
+}
+
+TEST_F(UpdateRun, ExitConfirmedDuringThePayloadCopyStopsBeforeAnythingChanges) {
+  MakeUpdater({{"a.txt", "a"}});
+  qvtest::WriteFile(G("old.txt"), "listed in Delete.txt");
+  qvtest::WriteFile(G("Delete.txt"), "old.txt\r\n");
+  const auto before = FilesBelow(Game());
+  CScriptedWindow w;
+  CUpdateDlg dlg(w);
+  w.onDrain = [] { g_bAbort = true; };  // the first drain is the payload copy's
+  Run(w, dlg);
+  g_bAbort = false;
+  EXPECT_EQ(dlg.m_strStatus, texts::Load(118));
+  EXPECT_TRUE(w.boxes.empty());  // no version question either
+  EXPECT_EQ(FilesBelow(Game()), before);
+}
+
+TEST_F(UpdateRun, PatchesInstallWhatTheyName) {
+  qvtest::PackageOptions o;
+  o.password = kPw;
+  ASSERT_EQ(qvtest::BuildPackage(G("bld"), {{"ui/a.tga", "a"}, {"ui/sub/b.tga", "b"}, {"keep.tga", "k"}}, o), "");
+  // An empty file for the folder bld/ui removes it with everything below it. Names that
+  // Windows would not take as file names are only names inside a package: device names,
+  // and two-byte characters whose second byte is "|" (0xF7 0x7C, 0x81 0x7C).
+  MakeUpdater({{"bld/ui", ""},
+               {"bld/new/aux.tga", "aux"},
+               {"bld/con.txt", "con"},
+               {"bld/\xF7\x7C.tga", "gbk"},
+               {"bld/\x81\x7C/a.txt", "gbk folder"},
+               {"docs/readme.txt", "plain"}});
+  CScriptedWindow w;
+  CUpdateDlg dlg(w);
+  Run(w, dlg);
+  EXPECT_TRUE(w.closed) << dlg.m_strStatus;
+  qvtest::PackageImage image = qvtest::ImageOf(G("bld"), kPw);
+  EXPECT_EQ(image.files, (FileMap{{"keep.tga", "k"},
+                                  {"new/aux.tga", "aux"},
+                                  {"con.txt", "con"},
+                                  {"\xF7\x7C.tga", "gbk"},
+                                  {"\x81\x7C/a.txt", "gbk folder"}}));
+  EXPECT_EQ(image.folders.count("ui"), 0u);
+  EXPECT_EQ(qvtest::ReadFile(G("docs/readme.txt")), "plain");
+}
+
+TEST_F(UpdateRun, APlainFileThatNoWindowsCouldNameIsRefusedBeforeAnythingIsWritten) {
+  for (const char* name : {"aux.txt", "docs/con", "docs/a|b.txt"}) {
+    SCOPED_TRACE(name);
+    MakeUpdater({{"a.txt", "a"}, {name, "device"}});
+    const auto before = FilesBelow(Game());
+    CScriptedWindow w;
+    CUpdateDlg dlg(w);
+    Run(w, dlg);
+    EXPECT_EQ(dlg.m_strStatus, texts::Load(118));
+    EXPECT_EQ(FilesBelow(Game()), before);
+  }
+}

@@ -39,9 +39,12 @@ class Compaction : public PackageDirTest {
  protected:
   std::string src = Path("src"), dst = Path("dst");
   int Compact(IWalkSink* sink = nullptr) {
-    error.clear();
-    return CompactPackage(src, dst, sink, &error);
+    failure = CError();
+    const int rc = CompactPackage(src, dst, sink, &failure);
+    error = failure.text;
+    return rc;
   }
+  CError failure;
   std::string error;
 };
 
@@ -170,6 +173,7 @@ TEST_F(Compaction, EntryWithAnotherBlockCountStopsTheCopy) {
   SavePackageBytes(src, bytes);
   EXPECT_EQ(Compact(), -1);
   EXPECT_FALSE(error.empty());
+  EXPECT_EQ(failure.kind, ErrorKind::Damaged);  // the package's own fault, not the disk's
   EXPECT_EQ(LoadPackageBytes(src), bytes);
 
   // An empty file whose header claims a block fails the same way.
@@ -248,9 +252,10 @@ TEST_F(Compaction, SinkHearsEveryFolderAndFileUnderTheSourceName) {
 
 TEST_F(Compaction, RefusesAMissingSourceAndItsOwnName) {
   EXPECT_EQ(Compact(), -1);
-  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(failure.kind, ErrorKind::NotFound) << error;
   ASSERT_EQ(BuildPackage(src, {{"a", "a"}}), "");
   const PackageBytes bytes = LoadPackageBytes(src);
-  EXPECT_EQ(CompactPackage(src, src, nullptr, &error), -1);
+  EXPECT_EQ(CompactPackage(src, src, nullptr, &failure), -1);
+  EXPECT_EQ(failure.kind, ErrorKind::BadArgument);
   EXPECT_EQ(LoadPackageBytes(src), bytes);
 }

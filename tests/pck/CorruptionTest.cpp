@@ -116,13 +116,13 @@ class Corruption : public PackageDirTest {
     }
     if (HasFatalFailure()) return;
 
-    std::string error;
+    CError error;
     if (CompactPackage(base, compacted, nullptr, &error) == 0) {
       PckReader r;
       r.SetPassword(kPckGamePassword);
       if (r.Open(compacted) == 0) ExerciseReader(r);
     } else {
-      EXPECT_FALSE(error.empty());
+      EXPECT_FALSE(error.text.empty());
     }
     if (HasFatalFailure() || !edit) return;
 
@@ -231,7 +231,7 @@ TEST_F(Corruption, HostileSizesAskForNoHugeAllocation) {
     PutLE32(reinterpret_cast<uint8_t*>(damaged.dat.data() + rec[i].dataOffset + 1), 0xFFFFFFFFu);
   }
   SavePackageBytes(base, damaged);
-  std::string error;
+  CError error;
   EXPECT_EQ(CompactPackage(base, compacted, nullptr, &error), -1);
   Exercise(damaged, "4 GiB in one-byte blocks");
 }

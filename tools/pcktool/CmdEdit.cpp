@@ -136,7 +136,7 @@ int RunCompact(const Options& opt) {
   }
   const std::string scratch = ScratchBase(target);
   RemovePackageFiles(scratch);
-  std::string why;
+  CError why;
   int rc;
   {
     CProgress progress(files, 0);
@@ -145,7 +145,7 @@ int RunCompact(const Options& opt) {
   }
   if (rc != 0) {
     RemovePackageFiles(scratch);
-    return Fail(base, why);
+    return Fail(base, why.text);
   }
   return SwapIntoPlace(scratch, target) ? kExitOk : kExitFailed;
 }
