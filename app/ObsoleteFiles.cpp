@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/UpdateDlg.h"
-#include "fs/FileStream.h"
+#include "io/FileStream.h"
 #include "platform/PathText.h"
 #include "platform/Platform.h"
 

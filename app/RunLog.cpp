@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "fs/FileStream.h"
+#include "io/FileStream.h"
 #include "platform/Platform.h"
 
 void AppendLogLineV(const char* file, const char* format, va_list args) {

@@ -10,27 +10,6 @@ namespace {
 
 constexpr char kRule[] = ">>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>\n";
 
-// The text of an event whose data is one text pointer ("" for none).
-const char* TextOf(const void* data, int32_t size) {
-  if (!data || size < int32_t(sizeof(const char*))) return "";
-  const char* text = *static_cast<const char* const*>(data);
-  return text ? text : "";
-}
-
-// Code and text of an error event, laid out as IWalkSink::Post(type, code, text) does.
-void ErrorOf(const void* data, int32_t size, int32_t& code, const char*& text) {
-  struct Pair {
-    int32_t code;
-    const char* text;
-  };
-  code = 0;
-  text = "";
-  if (!data || size < int32_t(sizeof(Pair))) return;
-  const auto* p = static_cast<const Pair*>(data);
-  code = p->code;
-  text = p->text ? p->text : "";
-}
-
 }  // namespace
 
 int ProgressPosition(int32_t done, int32_t total) {
@@ -53,14 +32,12 @@ void CRunSink::OnEvent(int32_t type, const void* data, int32_t size) {
   m_dlg.Window().DrainMessages();
   switch (type) {
     case kWalkError: {
-      int32_t code;
-      const char* text;
-      ErrorOf(data, size, code, text);
-      Log("ERROR(%d): %s", code, text);
+      const WalkErrorEvent e = WalkEventError(data, size);
+      Log("ERROR(%d): %s", e.code, e.text);
       break;
     }
     case kWalkFileBegin:
-      OnFileBegin(TextOf(data, size));
+      OnFileBegin(WalkEventText(data, size));
       break;
     case kWalkFileDone:
       Log("ok!");
@@ -69,10 +46,10 @@ void CRunSink::OnEvent(int32_t type, const void* data, int32_t size) {
       break;
     case kWalkEnterDir:
       Log(kRule);
-      Log("Entering Dir  : %s ...\n", TextOf(data, size));
+      Log("Entering Dir  : %s ...\n", WalkEventText(data, size));
       break;
     case kWalkLeaveDir:
-      Log("Leaving Dir   : %s ...\n", TextOf(data, size));
+      Log("Leaving Dir   : %s ...\n", WalkEventText(data, size));
       Log(kRule);
       ++m_nFoldersDone;
       break;

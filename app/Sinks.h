@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "patch/IWalkSink.h"
+#include "io/IWalkSink.h"
 
 class CUpdateDlg;
 

@@ -7,7 +7,7 @@
 #include "app/RunLog.h"
 #include "app/Texts.h"
 #include "app/UpdateDlg.h"
-#include "fs/FileStream.h"
+#include "io/FileStream.h"
 #include "patch/PatchCheck.h"
 #include "patch/PatchRelease.h"
 #include "payload/PayloadExtractor.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "fs/FileStream.h"
+#include "io/FileStream.h"
 #include "pck/PckReader.h"
 #include "pck/PckWriter.h"
 #include "platform/Platform.h"

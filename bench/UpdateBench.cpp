@@ -31,7 +31,7 @@
 
 #include "app/Sinks.h"
 #include "app/UpdateDlg.h"
-#include "fs/FileStream.h"
+#include "io/FileStream.h"
 #include "patch/PatchRelease.h"
 #include "payload/PayloadFormat.h"
 #include "pck/PckCompact.h"

@@ -7,7 +7,7 @@
 #include <new>
 #include <string_view>
 
-#include "fs/FileStream.h"
+#include "io/FileStream.h"
 #include "fs/FoldingDirIterator.h"
 #include "pck/PckFormat.h"
 #include "pck/PckReader.h"

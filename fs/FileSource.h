@@ -16,7 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "fs/DataStream.h"
+#include "io/DataStream.h"
 
 class PckReader;
 

@@ -11,7 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "fs/DataStream.h"
+#include "io/DataStream.h"
 #include "fs/FileSource.h"
 
 class CPckJournal;

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "fs/DiskDirIterator.h"
+#include "io/DiskDirIterator.h"
 
 class PackageFoldingDirIterator : public DiskDirIterator {
  public:

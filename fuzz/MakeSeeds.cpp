@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "fs/FileStream.h"
+#include "io/FileStream.h"
 #include "fuzz/FuzzSupport.h"
 #include "pck/PckCodecs.h"
 #include "pck/PckFormat.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "fs/FileStream.h"
+#include "io/FileStream.h"
 #include "fuzz/FuzzSupport.h"
 #include "pck/PckFormat.h"
 #include "pck/PckReader.h"

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "fs/FileStream.h"
+#include "io/FileStream.h"
 #include "fuzz/FuzzSupport.h"
-#include "patch/IWalkSink.h"
+#include "io/IWalkSink.h"
 #include "pck/PckFormat.h"
 #include "pck/PckWriter.h"
 #include "platform/Platform.h"

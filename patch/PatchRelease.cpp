@@ -7,10 +7,10 @@
 #include <memory>
 #include <vector>
 
-#include "fs/CheckedStream.h"
+#include "io/CheckedStream.h"
 #include "fs/FileSource.h"
 #include "fs/FileTarget.h"
-#include "patch/IWalkSink.h"
+#include "io/IWalkSink.h"
 #include "patch/PatchCheck.h"
 #include "pck/PckFormat.h"
 #include "pck/PckReader.h"

@@ -3,7 +3,7 @@
 // 4096-byte buffer.
 #include "payload/PayloadExtractor.h"
 
-#include "fs/FileStream.h"
+#include "io/FileStream.h"
 #include "io/File.h"
 #include "pck/PckFormat.h"
 #include "platform/PathText.h"

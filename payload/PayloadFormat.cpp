@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "fs/FileStream.h"
-#include "pck/PckCodecs.h"
+#include "io/FileStream.h"
+#include "io/Digest.h"
 #include "pck/PckFormat.h"
 #include "platform/PathText.h"
 #include "platform/Platform.h"

@@ -7,20 +7,21 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
-#include <stdexcept>
 
 namespace {
 
-// libgcrypt and LZO want one initialisation per process before first use.
+// libgcrypt and LZO want one initialisation per process before first use. A library
+// that does not start is a broken build, not a condition the program can go on from.
 void InitLibraries() {
   static std::once_flag once;
   std::call_once(once, [] {
-    if (!gcry_check_version(GCRYPT_VERSION))
-      throw std::runtime_error("libgcrypt version mismatch");
-    gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
-    gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
-    if (lzo_init() != LZO_E_OK) throw std::runtime_error("lzo_init failed");
+    InitCrypto();
+    if (lzo_init() != LZO_E_OK) {
+      std::fputs("LZO does not start (lzo_init failed)\n", stderr);
+      std::abort();
+    }
   });
 }
 
@@ -32,8 +33,10 @@ struct CPckCipher::Impl {
   gcry_cipher_hd_t hd = nullptr;
   Impl() {
     InitLibraries();
-    if (gcry_cipher_open(&hd, GCRY_CIPHER_DES, GCRY_CIPHER_MODE_ECB, 0) != 0)
-      throw std::runtime_error("DES is not available in libgcrypt");
+    if (gcry_cipher_open(&hd, GCRY_CIPHER_DES, GCRY_CIPHER_MODE_ECB, 0) != 0) {
+      std::fputs("libgcrypt has no DES\n", stderr);
+      std::abort();
+    }
     // A folded password may give one of DES's weak keys; the format uses it all the same.
     gcry_cipher_ctl(hd, GCRYCTL_SET_ALLOW_WEAK_KEY, nullptr, 1);
   }
@@ -126,7 +129,8 @@ CBlockEncoder::CBlockEncoder(uint32_t blockSize)
 CBlockEncoder::~CBlockEncoder() = default;
 
 PckCodec CBlockEncoder::Encode(PckCodec codec, const uint8_t* data, uint32_t length) {
-  if (length > m_blockSize) throw std::logic_error("block longer than the block size");
+  // Callers hand at most one block; anything longer is cut rather than overrun.
+  length = std::min(length, m_blockSize);
   bool ok = false;
   size_t outLen = 0;
   if (codec == PckCodec::Zlib) {
@@ -177,56 +181,4 @@ int32_t DecodeBlock(uint8_t codecByte, const uint8_t* payload, uint32_t storedLe
       return static_cast<int32_t>(storedLength);
   }
   return -1;
-}
-
-// ---------------------------------------------------------------- digests
-
-struct CMd5::Impl {
-  gcry_md_hd_t hd = nullptr;
-  Impl() {
-    InitLibraries();
-    if (gcry_md_open(&hd, GCRY_MD_MD5, 0) != 0) throw std::runtime_error("MD5 is not available");
-  }
-  ~Impl() { gcry_md_close(hd); }
-};
-
-CMd5::CMd5() : m_impl(std::make_unique<Impl>()) {}
-CMd5::~CMd5() = default;
-
-void CMd5::Update(const void* data, size_t length) {
-  if (length) gcry_md_write(m_impl->hd, data, length);
-}
-
-void CMd5::Final(uint8_t out[16]) {
-  const unsigned char* d = gcry_md_read(m_impl->hd, GCRY_MD_MD5);
-  std::copy(d, d + 16, out);
-  gcry_md_reset(m_impl->hd);
-}
-
-void Md5(const void* data, size_t length, uint8_t out[16]) {
-  InitLibraries();
-  gcry_md_hash_buffer(GCRY_MD_MD5, out, data, length);
-}
-
-std::string Md5Hex(const uint8_t digest[16]) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string s(32, '0');
-  for (int i = 0; i < 16; ++i) {
-    s[2 * i] = kHex[digest[i] >> 4];
-    s[2 * i + 1] = kHex[digest[i] & 15];
-  }
-  return s;
-}
-
-uint32_t Crc32(const void* data, size_t length, uint32_t previous) {
-  uLong crc = previous;
-  const Bytef* p = static_cast<const Bytef*>(data);
-  // zlib takes 32-bit lengths; feed large buffers in pieces.
-  while (length > 0) {
-    uInt n = static_cast<uInt>(std::min<size_t>(length, 1u << 30));
-    crc = crc32(crc, p, n);
-    p += n;
-    length -= n;
-  }
-  return static_cast<uint32_t>(crc);
 }

@@ -1,7 +1,7 @@
-// The one module that calls zlib, LZO and libgcrypt: block compression and its fall-back
-// to Stored, bounded block decoding, the package cipher (DES-ECB plus a running XOR key
-// folded from the password), MD5 and CRC-32. Nothing else in the tree includes the
-// libraries' headers.
+// The one module that calls the libraries for the package's blocks: block compression
+// (zlib, LZO) and its fall-back to Stored, bounded block decoding, and the package
+// cipher (DES-ECB plus a running XOR key folded from the password). The digests, MD5
+// and CRC-32, are io/Digest's. Nothing else in the tree includes the libraries' headers.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "io/Digest.h"
 #include "pck/PckFormat.h"
 
 // ---- package cipher ----
@@ -79,25 +80,3 @@ class CBlockEncoder {
 // capacity. An unknown codec is taken as Stored.
 int32_t DecodeBlock(uint8_t codecByte, const uint8_t* payload, uint32_t storedLength, uint8_t* out,
                     uint32_t capacity);
-
-// ---- digests ----
-class CMd5 {
- public:
-  CMd5();
-  ~CMd5();
-  CMd5(const CMd5&) = delete;
-  CMd5& operator=(const CMd5&) = delete;
-  void Update(const void* data, size_t length);
-  // Writes the digest and starts over.
-  void Final(uint8_t out[16]);
-
- private:
-  struct Impl;
-  std::unique_ptr<Impl> m_impl;
-};
-
-void Md5(const void* data, size_t length, uint8_t out[16]);
-std::string Md5Hex(const uint8_t digest[16]);
-
-// CRC-32 of the IEEE 802.3 polynomial; pass the previous value to continue a run.
-uint32_t Crc32(const void* data, size_t length, uint32_t previous = 0);

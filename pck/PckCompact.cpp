@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "patch/IWalkSink.h"
+#include "io/IWalkSink.h"
 #include "io/File.h"
 #include "pck/PckFormat.h"
 

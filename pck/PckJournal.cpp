@@ -9,7 +9,7 @@
 #include <algorithm>
 
 #include "io/File.h"
-#include "pck/PckCodecs.h"
+#include "io/Digest.h"
 #include "pck/PckFormat.h"
 #include "platform/PathText.h"
 #include "platform/Platform.h"

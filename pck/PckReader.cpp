@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "fs/FileStream.h"
+#include "io/FileStream.h"
 #include "platform/Platform.h"
 
 bool PackageExists(const std::string& base) {

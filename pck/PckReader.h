@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fs/DataStream.h"
+#include "io/DataStream.h"
 #include "pck/PckCodecs.h"
 #include "pck/PckFormat.h"
 #include "pck/PckTree.h"

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fs/DataStream.h"
+#include "io/DataStream.h"
 #include "pck/PckCodecs.h"
 #include "io/File.h"
 #include "pck/PckFormat.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "patch/IWalkSink.h"
+#include "io/IWalkSink.h"
 #include "pck/PckReader.h"
 #include "version/RecordParser.h"
 #include "version/VerRecord.h"

@@ -279,14 +279,14 @@ TEST_F(UpdateRun, ADamagedOrImpossiblePatchLeavesTheGameByteIdentical) {
   };
   const Row rows[] = {
       {"a flipped byte in patch.dat", {{"a.txt", qvtest::PseudoRandom(5000, 1)}},
-       [](qvtest::PackageBytes& b) { b.dat[b.dat.size() / 2] ^= 0x10; }},
+       [](qvtest::PackageBytes& b) { b.dat[b.dat.size() / 2] ^= 0x10; }, nullptr},
       {"a wrong digest", {{"a.txt", "a"}, {"b.txt", "b"}},
        // record 2 (a.txt): a 64-byte header, 33-byte records, the digest at byte 9
-       [](qvtest::PackageBytes& b) { b.idx[kPckHeaderSize + 2 * kPckRecordSize + 9] ^= 1; }},
+       [](qvtest::PackageBytes& b) { b.idx[kPckHeaderSize + 2 * kPckRecordSize + 9] ^= 1; }, nullptr},
       {"a truncated patch.dat", {{"a.txt", qvtest::PseudoRandom(5000, 2)}},
-       [](qvtest::PackageBytes& b) { b.dat.resize(b.dat.size() - 100); }},
-      {"a target path over 259 bytes", {{"a.txt", "a"}, {"docs/" + longName, "too long"}}, nullptr},
-      {"a file where the game has a folder", {{"a.txt", "a"}, {"docs", "a file"}}, nullptr},
+       [](qvtest::PackageBytes& b) { b.dat.resize(b.dat.size() - 100); }, nullptr},
+      {"a target path over 259 bytes", {{"a.txt", "a"}, {"docs/" + longName, "too long"}}, nullptr, nullptr},
+      {"a file where the game has a folder", {{"a.txt", "a"}, {"docs", "a file"}}, nullptr, nullptr},
       {"a package index that is a folder", {{"a.txt", "a"}, {"bld/ui/b.tga", "b"}}, nullptr,
        [](UpdateRun& t) {
          qvtest::MakeDirs(t.G("bld.idx"));

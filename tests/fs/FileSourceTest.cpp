@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "fs/FileSource.h"
-#include "fs/FileStream.h"
+#include "io/FileStream.h"
 #include "fs/FoldingDirIterator.h"
 #include "pck/PckWriter.h"
 #include "platform/Platform.h"

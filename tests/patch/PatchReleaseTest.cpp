@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "patch/IWalkSink.h"
+#include "io/IWalkSink.h"
 #include "patch/PatchRelease.h"
 #include "pck/PckReader.h"
 #include "platform/Platform.h"
@@ -24,16 +24,12 @@ class CCountingSink : public IWalkSink {
   int begun = 0, done = 0;
   int abortAfter = -1;
   std::vector<std::string> errors;
-  void OnEvent(int32_t type, const void* data, int32_t) override {
+  void OnEvent(int32_t type, const void* data, int32_t size) override {
     if (type == kWalkFileBegin) ++begun;
     if (type == kWalkFileDone) ++done;
     if (type == kWalkError) {
-      struct Pair {
-        int32_t code;
-        const char* text;
-      };
-      const auto* p = static_cast<const Pair*>(data);
-      errors.push_back(std::to_string(p->code) + " " + p->text);
+      const WalkErrorEvent e = WalkEventError(data, size);
+      errors.push_back(std::to_string(e.code) + " " + e.text);
     }
   }
   bool IsAborted() override { return abortAfter >= 0 && done >= abortAfter; }

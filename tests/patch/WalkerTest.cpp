@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fs/FileSource.h"
-#include "fs/FileStream.h"
+#include "io/FileStream.h"
 #include "patch/DirWalker.h"
 #include "pck/PckWriter.h"
 #include "tests/support/TempDir.h"

@@ -12,7 +12,7 @@
 
 #include "payload/PayloadExtractor.h"
 #include "payload/PayloadFormat.h"
-#include "pck/PckCodecs.h"
+#include "io/Digest.h"
 #include "tests/support/Faults.h"
 #include "pck/PckFormat.h"
 #include "platform/PathText.h"

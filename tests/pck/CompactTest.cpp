@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "patch/IWalkSink.h"
+#include "io/IWalkSink.h"
 #include "pck/PckCompact.h"
 #include "pck/PckReader.h"
 #include "pck/PckTree.h"

@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "fs/FileStream.h"
+#include "io/FileStream.h"
 #include "pck/PckCodecs.h"
 #include "pck/PckReader.h"
 #include "pck/PckTree.h"

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "fs/DataStream.h"
+#include "io/DataStream.h"
 #include "pck/PckFormat.h"
 #include "tests/support/TempDir.h"
 

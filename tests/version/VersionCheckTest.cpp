@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "patch/IWalkSink.h"
+#include "io/IWalkSink.h"
 #include "pck/PckFormat.h"
 #include "platform/Platform.h"
 #include "tests/support/PackageFixtures.h"
@@ -25,15 +25,11 @@ class CRecordingSink : public IWalkSink {
   std::vector<SinkLine> lines;
   void OnEvent(int32_t type, const void* data, int32_t size) override {
     if (size == int32_t(sizeof(const char*))) {
-      lines.push_back({type, 0, *static_cast<const char* const*>(data)});
+      lines.push_back({type, 0, WalkEventText(data, size)});
       return;
     }
-    struct Pair {
-      int32_t code;
-      const char* text;
-    };
-    const auto* pair = static_cast<const Pair*>(data);
-    lines.push_back({type, pair->code, pair->text});
+    const WalkErrorEvent e = WalkEventError(data, size);
+    lines.push_back({type, e.code, e.text});
   }
 };
 

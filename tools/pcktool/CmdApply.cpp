@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "fs/FileTarget.h"
-#include "patch/IWalkSink.h"
+#include "io/IWalkSink.h"
 #include "patch/PatchCheck.h"
 #include "patch/PatchRelease.h"
 #include "pck/PckJournal.h"
@@ -35,14 +35,9 @@ class CApplySink : public IWalkSink {
       m_progress.FileDone();
     } else if (type == kWalkError) {
       m_failed = true;
-      struct {
-        int32_t code;
-        const char* text;
-      } pair{};
-      if (!data || size < int32_t(sizeof pair)) return;
-      std::memcpy(&pair, data, sizeof pair);
       // The release's own line first, then the reason for it.
-      if (pair.text) m_error += (m_error.empty() ? "" : ": ") + Trim(pair.text);
+      const WalkErrorEvent e = WalkEventError(data, size);
+      if (*e.text) m_error += (m_error.empty() ? "" : ": ") + Trim(e.text);
     }
   }
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "fs/FileStream.h"
-#include "patch/IWalkSink.h"
+#include "io/FileStream.h"
+#include "io/IWalkSink.h"
 #include "pck/PckCodecs.h"
 #include "pck/PckCompact.h"
 #include "pck/PckWriter.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "fs/DataStream.h"
+#include "io/DataStream.h"
 
 class CProgress {
  public:

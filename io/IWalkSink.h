@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 // Event types.
 enum : int32_t {
@@ -13,6 +14,28 @@ enum : int32_t {
   kWalkEnterDir = 11,   // data: the folder path
   kWalkLeaveDir = 12,   // data: the folder path
 };
+
+// The data of an error event: a code and a message text.
+struct WalkErrorEvent {
+  int32_t code = 0;
+  const char* text = nullptr;
+};
+
+// The text of an event whose data is one text pointer (a file or folder name); "" when
+// the event carries none.
+inline const char* WalkEventText(const void* data, int32_t size) {
+  const char* text = nullptr;
+  if (data && size >= int32_t(sizeof text)) std::memcpy(&text, data, sizeof text);
+  return text ? text : "";
+}
+
+// The code and text of an error event (text "" when there is none).
+inline WalkErrorEvent WalkEventError(const void* data, int32_t size) {
+  WalkErrorEvent e;
+  if (data && size >= int32_t(sizeof e)) std::memcpy(&e, data, sizeof e);
+  if (!e.text) e.text = "";
+  return e;
+}
 
 class IWalkSink {
  public:
@@ -25,11 +48,8 @@ class IWalkSink {
   virtual void Post(int32_t type, const char* text) { OnEvent(type, &text, sizeof text); }
   // Two values: a code and a text, laid out in that order.
   virtual void Post(int32_t type, int32_t code, const char* text) {
-    struct {
-      int32_t code;
-      const char* text;
-    } pair{code, text};
-    OnEvent(type, &pair, sizeof pair);
+    WalkErrorEvent e{code, text};
+    OnEvent(type, &e, sizeof e);
   }
   // Whether the walk is to stop.
   virtual bool IsAborted() { return false; }

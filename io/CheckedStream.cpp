@@ -1,4 +1,4 @@
-#include "fs/CheckedStream.h"
+#include "io/CheckedStream.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // FileStream over the C runtime's buffered files.
-#include "fs/FileStream.h"
+#include "io/FileStream.h"
 
 #include <cstdint>
 

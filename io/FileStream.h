@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "fs/DataStream.h"
+#include "io/DataStream.h"
 
 struct FileCloser {
   void operator()(FILE* f) const {

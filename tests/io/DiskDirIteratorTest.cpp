@@ -4,7 +4,7 @@
 #include <map>
 #include <string>
 
-#include "fs/DiskDirIterator.h"
+#include "io/DiskDirIterator.h"
 #include "tests/support/TempDir.h"
 
 TEST(DiskDirIterator, ListsDotEntriesFilesAndFolders) {

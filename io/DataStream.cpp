@@ -1,9 +1,9 @@
 // Operations shared by every stream.
-#include "fs/DataStream.h"
+#include "io/DataStream.h"
 
 #include <cstdint>
 
-#include "pck/PckCodecs.h"
+#include "io/Digest.h"
 
 int32_t DataStream::WriteRepeated(const void* buffer, int32_t length, int32_t count) {
   int32_t total = 0;

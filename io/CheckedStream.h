@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "fs/DataStream.h"
-#include "pck/PckCodecs.h"
+#include "io/DataStream.h"
+#include "io/Digest.h"
 
 class CDigestCheckedStream : public DataStream {
  public:

@@ -1,4 +1,4 @@
-#include "fs/DiskDirIterator.h"
+#include "io/DiskDirIterator.h"
 
 #include <cstring>
 

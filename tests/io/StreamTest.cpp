@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "fs/FileStream.h"
-#include "pck/PckCodecs.h"
+#include "io/FileStream.h"
+#include "io/Digest.h"
 #include "platform/Platform.h"
 #include "tests/support/TempDir.h"
 

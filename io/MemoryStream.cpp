@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "fs/FileStream.h"
+#include "io/FileStream.h"
 
 int32_t MemoryStream::Read(void* buffer, int32_t length) {
   int32_t n = std::min(length, m_size - m_pos);

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "fs/DataStream.h"
+#include "io/DataStream.h"
 #include "platform/Platform.h"
 
 class DiskDirIterator : public DirIterator {
