@@ -2,10 +2,11 @@
 #include "app/RunLog.h"
 #include "app/Sinks.h"
 #include "app/UpdateDlg.h"
+#include "fs/FileTarget.h"
 #include "patch/PatchCheck.h"
 #include "patch/PatchRelease.h"
-#include "pck/PckJournal.h"
 #include "pck/PckFormat.h"
+#include "pck/PckJournal.h"
 #include "pck/PckReader.h"
 #include "platform/PathText.h"
 #include "platform/Platform.h"
@@ -16,7 +17,7 @@ int CUpdateDlg::RunPatchPass() {
   const std::string base = gameFolder + "/patch";
   LogRun("释放路径：%s", gameFolder.c_str());
   LogRun("包的路径：%s/%s", gameFolder.c_str(), "patch");
-  return PatchFromPackage(base, gameFolder, kPckGamePassword, g_packageNames, 2) >= 0 ? 0 : -1;
+  return PatchFromPackage(base, gameFolder, kPckGamePassword, g_packageNames, int(PckCodec::Lzo1x)) >= 0 ? 0 : -1;
 }
 
 int CUpdateDlg::PatchFromPackage(const std::string& patchBase, const std::string& gameFolder,
@@ -42,7 +43,8 @@ int CUpdateDlg::PatchFromPackage(const std::string& patchBase, const std::string
   ReleaseOptions options;
   options.journal = &journal;
   options.plan = m_plan.get();
-  if (ApplyPatchPackage(patchBase, packageNames, gameFolder, 1, password, &sink, codec, options) < 0) {
+  if (ApplyPatchPackage(patchBase, packageNames, gameFolder, CFileTarget::kFlagCreatePackages, password, &sink, codec,
+                        options) < 0) {
     LogRun("处理更新包: %s 时出错,程序退出", patchBase.c_str());
     m_bBusy = false;
     return -1;

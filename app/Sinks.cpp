@@ -63,7 +63,7 @@ CPatchSink::CPatchSink(CUpdateDlg& dlg) : CRunSink(dlg, kPatchLogName) {}
 void CPatchSink::OnFileBegin(const char* name) { Log("%d:\tProcessing file: %s ... ", m_nFilesDone, name); }
 
 void CPatchSink::OnFileDone() {
-  m_dlg.m_strStatus = texts::Format(102, m_nFilesDone, m_dlg.m_nFileCount);
+  m_dlg.m_strStatus = texts::Format(texts::kTextProgress, m_nFilesDone, m_dlg.m_nFileCount);
   m_dlg.DrawProgressText(m_dlg.m_strStatus);
   m_dlg.Window().SetProgress(ProgressPosition(m_nFilesDone, m_dlg.m_nFileCount));
 }
@@ -74,6 +74,6 @@ void CTidySink::OnFileBegin(const char* name) { Log("Processing file: %s ... ", 
 
 // The tidy pass shows one fixed text and leaves the progress bar alone.
 void CTidySink::OnFileDone() {
-  m_dlg.m_strStatus = texts::Load(103);
+  m_dlg.m_strStatus = texts::Load(texts::kTextTidyingFiles);
   m_dlg.DrawTidyText(m_dlg.m_strStatus);
 }

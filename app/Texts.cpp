@@ -11,7 +11,7 @@ struct Entry {
   const char* text;
 };
 constexpr Entry kTable[] = {
-#define QV_STRING(id, text) {id, text},
+#define QV_STRING(id, name, text) {id, text},
 #include "res/strings.inc"
 #undef QV_STRING
 };

@@ -7,8 +7,15 @@
 
 namespace texts {
 
-inline constexpr int kFirstId = 101;
-inline constexpr int kLastId = 127;
+// The ids of the string table, by the names that res/strings.inc gives them.
+enum Id : int {
+#define QV_STRING(id, name, text) name = id,
+#include "res/strings.inc"
+#undef QV_STRING
+};
+
+inline constexpr int kFirstId = kTextAbout;
+inline constexpr int kLastId = kTextNoProgress;
 
 // The text of string `id`, or "" for an id outside the table.
 const char* Load(int id);

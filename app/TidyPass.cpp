@@ -15,6 +15,7 @@
 #include "pck/PckCompact.h"
 #include "pck/PckFormat.h"
 #include "pck/PckJournal.h"
+#include "pck/PckSummary.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -31,18 +32,20 @@ void DeleteTemporaries() {
 
 // Whether a package needs rebuilding: dead bytes above `threshold` of its data file.
 // A package whose index or data cannot be opened, or whose header is short, is left.
+// (Only the dead-byte count of the header counts here, not its magic or version.)
 bool NeedsTidying(const std::string& base, float threshold) {
-  // (A folder under a package's name opens, but is no package.)
-  if (plat::IsFolder(Name(base, "idx")) || plat::IsFolder(Name(base, "dat"))) return false;
-  CFile idx, dat;
-  if (!idx.Open(Name(base, "idx"), "rb") || !dat.Open(Name(base, "dat"), "rb")) return false;
+  // (A folder under a package's name would open on some systems, but is no package.)
+  if (plat::IsFolder(Name(base, "dat"))) return false;
+  PckIndexSummary summary;
+  const PckIndexRead read = PckReadIndexSummary(Name(base, "idx"), summary, /*countFiles=*/false);
+  if (read == PckIndexRead::CannotOpen || read == PckIndexRead::ShortHeader) return false;
+  CFile dat;
+  if (!dat.Open(Name(base, "dat"), "rb")) return false;
   const int64_t length = dat.Length();
-  dat.Close();
-  uint8_t header[kPckHeaderSize];
-  if (length < 0 || !idx.ReadExact(header, sizeof header)) return false;
+  if (length < 0) return false;
   // An empty data file with dead bytes gives an infinite ratio (rebuilt); with none, not
   // a number (left alone).
-  const long double ratio = static_cast<long double>(GetLE32(header + 24)) / static_cast<long double>(length);
+  const long double ratio = static_cast<long double>(summary.header.deadBytes) / static_cast<long double>(length);
   return ratio > static_cast<long double>(threshold);
 }
 
@@ -52,13 +55,13 @@ void CUpdateDlg::TidyAccessError() {
   DeleteTemporaries();
   LogRun("访问文件出错,请重启程序后再次整理.");
   m_window.Repaint();
-  ShowMessage(texts::Load(125));
+  ShowMessage(texts::Load(texts::kTextAccessError));
 }
 
 int CUpdateDlg::RunTidyPass(float threshold) {
   LogRun("正在整理更新包 : Patch, 请稍候...");
   m_bRepaintText = true;
-  ShowStatus(126);
+  ShowStatus(texts::kTextTidying);
   m_window.Repaint();
   DrawTidyText(m_strStatus);
   m_bRepaintText = false;
@@ -99,7 +102,7 @@ int CUpdateDlg::RunTidyPass(float threshold) {
   LogRun("整理更新包 : Patch, --- ok!");
   m_window.Repaint();
   m_bRepaintText = true;
-  ShowStatus(124);
+  ShowStatus(texts::kTextTidyDone);
   DrawTidyText(m_strStatus);
   m_bRepaintText = false;
   return 0;

@@ -14,18 +14,17 @@
 #include "pck/PckFormat.h"
 #include "pck/PckJournal.h"
 #include "pck/PckReader.h"
+#include "pck/PckSummary.h"
 #include "platform/PathText.h"
 #include "platform/Platform.h"
 
 volatile bool g_bAbort = false;
 
-CUpdateDlg::CUpdateDlg(IUpdateWindow& window) : m_window(window) { m_strStatus = texts::Load(127); }
+CUpdateDlg::CUpdateDlg(IUpdateWindow& window) : m_window(window) { m_strStatus = texts::Load(texts::kTextNoProgress); }
 CUpdateDlg::~CUpdateDlg() = default;
 
 std::string CUpdateDlg::GameFolder() const {
-  const std::string module = m_strModulePath.empty() ? plat::ModuleFileName() : m_strModulePath;
-  const size_t sep = plat::LastSeparator(module);
-  return sep == std::string::npos ? std::string() : module.substr(0, sep);
+  return m_strModulePath.empty() ? plat::ModuleFolder() : plat::ParentFolder(m_strModulePath);
 }
 
 void CUpdateDlg::LogRun(const char* format, ...) {
@@ -39,7 +38,7 @@ void CUpdateDlg::LogRun(const char* format, ...) {
 void CUpdateDlg::ShowStatus(int id) { m_strStatus = texts::Load(id); }
 
 void CUpdateDlg::ShowMessage(const std::string& text) {
-  m_window.MessageBox(text, texts::Load(106), plat::kMbOk | plat::kMbIconInfo);
+  m_window.MessageBox(text, texts::Load(texts::kTextCaption), plat::kMbOk | plat::kMbIconInfo);
 }
 
 void CUpdateDlg::DrawProgressText(const std::string& text) {
@@ -52,7 +51,7 @@ void CUpdateDlg::DrawTidyText(const std::string& text) {
 
 void CUpdateDlg::EndRunFailed() {
   m_bBusy = false;
-  ShowStatus(118);
+  ShowStatus(texts::kTextUpdateFailed);
   m_window.Repaint();
   m_plan.reset();
   m_folderLock.Release();
@@ -63,7 +62,7 @@ bool CUpdateDlg::TakeGameFolder() {
   // the same packages.
   if (!m_folderLock.TryAcquire("")) {
     LogRun("另一个更新程序正在运行: %s", plat::LastError().text.c_str());
-    ShowMessage(texts::Load(112));
+    ShowMessage(texts::Load(texts::kTextBusy));
     return false;
   }
   // What a stopped run left half done is settled before anything else looks at the
@@ -72,7 +71,7 @@ bool CUpdateDlg::TakeGameFolder() {
   CPckJournal journal("");
   if (!journal.Recover()) {
     LogRun("恢复上次中断的更新出错: %s", journal.Error().c_str());
-    ShowMessage(texts::Load(125));
+    ShowMessage(texts::Load(texts::kTextAccessError));
     return false;
   }
   // A new index that never replaced the old one is never part of a package.
@@ -105,25 +104,15 @@ bool CUpdateDlg::CheckWholePatch() {
   return true;
 }
 
-namespace {
-
-// The folder of a module path: the text before its last separator, "" when none.
-std::string FolderOf(const std::string& path) {
-  size_t sep = plat::LastSeparator(path);
-  return sep == std::string::npos ? std::string() : path.substr(0, sep);
-}
-
-}  // namespace
-
 void CUpdateDlg::OnUpdate() {
   // 0. A click that a message pump dispatched during a run only gets told to wait.
   if (m_bBusy) {
     m_window.Repaint();
-    ShowMessage(texts::Load(112));
+    ShowMessage(texts::Load(texts::kTextBusy));
     return;
   }
   const std::string module = m_strModulePath.empty() ? plat::ModuleFileName() : m_strModulePath;
-  const std::string folder = FolderOf(module);
+  const std::string folder = plat::ParentFolder(module);
   if (!folder.empty()) plat::SetWorkDir(folder);
 
   m_bBusy = true;
@@ -140,7 +129,7 @@ void CUpdateDlg::OnUpdate() {
                                   : std::make_unique<CPayloadExtractor>(folder, &m_window);
   LogRun("开始从自身释放更新包 : Patch.*, 请稍候...");
   LogRun("路径( 包含exe文件名)：%s", module.c_str());
-  ShowStatus(113);
+  ShowStatus(texts::kTextReleasing);
   m_window.Repaint();
   m_window.PaintNow();
 
@@ -148,7 +137,7 @@ void CUpdateDlg::OnUpdate() {
   int released = extractor->Release(module);
   if (released < 1) {
     LogRun("从自身释放更新包 : Patch.* ---Error!");
-    ShowMessage(texts::Format(114, released));
+    ShowMessage(texts::Format(texts::kTextReleaseFailed, released));
   }
   LogRun("从自身释放更新包 : Patch.* ---ok!");
   // Exit confirmed while the patch was being released: the player has asked to stop,
@@ -158,7 +147,7 @@ void CUpdateDlg::OnUpdate() {
     return EndRunFailed();
   }
   m_window.Repaint();
-  ShowStatus(116);
+  ShowStatus(texts::kTextPreparing);
   m_window.PaintNow();
 
   // The game folder and the whole patch are checked before anything in the game
@@ -166,64 +155,65 @@ void CUpdateDlg::OnUpdate() {
   // and writes nothing.
   if (!plat::FileExists("mb.dat")) {
     LogRun("找不到所需文件: mb.dat!");
-    ShowMessage(texts::Load(117));
+    ShowMessage(texts::Load(texts::kTextNotInGameFolder));
     return EndRunFailed();
   }
   LogRun("找到所需文件: mb.dat!");
-  UniqueFile idx(plat::OpenFile("patch.idx", "rb"));
-  if (!idx) {
-    m_window.Repaint();
-    LogRun("文件更新出错：-1:打开 patch.idx 的时候出错 --- Error!");
-    ShowMessage(texts::Load(121));
-    return EndRunFailed();
+  // The patch's index: its header must be a package's, and its file records are counted
+  // for the progress. Each way it can fail has its log lines and its message box.
+  PckIndexSummary summary;
+  const PckIndexRead read = PckReadIndexSummary("patch.idx", summary);
+  if (read != PckIndexRead::CannotOpen) {
+    LogRun("打开 patch.idx 成功 --- ok!");
+    LogRun("开始读：信息文件");
   }
-  LogRun("打开 patch.idx 成功 --- ok!");
-  LogRun("开始读：信息文件");
-  uint8_t header[kPckHeaderSize];
-  if (std::fread(header, 1, sizeof header, idx.get()) < sizeof header) {
-    LogRun("信息文件：头出错！");
-    idx.reset();
-    LogRun("信息文件：头出错，关闭 patch.idx --- ok!");
-    m_window.Repaint();
-    LogRun("文件更新出错！:-2:信息文件：头出错！");
-    ShowMessage(texts::Load(119));
-    return EndRunFailed();
-  }
-  LogRun("信息文件：头正确！");
-  if (!PckHeader::Decode(header).IsValid()) {
-    LogRun("信息文件：版本出错！");
-    idx.reset();
-    LogRun("信息文件：版本出错，关闭 patch.idx --- ok!");
-    m_window.Repaint();
-    LogRun("文件更新出错！:-3:信息文件：版本出错！");
-    ShowMessage(texts::Load(120));
+  if (read == PckIndexRead::BadHeader || read == PckIndexRead::Ok) LogRun("信息文件：头正确！");
+  if (read != PckIndexRead::Ok) {
+    struct HeaderFailure {
+      PckIndexRead read;
+      const char* lines[2];  // logged before the window is repainted
+      const char* last;      // logged after
+      int box;
+    };
+    static const HeaderFailure kFailures[] = {
+        {PckIndexRead::CannotOpen, {}, "文件更新出错：-1:打开 patch.idx 的时候出错 --- Error!", texts::kTextNoPatchIndex},
+        {PckIndexRead::ShortHeader,
+         {"信息文件：头出错！", "信息文件：头出错，关闭 patch.idx --- ok!"},
+         "文件更新出错！:-2:信息文件：头出错！",
+         texts::kTextShortHeader},
+        {PckIndexRead::BadHeader,
+         {"信息文件：版本出错！", "信息文件：版本出错，关闭 patch.idx --- ok!"},
+         "文件更新出错！:-3:信息文件：版本出错！",
+         texts::kTextBadHeader},
+    };
+    for (const HeaderFailure& f : kFailures) {
+      if (f.read != read) continue;
+      for (const char* line : f.lines)
+        if (line) LogRun("%s", line);
+      m_window.Repaint();
+      LogRun("%s", f.last);
+      ShowMessage(texts::Load(f.box));
+    }
     return EndRunFailed();
   }
   LogRun("信息文件：版本正确！");
-  // Only whole records count: a fragment at the end is no file of the package.
-  uint8_t record[kPckRecordSize];
-  while (std::fread(record, 1, sizeof record, idx.get()) == sizeof record) {
-    if (record[0] == kPckFile) {
-      ++m_nFileCount;
-      m_nTotalBytes = static_cast<int32_t>(static_cast<uint32_t>(m_nTotalBytes) + GetLE32(record + 29));
-    }
-  }
-  idx.reset();
+  m_nFileCount = int32_t(summary.files);
+  m_nTotalBytes = int32_t(summary.fileBytes);
   LogRun("正常关闭 patch.idx --- ok!");
   if (!CheckWholePatch()) return EndRunFailed();
 
   m_window.Repaint();
-  ShowStatus(115);
+  ShowStatus(texts::kTextDeleting);
   m_window.PaintNow();
 
   DeleteObsoleteFiles(m_window, [this](const std::string& line) { LogRun("%s", line.c_str()); });
 
   m_window.Repaint();
-  ShowStatus(116);
+  ShowStatus(texts::kTextPreparing);
   m_window.PaintNow();
   m_window.Repaint();
 
-  m_strStatus = texts::Format(102, 0, m_nFileCount);
+  m_strStatus = texts::Format(texts::kTextProgress, 0, m_nFileCount);
   DrawProgressText(m_strStatus);
   LogRun("文件总数：%d个, 大小：%d字节", m_nFileCount, m_nTotalBytes);
   m_window.Repaint();
@@ -249,6 +239,6 @@ void CUpdateDlg::OnUpdate() {
   LogRun("Time used: %.2f seconds", double(uint32_t(end - start)) * 0.001);
   LogRun("Update --- End!");
   m_window.Repaint();
-  ShowMessage(texts::Load(122));
+  ShowMessage(texts::Load(texts::kTextUpdateDone));
   m_window.Close();
 }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "io/DataStream.h"
+#include "io/Limits.h"
 
 class PckReader;
 
@@ -30,8 +31,8 @@ struct PackagePath {
 
 class CFileSource {
  public:
-  static constexpr size_t kMaxPath = 259;
-  static constexpr size_t kMaxPassword = 127;
+  static constexpr size_t kMaxPath = kMaxPathBytes;
+  static constexpr size_t kMaxPassword = kMaxPasswordBytes;
 
   CFileSource();
   virtual ~CFileSource();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "io/File.h"
+#include "io/Limits.h"
 #include "pck/PckFormat.h"
 #include "pck/PckJournal.h"
 #include "pck/PckReader.h"
@@ -22,29 +23,15 @@ bool AnyPackagePartExists(const std::string& base) {
          plat::FileExists(PckDataName(base));
 }
 
-// Creates `folder` and every missing ancestor, outermost first; stops at the first
-// level that cannot be made (the creation of the file then reports the failure).
-void MakeFolders(const std::string& folder) {
-  std::vector<std::string> levels;
-  for (size_t at : plat::SeparatorPositions(folder))
-    if (at > 0) levels.push_back(folder.substr(0, at));
-  levels.push_back(folder);
-  size_t missingFrom = levels.size();
-  while (missingFrom > 0 && !plat::FileExists(levels[missingFrom - 1])) --missingFrom;
-  for (size_t i = missingFrom; i < levels.size(); ++i)
-    if (!plat::MakeDir(levels[i])) return;
-}
-
 // The temporary beside `path` that a new plain file is written to before it replaces
-// the old one. Paths are limited to 259 bytes, so a target near the limit gets a short
-// name in its folder instead; "" when not even that fits.
+// the old one. Paths are limited, so a target near the limit gets a short name in its
+// folder instead; "" when not even that fits.
 std::string TempNameFor(const std::string& path) {
-  constexpr size_t kMaxPath = 259;
   std::string temp = path + ".qvnew";
-  if (temp.size() <= kMaxPath) return temp;
+  if (temp.size() <= kMaxPathBytes) return temp;
   size_t cut = plat::LastSeparator(path);
   temp = (cut == std::string::npos ? std::string() : path.substr(0, cut + 1)) + "~qvnew.tmp";
-  return temp.size() <= kMaxPath ? temp : std::string();
+  return temp.size() <= kMaxPathBytes ? temp : std::string();
 }
 
 // Copies the whole stream; false when it ends before its declared size, an entry stream
@@ -213,7 +200,8 @@ int CFileTarget::WritePlainFile(const std::string& path, DataStream& stream) {
   size_t cut = plat::LastSeparator(path);
   if (cut != std::string::npos && cut > 0) {
     std::string parent = path.substr(0, cut);
-    if (!plat::FileExists(parent)) MakeFolders(parent);
+    // What cannot be made is reported by the creation of the file.
+    if (!plat::FileExists(parent)) plat::MakeFolders(parent);
   }
   const std::string temp = TempNameFor(path);
   if (temp.empty()) return Fail(path + ": the path is too long");

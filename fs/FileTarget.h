@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "io/DataStream.h"
+#include "io/Limits.h"
 #include "fs/FileSource.h"
 
 class CPckJournal;
@@ -38,7 +39,7 @@ class CLandingView {
 
 class CFileTarget {
  public:
-  static constexpr size_t kMaxPassword = 127;
+  static constexpr size_t kMaxPassword = kMaxPasswordBytes;
   static constexpr uint32_t kNewPackageBlockSize = 65536;
   // A package that does not exist yet may be created for a file meant for one.
   static constexpr uint32_t kFlagCreatePackages = 1;

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "io/Limits.h"
+
 class CDirWalker {
  public:
   virtual ~CDirWalker() = default;
@@ -20,7 +22,7 @@ class CDirWalker {
 
   // Paths are limited like the platform's: a child path of more than this many bytes
   // fails the walk instead of being cut to a path that names something else.
-  static constexpr size_t kMaxPath = 259;
+  static constexpr size_t kMaxPath = kMaxPathBytes;
 
  protected:
   bool m_bCancel = false;        // set by a derived class to stop the walk

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "fs/FileSource.h"
+#include "io/Limits.h"
 #include "patch/DirWalker.h"
 #include "pck/PckFormat.h"
 #include "pck/PckReader.h"
@@ -21,8 +22,6 @@ bool IsVersionFile(const std::string& name) { return PckNamesEqual(name, "CVer.t
 
 namespace {
 
-// Paths are limited like every path the game uses.
-constexpr size_t kMaxTargetPath = 259;
 
 std::string Key(const std::string& path) { return plat::ToSlashes(path); }
 
@@ -138,7 +137,7 @@ int CPatchChecker::Run(const char* password, std::string& problem) {
     } else {
       target = (open.empty() ? m_gameFolder : open.back().target) + "/" + name;
     }
-    if (source.size() > CDirWalker::kMaxPath || target.size() > kMaxTargetPath) {
+    if (source.size() > CDirWalker::kMaxPath || target.size() > kMaxPathBytes) {
       problem = source + ": the path is too long for the game folder " + m_gameFolder;
       return -1;
     }

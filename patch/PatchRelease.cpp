@@ -1,6 +1,8 @@
 // ApplyPatchPackage and CPatchWalker.
 #include "patch/PatchRelease.h"
 
+#include "io/Limits.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -18,10 +20,6 @@
 
 const char* const g_packageNames[] = {"bld", "cj", "RESOURCE", "mb", "sy", "pm", "mb_compete", "LaunchSkin", nullptr};
 
-namespace {
-// Target paths are limited like every path the game uses.
-constexpr size_t kMaxTargetPath = 259;
-}  // namespace
 
 CPatchWalker::CPatchWalker(CFileTarget& target, IWalkSink* sink, const char* const* packageNames,
                            std::string gameFolder, int codec, size_t rootLength, const CPatchPlan* plan)
@@ -58,7 +56,7 @@ int CPatchWalker::OnFolder(const char* name) {
   // Both the folder in the patch and its place in the game must stay within the limit;
   // the walk would otherwise stop at it without a word.
   const size_t inner = m_strCurrent.size() - m_rootLength + 1 + std::strlen(name);
-  if (m_rootLength + inner > CDirWalker::kMaxPath || m_gameFolder.size() + inner > kMaxTargetPath)
+  if (m_rootLength + inner > CDirWalker::kMaxPath || m_gameFolder.size() + inner > kMaxPathBytes)
     return Error("Path too long in pck:%s !!!\r\n", m_strCurrent + "/" + name);
   if (m_nDepth == 1) {
     m_bIntoPackage = false;
@@ -108,7 +106,7 @@ int CPatchWalker::Release(const std::string& source, const std::string& target) 
   std::unique_ptr<DataStream> stream = g_fileSource->OpenFile(source, "rb");
   if (m_sink) m_sink->Post(kWalkFileBegin, source.c_str());
   if (!stream) return Error("Can not open file in pck:%s !!!\r\n", source);
-  if (target.size() > kMaxTargetPath) {
+  if (target.size() > kMaxPathBytes) {
     g_fileSource->CloseFile(std::move(stream));
     return Error("Can not patch file :%s !!!\r\n", target);
   }

@@ -23,15 +23,6 @@ const char* PayloadResultText(int32_t code) {
 
 namespace {
 
-// The folder part of a path; a root keeps its separator, since "C:" alone names the
-// current folder of drive C rather than its root. "" when there is no separator.
-std::string FolderOf(const std::string& path) {
-  const size_t sep = plat::LastSeparator(path);
-  if (sep == std::string::npos) return {};
-  if (sep == 0 || path[sep - 1] == ':') return path.substr(0, sep + 1);
-  return path.substr(0, sep);
-}
-
 bool ReadAt(FILE* f, int64_t offset, uint8_t* out, size_t length) {
   return plat::SeekFile(f, offset, SEEK_SET) == 0 && fread(out, 1, length, f) == length;
 }
@@ -45,7 +36,7 @@ int64_t SizeOf(FILE* f) {
 
 CPayloadExtractor::CPayloadExtractor(plat::IMessageUi* ui) : m_ui(ui), m_savedDir(plat::GetWorkDir()) {
   const std::string module = plat::ModuleFileName();
-  const std::string folder = FolderOf(module);
+  const std::string folder = plat::ParentFolder(module, /*keepRoot=*/true);
   // A bare module name means the program was started from the working directory.
   m_moved = folder.empty() ? !module.empty() : plat::SetWorkDir(folder);
 }

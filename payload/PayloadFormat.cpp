@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "io/FileStream.h"
 #include "io/Digest.h"
+#include "io/File.h"
 #include "pck/PckFormat.h"
 #include "platform/PathText.h"
 #include "platform/Platform.h"
@@ -116,21 +116,21 @@ bool SizeOfFile(const std::string& path, uint64_t& size, std::string& why) {
 }
 
 // Copies exactly `length` bytes of the file at `path` to `out`.
-bool AppendFile(const std::string& path, uint64_t length, FILE* out, std::string& why) {
-  UniqueFile in(plat::OpenFile(path, "rb"));
-  if (!in) {
-    why = path + ": cannot be opened";
+bool AppendFile(const std::string& path, uint64_t length, CFile& out, std::string& why) {
+  CFile in;
+  if (!in.Open(path, "rb")) {
+    why = in.Error();
     return false;
   }
   std::vector<uint8_t> buffer(65536);
   while (length > 0) {
     const size_t want = length < buffer.size() ? size_t(length) : buffer.size();
-    if (fread(buffer.data(), 1, want, in.get()) != want) {
+    if (!in.ReadExact(buffer.data(), want)) {
       why = path + ": shorter than it was a moment ago, or unreadable";
       return false;
     }
-    if (fwrite(buffer.data(), 1, want, out) != want) {
-      why = "write failed";
+    if (!out.WriteAll(buffer.data(), want)) {
+      why = out.Error();
       return false;
     }
     length -= want;
@@ -174,34 +174,27 @@ bool CPayloadBuilder::Write(const std::string& imagePath, const std::string& out
   }
   const std::vector<uint8_t> trailer = EncodePayloadTrailer(uint32_t(imageLength), entries);
 
+  // Written beside the output and renamed over it: OUT may be IMAGE itself, and a failed
+  // build leaves whatever OUT was.
   const std::string scratch = outPath + ".payload-new";
   bool ok = false;
   {
-    UniqueFile out(plat::OpenFile(scratch, "wb"));
-    if (!out) {
-      why = scratch + ": cannot be created";
+    CFile out;
+    if (!out.Create(scratch)) {
+      why = out.Error();
       return false;
     }
-    ok = AppendFile(imagePath, imageLength, out.get(), why);
-    for (size_t i = 0; ok && i < m_files.size(); ++i) ok = AppendFile(m_files[i].path, sizes[i], out.get(), why);
-    if (ok && fwrite(trailer.data(), 1, trailer.size(), out.get()) != trailer.size()) {
-      why = "write failed";
-      ok = false;
-    }
-    if (ok && !plat::FlushFileToDisk(out.get())) {
-      why = "write failed";
-      ok = false;
-    }
-    if (ok && fclose(out.release()) != 0) {
-      why = "write failed";
+    ok = AppendFile(imagePath, imageLength, out, why);
+    for (size_t i = 0; ok && i < m_files.size(); ++i) ok = AppendFile(m_files[i].path, sizes[i], out, why);
+    if (ok && !(out.WriteAll(trailer.data(), trailer.size()) && out.Flush() && out.Close())) {
+      why = out.Error();
       ok = false;
     }
   }
   if (ok && !plat::ReplaceFile(scratch, outPath)) {
-    why = outPath + ": cannot be replaced";
+    why = OsErrorText("replace", outPath);
     ok = false;
   }
-  if (!ok) plat::DeleteFile(scratch);
-  if (!ok && why == "write failed") why = scratch + ": write failed";
+  if (!ok && plat::FileExists(scratch)) plat::DeleteFile(scratch);
   return ok;
 }

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "io/Limits.h"
+
 // ---- fixed values ----
 inline constexpr char kPckMagic[] = "qellib, 2003";  // 12 letters and a zero byte
 inline constexpr uint32_t kPckVersion = 2;
@@ -25,7 +27,7 @@ inline constexpr size_t kPckEntryHeaderSize = 16;
 inline constexpr size_t kPckBlockHeaderSize = 5;
 inline constexpr size_t kPckMaxNameLength = 254;  // the length byte holds name + zero
 inline constexpr int kPckMaxPathNames = 64;
-inline constexpr size_t kPckMaxPassword = 127;
+inline constexpr size_t kPckMaxPassword = kMaxPasswordBytes;
 // The password with which the game's packages and the patch are enciphered.
 inline constexpr char kPckGamePassword[] = "pelnirodvastemuk";
 

@@ -47,6 +47,23 @@ size_t LastSeparator(std::string_view path) {
   return last;
 }
 
+std::string ParentFolder(std::string_view path, bool keepRoot) {
+  const size_t sep = LastSeparator(path);
+  if (sep == std::string_view::npos) return {};
+  if (keepRoot && (sep == 0 || path[sep - 1] == ':')) return std::string(path.substr(0, sep + 1));
+  return std::string(path.substr(0, sep));
+}
+
+std::string ModuleFolder() { return ParentFolder(ModuleFileName()); }
+
+bool MakeFolders(const std::string& folder) {
+  FileInfo info;
+  if (StatPath(folder, info)) return info.isDir;
+  const size_t sep = LastSeparator(folder);
+  if (sep != std::string::npos && sep > 0 && folder[sep - 1] != ':' && !MakeFolders(folder.substr(0, sep))) return false;
+  return MakeDir(folder) || (StatPath(folder, info) && info.isDir);
+}
+
 int CopyTruncated(std::string_view text, char* out, int size) {
   size_t n = std::min(text.size(), static_cast<size_t>(size - 1));
   size_t whole = 0;

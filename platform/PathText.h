@@ -22,6 +22,19 @@ std::vector<size_t> SeparatorPositions(std::string_view path);
 // Position of the last separator outside a two-byte character, or npos.
 size_t LastSeparator(std::string_view path);
 
+// The folder a path lies in: the text before its last separator, "" when it has none.
+// With `keepRoot`, a folder that is a root keeps its separator ("/", "C:\\"), since
+// "C:" alone names the current folder of drive C rather than its root.
+std::string ParentFolder(std::string_view path, bool keepRoot = false);
+
+// The folder of the running executable (the game folder, for the updater).
+std::string ModuleFolder();
+
+// Creates `folder` and every missing folder above it, outermost first. True when the
+// folder is there afterwards; false at the first level that cannot be made (or when a
+// file stands in the way).
+bool MakeFolders(const std::string& folder);
+
 // Matches a name against a pattern of the shell's wildcards: "*" any run of bytes,
 // "?" one character (a two-byte character counts as one); ASCII letters compare
 // without case, as on Windows. "*.*" matches every name, with or without a dot.

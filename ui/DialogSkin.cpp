@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/Texts.h"
+#include "io/FileStream.h"
 #include "platform/PathText.h"
 #include "ui/SkinLogic.h"
 #include "ui/UpdateDialog.h"
@@ -19,10 +20,6 @@ constexpr int kButtonTop = 390, kButtonWidth = 99, kButtonHeight = 33;
 constexpr int kVersionBuffer = 256;
 constexpr int kCounterLeft = 338, kStatusLeft = 240;
 
-struct FileClose {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<FILE, FileClose>;
 
 std::string FormatText(const std::string& format, const char* value) {
   char buffer[512];
@@ -48,7 +45,7 @@ BOOL CUpdateDialog::OnInitDialog() {
   m_progress = GetDlgItem(m_hWnd, IDC_PROGRESS);
   if (m_progress) MoveWindow(m_progress, 118, 270, 354, 16, TRUE);
 
-  const std::string about = win::LoadStr(101);
+  const std::string about = win::LoadStr(texts::kTextAbout);
   if (HMENU menu = GetSystemMenu(m_hWnd, FALSE); menu && !about.empty()) {
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuA(menu, MF_STRING, IDM_ABOUT, about.c_str());
@@ -59,7 +56,7 @@ BOOL CUpdateDialog::OnInitDialog() {
                                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
   SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL,
                reinterpret_cast<LPARAM>(m_smallIcon ? m_smallIcon.Get() : m_hIcon));
-  SetWindowTextA(m_hWnd, win::LoadStr(104).c_str());
+  SetWindowTextA(m_hWnd, win::LoadStr(texts::kTextTitle).c_str());
 
   m_run.m_bRepaintText = false;
   m_run.m_bBusy = false;
@@ -67,7 +64,7 @@ BOOL CUpdateDialog::OnInitDialog() {
   m_run.m_nFileCount = 0;
   Repaint();
 
-  MessageBox(win::LoadStr(105), win::LoadStr(106), MB_OK | MB_ICONINFORMATION);
+  MessageBox(win::LoadStr(texts::kTextCloseTheGame), win::LoadStr(texts::kTextCaption), MB_OK | MB_ICONINFORMATION);
 
   m_run.LogRun("开始设置“背景”");
   m_bmpBackground.Reset(LoadBitmapA(win::Instance(), MAKEINTRESOURCEA(IDB_BACKGROUND)));
@@ -77,10 +74,10 @@ BOOL CUpdateDialog::OnInitDialog() {
   m_run.LogRun("“背景”设置完成");
 
   m_run.LogRun("\n开始设置“更新”");
-  SetUpButton(m_btnUpdate, IDC_UPDATE, IDB_UPDATE_HOT, IDB_UPDATE, 107, 133);
+  SetUpButton(m_btnUpdate, IDC_UPDATE, IDB_UPDATE_HOT, IDB_UPDATE, texts::kTextUpdate, 133);
   m_run.LogRun("“更新”设置完成");
   m_run.LogRun("\n开始设置“退出”");
-  SetUpButton(m_btnExit, IDCANCEL, IDB_EXIT_HOT, IDB_EXIT, 108, 357);
+  SetUpButton(m_btnExit, IDCANCEL, IDB_EXIT_HOT, IDB_EXIT, texts::kTextExit, 357);
   m_run.LogRun("“退出”设置完成");
 
   m_run.LogRun("开始设置背景");
@@ -91,7 +88,7 @@ BOOL CUpdateDialog::OnInitDialog() {
   m_run.LogRun("输出文字字体的设置完成");
 
   m_run.LogRun("\n开始设置文件进度信息");
-  m_run.m_strStatus = win::LoadStr(127);
+  m_run.m_strStatus = win::LoadStr(texts::kTextNoProgress);
   m_run.LogRun("文件进度信息设置完成");
 
   ReadVersionLine();
@@ -110,25 +107,23 @@ void CUpdateDialog::SetUpButton(CSkinButton& button, UINT id, UINT hotId, UINT n
 
 void CUpdateDialog::ReadVersionLine() {
   m_run.LogRun("\n开始设置版本信息( 从文件CVer.txt中读取 )");
-  const std::string module = plat::ModuleFileName();
-  const size_t sep = plat::LastSeparator(module);
-  m_strGameDir = sep == std::string::npos ? std::string() : module.substr(0, sep);
+  m_strGameDir = plat::ModuleFolder();
   m_run.LogRun("%s", m_strGameDir.c_str());
   const std::string path = m_strGameDir + "\\CVer.txt";
   m_run.LogRun("%s", path.c_str());
 
   // Opened only to learn whether the file is there; the profile reader reads it itself.
-  File file(plat::OpenFile(path, "r"));
+  UniqueFile file(plat::OpenFile(path, "r"));
   if (!file) {
     m_run.LogRun("当前目录中找不到版本信息文件CVer.txt! ， 不显示版本号！");
     m_run.LogRun("当前版本：未知");
-    m_run.m_strVersion = win::LoadStr(110);
+    m_run.m_strVersion = win::LoadStr(texts::kTextVersionUnknown);
     return;
   }
   // Read more than is shown so that the cut keeps double-byte characters whole.
   char value[kVersionBuffer] = {};
   plat::GetProfileString("Ver", "CurVer", "", value, sizeof value, path);
-  m_run.m_strVersion = FormatText(win::LoadStr(111), skin::ClampVersion(value).c_str());
+  m_run.m_strVersion = FormatText(win::LoadStr(texts::kTextVersion), skin::ClampVersion(value).c_str());
   m_run.LogRun("%s", m_run.m_strVersion.c_str());
 }
 
@@ -205,7 +200,7 @@ HFONT CUpdateDialog::TextFont() const {
   if (!dialogFont || !GetObjectA(dialogFont, sizeof lf, &lf)) lf = LOGFONTA{};
   lf.lfHeight = 14;
   lf.lfCharSet = GB2312_CHARSET;
-  const std::string face = win::LoadStr(109);
+  const std::string face = win::LoadStr(texts::kTextFont);
   std::snprintf(lf.lfFaceName, sizeof lf.lfFaceName, "%s", face.c_str());
   m_textFont.Reset(CreateFontIndirectA(&lf));
   return m_textFont.Get();

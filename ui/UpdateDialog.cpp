@@ -2,6 +2,7 @@
 // the message drain, repainting, the text lines and the progress bar.
 #include "ui/UpdateDialog.h"
 
+#include "app/Texts.h"
 #include "ui/AboutBox.h"
 
 namespace {
@@ -124,7 +125,8 @@ bool CUpdateDialog::OnCommand(UINT id, UINT code, HWND control) {
 void CUpdateDialog::OnCancel() {
   Repaint();
   // Asked also when no run is under way: the player may have pressed Exit by mistake.
-  const int answer = MessageBox(win::LoadStr(123), win::LoadStr(106), MB_YESNO | MB_ICONINFORMATION);
+  const int answer =
+      MessageBox(win::LoadStr(texts::kTextAskExit), win::LoadStr(texts::kTextCaption), MB_YESNO | MB_ICONINFORMATION);
   if (answer == IDYES) {
     g_bAbort = true;
     EndDialog(IDCANCEL);

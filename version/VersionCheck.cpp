@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "io/FileStream.h"
 #include "io/IWalkSink.h"
 #include "pck/PckReader.h"
 #include "version/RecordParser.h"
@@ -24,9 +25,6 @@ const std::string kAlreadyLatest = "当前版本已经是最新的版本!\r\n";
 const std::string kPackageOlder = "更新包中的文件版本比现有文件旧,请下载最新的更新包!\r\n";
 const std::string kAskContinue = "是否继续更新?";
 
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
 
 enum class Loaded { Missing, Text, Unusable };
 
@@ -39,7 +37,7 @@ std::string UpToZero(std::string text) {
 // Binary mode: a CR before the LF is trimmed by the parser anyway, and a stray Ctrl-Z
 // must not end the text early on Windows.
 Loaded ReadLocalFile(const std::string& path, std::string& text) {
-  std::unique_ptr<FILE, FileCloser> file(plat::OpenFile(path, "rb"));
+  UniqueFile file(plat::OpenFile(path, "rb"));
   if (!file) return Loaded::Missing;
   std::string buffer(kMaxVersionFile + 1, '\0');
   size_t got = std::fread(buffer.data(), 1, buffer.size(), file.get());

@@ -29,10 +29,10 @@ void Usage(FILE* out) {
 // string 110 when the version file cannot be read.
 std::string VersionLine(const std::string& folder) {
   const std::string file = (folder.empty() ? std::string(".") : folder) + "/CVer.txt";
-  if (!plat::FileExists(file)) return texts::Load(110);
+  if (!plat::FileExists(file)) return texts::Load(texts::kTextVersionUnknown);
   char value[20];
   plat::GetProfileString("Ver", "CurVer", "", value, sizeof value, file);
-  return texts::Format(111, value);
+  return texts::Format(texts::kTextVersion, value);
 }
 
 }  // namespace
@@ -60,14 +60,12 @@ int main(int argc, char** argv) {
   CConsoleWindow window(answer);
   CUpdateDlg dlg(window);
   dlg.m_bRunLog = dlg.m_bPatchLog = dlg.m_bTidyLog = log;
-  const std::string module = plat::ModuleFileName();
-  const size_t sep = plat::LastSeparator(module);
-  dlg.m_strVersion = VersionLine(sep == std::string::npos ? std::string() : module.substr(0, sep));
-  std::fprintf(stderr, "%s\n", CConsoleWindow::ToUtf8(texts::Load(104)).c_str());
+  dlg.m_strVersion = VersionLine(plat::ModuleFolder());
+  std::fprintf(stderr, "%s\n", CConsoleWindow::ToUtf8(texts::Load(texts::kTextTitle)).c_str());
   std::fprintf(stderr, "%s\n", CConsoleWindow::ToUtf8(dlg.m_strVersion).c_str());
 
   // The reminder that every start shows, then the run.
-  window.MessageBox(texts::Load(105), texts::Load(106), plat::kMbOk | plat::kMbIconInfo);
+  window.MessageBox(texts::Load(texts::kTextCloseTheGame), texts::Load(texts::kTextCaption), plat::kMbOk | plat::kMbIconInfo);
   window.SetStatus(dlg.m_strStatus);
   dlg.OnUpdate();
   if (window.Closed()) return 0;

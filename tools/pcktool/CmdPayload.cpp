@@ -34,14 +34,6 @@ std::string Absolute(const std::string& path) {
   return absolute ? path : plat::GetWorkDir() + "/" + path;
 }
 
-bool MakeDirs(const std::string& path) {
-  plat::FileInfo info;
-  if (plat::StatPath(path, info)) return info.isDir;
-  const size_t sep = plat::LastSeparator(path);
-  if (sep != std::string::npos && sep > 0 && !MakeDirs(path.substr(0, sep))) return false;
-  return plat::MakeDir(path) || (plat::StatPath(path, info) && info.isDir);
-}
-
 // "PROBLEM (code N)", naming the output the release stopped at when there is one.
 std::string Explain(int32_t code, const CPayloadExtractor& ex) {
   std::string text = std::string(PayloadResultText(code)) + " (code " + std::to_string(code) + ")";
@@ -73,7 +65,7 @@ int List(const std::string& exe) {
 
 int Extract(const std::string& exe, const std::string& dir) {
   const std::string source = Absolute(exe);
-  if (!MakeDirs(dir)) return Fail(dir, "cannot create the folder");
+  if (!plat::MakeFolders(dir)) return Fail(dir, "cannot create the folder");
   CPayloadExtractor ex(dir);
   if (!ex.InFolder()) return Fail(dir, "cannot enter the folder");
   ex.SetOutputPrefix("");

@@ -59,15 +59,6 @@ void CountFiles(const PckReader& reader, uint64_t& files, uint64_t& bytes) {
     if (r.type == kPckFile) ++files, bytes += r.size;
 }
 
-// Creates `path` and any missing folders above it.
-bool MakeDirs(const std::string& path) {
-  plat::FileInfo info;
-  if (plat::StatPath(path, info)) return info.isDir;
-  size_t sep = plat::LastSeparator(path);
-  if (sep != std::string::npos && sep > 0 && !MakeDirs(path.substr(0, sep))) return false;
-  return plat::MakeDir(path) || (plat::StatPath(path, info) && info.isDir);
-}
-
 // Writes one file record to `out`; on failure nothing of it stays on the disk.
 int ExtractFile(PckReader& reader, int index, const std::string& entry, const std::string& out,
                 const std::string& base, CProgress& progress) {
@@ -141,7 +132,7 @@ int RunExtract(const Options& opt) {
   if (!unsafe.empty())
     return Fail(base, "entry \"" + unsafe + "\" has a name that is unsafe on a disk; nothing was extracted");
 
-  if (!MakeDirs(dir)) return Fail(dir, "cannot create the folder");
+  if (!plat::MakeFolders(dir)) return Fail(dir, "cannot create the folder");
   uint64_t files, bytes;
   CountFiles(reader, files, bytes);
   CProgress progress(files, bytes);

@@ -82,11 +82,7 @@ std::string ScratchBase(const std::string& base) { return base + ".pcktool-new";
 
 void RemovePackageFiles(const std::string& base) { PckRemoveFiles(base); }
 
-std::string FolderOf(const std::string& base) {
-  const size_t sep = plat::LastSeparator(base);
-  if (sep == std::string::npos) return {};
-  return sep == 0 ? base.substr(0, 1) : base.substr(0, sep);
-}
+std::string FolderOf(const std::string& base) { return plat::ParentFolder(base, /*keepRoot=*/true); }
 
 bool TakeFolderOf(const std::string& base, plat::CFolderLock& lock) { return TakeFolder(FolderOf(base), lock); }
 
