@@ -166,7 +166,8 @@ bool CPatchChecker::CheckFile(PckReader& reader, int index, const std::string& r
                               bool intoPackage) {
   const std::string source = m_patchBase + "/" + rel;
   const PckRecord& r = reader.Records()[size_t(index)];
-  const int verified = reader.VerifyEntry(index, [this](uint32_t length) { return !m_onBlock || m_onBlock(length); });
+  const int verified =
+      reader.VerifyEntry(index, [this](const uint8_t*, uint32_t length) { return !m_onBlock || m_onBlock(length); });
   if (verified == -2) return Problem(source, "the check was stopped");
   if (verified != 0) return Problem(source, "does not decode to its stored MD5 (a damaged patch)");
 

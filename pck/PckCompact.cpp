@@ -4,6 +4,7 @@
 
 #include "io/IWalkSink.h"
 #include "io/File.h"
+#include "pck/PckEntryLayout.h"
 #include "pck/PckFormat.h"
 
 namespace {
@@ -74,45 +75,33 @@ bool CCompaction::CopyName(PckRecord& r) {
 
 bool CCompaction::CopyEntry(PckRecord& r) {
   const uint32_t n = PckBlockCount(r.size, m_header.blockSize);
-  const uint64_t from = r.dataOffset;  // where the entry lies in the source
-  uint8_t head[kPckEntryHeaderSize];
-  if (!m_srcDat.Seek(from) || !m_srcDat.ReadExact(head, sizeof head)) return false;
-  if (GetLE32(head + 1) != n) return false;
-  // The table must lie inside the source before room is made for it: a damaged size
-  // could otherwise ask for gigabytes.
-  const uint64_t tableEnd = from + sizeof head + 4ull * n;
-  if (tableEnd > m_srcDatLength) return false;
+  auto readAt = [this](uint64_t offset, void* out, size_t length) {
+    return m_srcDat.Seek(offset) && m_srcDat.ReadExact(out, length);
+  };
+  PckEntryLayout layout;
+  if (PckReadEntryLayout(readAt, m_srcDatLength, r, m_header.blockSize, layout) != PckLayoutRead::Ok) return false;
+  if (layout.headerBlocks != n) return false;
   if (m_datEnd > 0xFFFFFFFFull) return false;
   r.dataOffset = uint32_t(m_datEnd);
-  if (!m_dstDat.WriteAll(head, sizeof head)) return false;
-  m_datEnd += sizeof head;
+  if (!m_dstDat.WriteAll(layout.header, sizeof layout.header)) return false;
+  m_datEnd += sizeof layout.header;
   if (n == 0) return true;
-  std::vector<uint8_t> table(size_t(n) * 4);
-  if (!m_srcDat.ReadExact(table.data(), table.size())) return false;
   // The copy's blocks follow its table in order and without gaps, whatever order and
   // gaps the source has, and its table says where they landed.
-  std::vector<uint8_t> copied(table.size());
+  std::vector<uint8_t> copied(size_t(n) * 4);
   uint64_t offset = 0;
   for (uint32_t i = 0; i < n; ++i) {
     PutLE32(copied.data() + 4 * i, uint32_t(offset));
-    uint8_t bh[kPckBlockHeaderSize];
-    if (!m_srcDat.Seek(tableEnd + GetLE32(table.data() + 4 * i)) || !m_srcDat.ReadExact(bh, sizeof bh))
-      return false;
-    const uint32_t stored = GetLE32(bh + 1);
-    if (stored > m_header.blockSize) return false;  // would overrun the copy buffer
-    offset += sizeof bh + stored;
+    if (layout.blocks[i].stored > m_header.blockSize) return false;  // would overrun the copy buffer
+    offset += kPckBlockHeaderSize + layout.blocks[i].stored;
     if (offset > 0xFFFFFFFFull) return false;
   }
   if (!m_dstDat.WriteAll(copied.data(), copied.size())) return false;
   m_datEnd += copied.size();
-  for (uint32_t i = 0; i < n; ++i) {
-    uint8_t bh[kPckBlockHeaderSize];
-    if (!m_srcDat.Seek(tableEnd + GetLE32(table.data() + 4 * i)) || !m_srcDat.ReadExact(bh, sizeof bh))
-      return false;
-    const uint32_t stored = GetLE32(bh + 1);
-    if (!m_srcDat.ReadExact(m_buffer.data(), stored)) return false;
-    if (!m_dstDat.WriteAll(bh, sizeof bh) || !m_dstDat.WriteAll(m_buffer.data(), stored)) return false;
-    m_datEnd += sizeof bh + stored;
+  for (const PckStoredBlock& block : layout.blocks) {
+    const size_t length = kPckBlockHeaderSize + block.stored;
+    if (!readAt(block.at, m_buffer.data(), length) || !m_dstDat.WriteAll(m_buffer.data(), length)) return false;
+    m_datEnd += length;
   }
   return true;
 }
@@ -139,7 +128,7 @@ int CCompaction::Run(const std::string& source, const std::string& target) {
   if (!m_header.HasUsableBlockSize()) return Damaged(PckIndexName(source), "block size out of range");
   PutLE32(raw + 24, 0);  // no dead bytes in the copy
   if (!m_dstIdx.WriteAll(raw, sizeof raw)) return Fail(m_dstIdx.ErrorRecord());
-  m_buffer.assign(m_header.blockSize, 0);
+  m_buffer.assign(size_t(m_header.blockSize) + kPckBlockHeaderSize, 0);
 
   const int64_t idxLen = m_srcIdx.Length();
   if (idxLen < 0) return Fail(OsFailure("measure", PckIndexName(source)));

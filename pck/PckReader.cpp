@@ -161,34 +161,35 @@ std::unique_ptr<PckDirIterator> PckReader::OpenDir(int index) {
   return std::make_unique<PckDirIterator>(m_records, m_names, index);
 }
 
+PckReadAt PckReader::DataReader() {
+  return [this](uint64_t offset, void* out, size_t length) {
+    return m_data->Seek64(int64_t(offset)) == 0 && m_data->Read(out, int32_t(length)) == int32_t(length);
+  };
+}
+
 int PckReader::ReadBlock(int index, int block, uint8_t* out) {
   if (index < 0 || size_t(index) >= m_records.size() || !out || m_block.empty() || !m_data) return 0;
   const PckRecord& r = m_records[size_t(index)];
   if (r.type != kPckFile) return 0;
   const uint32_t bs = m_header.blockSize;
-  const uint32_t n = PckBlockCount(r.size, bs);
-  if (block < 0 || uint32_t(block) >= n) return 0;
+  if (block < 0 || uint32_t(block) >= PckBlockCount(r.size, bs)) return 0;
 
   // Every offset is checked against the data file before it is followed.
-  const uint64_t tableEnd = uint64_t(r.dataOffset) + kPckEntryHeaderSize + 4ull * n;
-  if (tableEnd > uint64_t(m_dataLength)) return -1;
-  uint8_t slot[4];
-  if (m_data->Seek64(int64_t(r.dataOffset + kPckEntryHeaderSize + 4ull * uint32_t(block))) != 0 ||
-      m_data->Read(slot, 4) != 4)
-    return 0;
-  const uint64_t at = tableEnd + GetLE32(slot);
-  if (at + kPckBlockHeaderSize > uint64_t(m_dataLength)) return -1;
-  uint8_t head[kPckBlockHeaderSize];
-  if (m_data->Seek64(int64_t(at)) != 0 || m_data->Read(head, sizeof head) != int32_t(sizeof head)) return 0;
-  const uint32_t stored = GetLE32(head + 1);
-  if (stored > bs) return -1;  // no block of this package can be that long
-  if (at + kPckBlockHeaderSize + stored > uint64_t(m_dataLength)) return -1;  // runs past the data file
-  if (stored > 0 && m_data->Read(m_block.data(), int32_t(stored)) != int32_t(stored)) return 0;
-  m_cipher.Decipher(m_block.data(), stored);
-  return DecodeBlock(head[0], m_block.data(), stored, out, bs);
+  PckStoredBlock where;
+  switch (PckLocateBlock(DataReader(), uint64_t(m_dataLength), r, bs, uint32_t(block), where)) {
+    case PckLayoutRead::Outside: return -1;
+    case PckLayoutRead::Unreadable: return 0;
+    case PckLayoutRead::Ok: break;
+  }
+  if (where.stored > bs) return -1;                         // no block of this package can be that long
+  if (where.End() > uint64_t(m_dataLength)) return -1;  // runs past the data file
+  if (where.stored > 0 && !DataReader()(where.at + kPckBlockHeaderSize, m_block.data(), where.stored)) return 0;
+  m_cipher.Decipher(m_block.data(), where.stored);
+  return DecodeBlock(where.codec, m_block.data(), where.stored, out, bs);
 }
 
-int PckReader::VerifyEntry(int index, const std::function<bool(uint32_t)>& onBlock) {
+int PckReader::VerifyEntry(int index, const BlockVisitor& onBlock, uint32_t* badBlock) {
+  if (badBlock) *badBlock = kDigestMismatch;
   if (index < 0 || size_t(index) >= m_records.size() || m_records[size_t(index)].type != kPckFile) return -1;
   const PckRecord& r = m_records[size_t(index)];
   const uint32_t bs = m_header.blockSize;
@@ -197,9 +198,12 @@ int PckReader::VerifyEntry(int index, const std::function<bool(uint32_t)>& onBlo
   for (uint32_t b = 0, n = PckBlockCount(r.size, bs); b < n; ++b) {
     const uint32_t expect = uint32_t(std::min<uint64_t>(bs, uint64_t(r.size) - uint64_t(b) * bs));
     const int got = ReadBlock(index, int(b), out.data());
-    if (got < 0 || uint32_t(got) != expect) return -1;
+    if (got < 0 || uint32_t(got) != expect) {
+      if (badBlock) *badBlock = b;
+      return -1;
+    }
     md5.Update(out.data(), expect);
-    if (onBlock && !onBlock(expect)) return -2;
+    if (onBlock && !onBlock(out.data(), expect)) return -2;
   }
   uint8_t digest[16];
   md5.Final(digest);

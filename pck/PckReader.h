@@ -11,6 +11,7 @@
 
 #include "io/DataStream.h"
 #include "pck/PckCodecs.h"
+#include "pck/PckEntryLayout.h"
 #include "pck/PckFormat.h"
 #include "pck/PckTree.h"
 
@@ -52,8 +53,11 @@ class PckReader {
   int ReadBlock(int index, int block, uint8_t* out);
   // Decodes every block of file record `index` and compares the content with its stored
   // size and MD5: 0 when they match, -1 when the entry is damaged (or read under another
-  // password), -2 when `onBlock` (called with each block's length) returned false.
-  int VerifyEntry(int index, const std::function<bool(uint32_t length)>& onBlock = nullptr);
+  // password), -2 when `onBlock` (handed each decoded block) returned false. On -1,
+  // `badBlock` (when given) is the block that did not decode, or kDigestMismatch.
+  static constexpr uint32_t kDigestMismatch = 0xFFFFFFFFu;
+  using BlockVisitor = std::function<bool(const uint8_t* data, uint32_t length)>;
+  int VerifyEntry(int index, const BlockVisitor& onBlock = nullptr, uint32_t* badBlock = nullptr);
 
   // What the tools show.
   const PckHeader& Header() const { return m_header; }
@@ -65,6 +69,8 @@ class PckReader {
 
  private:
   int Load(DataStream& index, DataStream& names);
+  // Reads at an offset of the data file.
+  PckReadAt DataReader();
   int Fail(std::string why);
 
   CPckCipher m_cipher;

@@ -167,9 +167,13 @@ class PcktoolFaults : public ::testing::Test {
         qvtest::PackageImage image;
         std::string why;
         ASSERT_TRUE(qvtest::ReadPackage(Base(), image, kPw, &why)) << context << ": " << why;
-        if (rc == 0) ASSERT_STREQ(state(image), "new") << context << ": reported success";
+        if (rc == 0) {
+          ASSERT_STREQ(state(image), "new") << context << ": reported success";
+        }
         ASSERT_STRNE(state(image), "neither old nor new") << context;
-        if (image == before) ASSERT_EQ(RunTool(args, nullptr), 0) << context << ": run again";
+        if (image == before) {
+          ASSERT_EQ(RunTool(args, nullptr), 0) << context << ": run again";
+        }
         ASSERT_STREQ(state(qvtest::ImageOf(Base(), kPw)), "new") << context;
         ASSERT_EQ(Listing(Dir()), names) << context << ": something was left behind";
       }
@@ -222,8 +226,12 @@ TEST_F(PcktoolFaults, ApplyLeavesEveryPackageWholeAndARunAgainFinishesIt) {
       ASSERT_TRUE(journal.Recover()) << context << ": " << journal.Error();
       for (const auto& [rel, content] : GameImage(game)) ASSERT_NE(content.rfind("bad: ", 0), 0u) << context << ": " << rel;
       // The version file is the commit point: it is new only when everything else is.
-      if (qvtest::ReadFile(game + "/CVer.txt").find("1.0.6") != std::string::npos) ASSERT_EQ(GameImage(game), done) << context;
-      if (rc == 0) ASSERT_EQ(GameImage(game), done) << context << ": reported success";
+      if (qvtest::ReadFile(game + "/CVer.txt").find("1.0.6") != std::string::npos) {
+        ASSERT_EQ(GameImage(game), done) << context;
+      }
+      if (rc == 0) {
+        ASSERT_EQ(GameImage(game), done) << context << ": reported success";
+      }
       ASSERT_EQ(RunTool(args, nullptr), 0) << context << ": run again";
       ASSERT_EQ(GameImage(game), done) << context;
     }
@@ -288,7 +296,9 @@ TEST_F(PcktoolFaults, TwoAddsAtOnceBothLandOrOneIsRefusedClearly) {
       const bool landed = files.count("x/" + std::string(name)) > 0;
       // Success means the file is in the package; a refusal says why and adds nothing.
       EXPECT_EQ(std::stoi(code) == 0, landed) << name << " exit " << code;
-      if (landed) EXPECT_EQ(files.at("x/" + std::string(name)), qvtest::ReadFile(Path(name)));
+      if (landed) {
+        EXPECT_EQ(files.at("x/" + std::string(name)), qvtest::ReadFile(Path(name)));
+      }
     }
   }
 }

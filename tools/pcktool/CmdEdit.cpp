@@ -34,21 +34,8 @@ bool PasswordFits(const std::string& base, const std::string& password) {
   const size_t tries = std::min<size_t>(3, candidates.size());
   std::partial_sort(candidates.begin(), candidates.begin() + std::ptrdiff_t(tries), candidates.end(),
                     [&records](int a, int b) { return records[size_t(a)].size < records[size_t(b)].size; });
-  std::vector<uint8_t> buffer(reader.Header().blockSize);
-  for (size_t t = 0; t < tries; ++t) {
-    const int index = candidates[t];
-    const PckRecord& r = records[size_t(index)];
-    CMd5 md5;
-    bool decoded = true;
-    for (uint32_t b = 0, n = PckBlockCount(r.size, reader.Header().blockSize); b < n && decoded; ++b) {
-      int got = reader.ReadBlock(index, int(b), buffer.data());
-      decoded = got > 0;
-      if (decoded) md5.Update(buffer.data(), size_t(got));
-    }
-    uint8_t digest[16];
-    md5.Final(digest);
-    if (decoded && std::memcmp(digest, r.digest, 16) == 0) return true;
-  }
+  for (size_t t = 0; t < tries; ++t)
+    if (reader.VerifyEntry(candidates[t]) == 0) return true;
   Fail(base, "the password does not decode the files already in the package (see --password)");
   return false;
 }

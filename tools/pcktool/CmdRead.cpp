@@ -27,29 +27,19 @@ enum class DecodeResult { kOk, kDamaged, kSinkFailed };
 // the byte counts to `progress`. On kDamaged `problem` says what is wrong.
 DecodeResult DecodeFile(PckReader& reader, int index, const BlockSink& sink, CProgress* progress,
                         std::string& problem) {
-  const PckRecord& r = reader.Records()[size_t(index)];
-  const uint32_t bs = reader.Header().blockSize;
-  const uint32_t blocks = PckBlockCount(r.size, bs);
-  std::vector<uint8_t> buffer(bs);
-  CMd5 md5;
-  for (uint32_t b = 0; b < blocks; ++b) {
-    const uint32_t expect = uint32_t(std::min<uint64_t>(bs, uint64_t(r.size) - uint64_t(b) * bs));
-    int n = reader.ReadBlock(index, int(b), buffer.data());
-    if (n < 0 || uint32_t(n) != expect) {
-      problem = "block " + std::to_string(b) + " does not decode";
-      return DecodeResult::kDamaged;
-    }
-    md5.Update(buffer.data(), expect);
-    if (sink && !sink(buffer.data(), expect)) return DecodeResult::kSinkFailed;
-    if (progress) progress->AddBytes(expect);
-  }
-  uint8_t digest[16];
-  md5.Final(digest);
-  if (std::memcmp(digest, r.digest, 16) != 0) {
-    problem = "digest mismatch";
-    return DecodeResult::kDamaged;
-  }
-  return DecodeResult::kOk;
+  uint32_t bad = 0;
+  const int rc = reader.VerifyEntry(
+      index,
+      [&](const uint8_t* data, uint32_t length) {
+        if (sink && !sink(data, length)) return false;
+        if (progress) progress->AddBytes(length);
+        return true;
+      },
+      &bad);
+  if (rc == -2) return DecodeResult::kSinkFailed;
+  if (rc == 0) return DecodeResult::kOk;
+  problem = bad == PckReader::kDigestMismatch ? "digest mismatch" : "block " + std::to_string(bad) + " does not decode";
+  return DecodeResult::kDamaged;
 }
 
 // Totals of the file records, for the bar.
