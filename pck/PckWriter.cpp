@@ -8,6 +8,16 @@
 
 namespace {
 constexpr uint32_t kGone = 0xFFFFFFFFu;
+
+// A name or path between quotes, for messages.
+std::string Quoted(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  out += '"';
+  out.append(text);
+  out += '"';
+  return out;
+}
 constexpr uint64_t kMaxOffset = 0xFFFFFFFFull;  // offsets in the index are 32-bit
 }  // namespace
 
@@ -346,7 +356,7 @@ int PckWriter::BeginDir(std::string_view name) {
   if (root ? !name.empty() : !PckNameIsStorable(name)) return Fail("bad folder name \"" + std::string(name) + "\"");
   if (!root && m_stack.empty()) return Fail("no folder is open");
   if (!root && FindChild(int(m_stack.back()), name) >= 0)
-    return Fail("\"" + std::string(name) + "\" exists already");
+    return Fail(Quoted(name) + " exists already");
   int64_t at = WriteName(name);
   if (at < 0) return Fail("cannot write to " + PckNameTableName(m_base));
   PckRecord r = PckRecord::Folder(uint32_t(at));
@@ -367,7 +377,7 @@ int PckWriter::AppendFile(std::string_view name, DataStream& source, int codec) 
   // A file outside every folder would make an index that no reader accepts.
   if (m_stack.empty()) return Fail("no folder is open");
   if (FindChild(int(m_stack.back()), name) >= 0)
-    return Fail("\"" + std::string(name) + "\" exists already");
+    return Fail(Quoted(name) + " exists already");
   PckRecord r;
   r.type = kPckFile;
   if (!WriteEntry(source, codec, r)) return Fail("cannot store \"" + std::string(name) + "\"");
@@ -487,7 +497,7 @@ int PckWriter::MakeDir(std::string_view path) {
   if (!m_stack.empty()) return Fail("folders of sequential building are still open");
   std::string rest;
   int r = FindDeepest(path, rest);
-  if (r < 0 || rest.empty()) return Fail("\"" + std::string(path) + "\" exists or lies below a file");
+  if (r < 0 || rest.empty()) return Fail(Quoted(path) + " exists or lies below a file");
   std::vector<std::string_view> names;
   if (!SplitRest(rest, names)) return Fail("bad path \"" + std::string(path) + "\"");
   const bool wasDirty = m_dirty;
@@ -508,7 +518,7 @@ int PckWriter::AddFile(std::string_view path, DataStream& source, int codec) {
   if (!m_stack.empty()) return Fail("folders of sequential building are still open");
   std::string rest;
   int r = FindDeepest(path, rest);
-  if (r < 0 || rest.empty()) return Fail("\"" + std::string(path) + "\" exists or lies below a file");
+  if (r < 0 || rest.empty()) return Fail(Quoted(path) + " exists or lies below a file");
   std::vector<std::string_view> names;
   if (!SplitRest(rest, names)) return Fail("bad path \"" + std::string(path) + "\"");
   const bool wasDirty = m_dirty;
@@ -536,7 +546,7 @@ void PckWriter::AddDeadBytes(uint64_t n) {
 int PckWriter::ReplaceFile(std::string_view path, DataStream& source, int codec) {
   if (!IsOpen()) return Fail("package is not open");
   int i = Find(path);
-  if (i <= 0 || m_records[size_t(i)].type != kPckFile) return Fail("\"" + std::string(path) + "\" is not a file");
+  if (i <= 0 || m_records[size_t(i)].type != kPckFile) return Fail(Quoted(path) + " is not a file");
   // The new entry is written into a copy; the record changes only once it is complete.
   PckRecord r = m_records[size_t(i)];
   if (!WriteEntry(source, codec, r)) return Fail("cannot store \"" + std::string(path) + "\"");
@@ -552,7 +562,7 @@ int PckWriter::Delete(std::string_view path) {
   // children, so the tree cannot be cut until they are closed.
   if (!m_stack.empty()) return Fail("folders of sequential building are still open");
   int s = Find(path);
-  if (s < 0) return Fail("\"" + std::string(path) + "\" not found");
+  if (s < 0) return Fail(Quoted(path) + " not found");
   if (s == 0) return Fail("the root cannot be deleted");
   const PckRecord& top = m_records[size_t(s)];
   const size_t n = top.type == kPckFolder ? size_t(top.Span()) + 2 : 1;
