@@ -73,31 +73,19 @@ bool ReadWhole(DataStream& s, std::string& out) {
 }  // namespace
 
 int PckReader::Load(DataStream& index, DataStream& names) {
-  std::string idx, why;
+  std::string idx, table, why;
+  std::vector<PckRecord> records;
   if (!ReadWhole(index, idx)) return Fail("cannot read the index");
-  if (!PckParseIndex(idx, m_header, m_records, &why)) return Fail(why);
+  if (!PckParseIndex(idx, m_header, records, &why)) return Fail(why);
   if (!m_header.HasUsableBlockSize())
     return Fail("block size " + std::to_string(m_header.blockSize) + " is out of range");
-  if (!ReadWhole(names, m_names)) return Fail("cannot read the name table");
-  if (!PckCheckTree(m_records, m_names, &why)) return Fail(why);
+  if (!ReadWhole(names, table)) return Fail("cannot read the name table");
+  if (!PckCheckTree(records, table, &why)) return Fail(why);
   m_dataLength = m_data->Length64();
   if (m_dataLength < 0) return Fail("cannot measure the data file");
   m_block.assign(m_header.blockSize, 0);
-
-  // One map for every folder's children; two children with equal names fail the load.
-  m_children.Reserve(m_records.size());
-  std::vector<uint32_t> open;
-  for (uint32_t i = 0; i < m_records.size(); ++i) {
-    const PckRecord& r = m_records[i];
-    if (r.type == kPckFolderEnd) {
-      open.pop_back();
-      continue;
-    }
-    if (i > 0 && !m_children.Insert(open.back(), Name(int(i)), i))
-      return Fail("folder record " + std::to_string(open.back()) + " holds two children named \"" +
-                  std::string(Name(int(i))) + "\"");
-    if (r.type == kPckFolder) open.push_back(i);
-  }
+  // Two children with equal names fail the load: no lookup could tell them apart.
+  if (!m_tree.Build(std::move(records), std::move(table), &why)) return Fail(why);
   return 0;
 }
 
@@ -105,42 +93,21 @@ void PckReader::Close() {
   m_index.reset();
   m_data.reset();
   m_nameStream.reset();
-  m_records.clear();
-  m_names.clear();
-  m_children.Clear();
+  m_tree.Clear();
   m_block.clear();
   m_dataLength = 0;
 }
 
-std::string_view PckReader::Name(int index) const {
-  if (index <= 0 || size_t(index) >= m_records.size()) return {};
-  return PckNameAt(m_names, m_records[size_t(index)].nameOffset);
-}
+std::string_view PckReader::Name(int index) const { return m_tree.Name(index); }
 
-int PckReader::FindChild(int folder, std::string_view name) const {
-  if (folder < 0 || size_t(folder) >= m_records.size() || m_records[size_t(folder)].type != kPckFolder)
-    return -1;
-  if (name.empty()) return -1;
-  return static_cast<int>(m_children.Find(uint32_t(folder), name));
-}
+int PckReader::FindChild(int folder, std::string_view name) const { return m_tree.FindChild(folder, name); }
 
-int PckReader::Find(std::string_view path) const {
-  if (m_records.empty()) return -1;
-  std::vector<std::string_view> names;
-  if (!PckSplitPath(path, names)) return -1;
-  int cur = 0;
-  for (size_t i = 0; i < names.size(); ++i) {
-    cur = FindChild(cur, names[i]);
-    if (cur < 0) return -1;
-    if (i + 1 < names.size() && m_records[size_t(cur)].type != kPckFolder) return -1;
-  }
-  return cur;
-}
+int PckReader::Find(std::string_view path) const { return m_tree.Find(path); }
 
 int PckReader::FileSize(std::string_view path) const {
   int i = Find(path);
-  if (i <= 0 || m_records[size_t(i)].type != kPckFile) return -1;
-  return static_cast<int>(m_records[size_t(i)].size);
+  if (i <= 0 || Records()[size_t(i)].type != kPckFile) return -1;
+  return static_cast<int>(Records()[size_t(i)].size);
 }
 
 std::unique_ptr<PckEntryStream> PckReader::OpenEntry(std::string_view path) {
@@ -148,18 +115,13 @@ std::unique_ptr<PckEntryStream> PckReader::OpenEntry(std::string_view path) {
 }
 
 std::unique_ptr<PckEntryStream> PckReader::OpenEntry(int index) {
-  if (index < 0 || size_t(index) >= m_records.size() || m_records[size_t(index)].type != kPckFile)
-    return nullptr;
+  if (index < 0 || size_t(index) >= Records().size() || Records()[size_t(index)].type != kPckFile) return nullptr;
   return std::make_unique<PckEntryStream>(*this, index);
 }
 
 std::unique_ptr<PckDirIterator> PckReader::OpenDir(std::string_view path) { return OpenDir(Find(path)); }
 
-std::unique_ptr<PckDirIterator> PckReader::OpenDir(int index) {
-  if (index < 0 || size_t(index) >= m_records.size() || m_records[size_t(index)].type != kPckFolder)
-    return nullptr;
-  return std::make_unique<PckDirIterator>(m_records, m_names, index);
-}
+std::unique_ptr<PckDirIterator> PckReader::OpenDir(int index) { return m_tree.OpenDir(index); }
 
 PckReadAt PckReader::DataReader() {
   return [this](uint64_t offset, void* out, size_t length) {
@@ -168,8 +130,8 @@ PckReadAt PckReader::DataReader() {
 }
 
 int PckReader::ReadBlock(int index, int block, uint8_t* out) {
-  if (index < 0 || size_t(index) >= m_records.size() || !out || m_block.empty() || !m_data) return 0;
-  const PckRecord& r = m_records[size_t(index)];
+  if (index < 0 || size_t(index) >= Records().size() || !out || m_block.empty() || !m_data) return 0;
+  const PckRecord& r = Records()[size_t(index)];
   if (r.type != kPckFile) return 0;
   const uint32_t bs = m_header.blockSize;
   if (block < 0 || uint32_t(block) >= PckBlockCount(r.size, bs)) return 0;
@@ -190,8 +152,8 @@ int PckReader::ReadBlock(int index, int block, uint8_t* out) {
 
 int PckReader::VerifyEntry(int index, const BlockVisitor& onBlock, uint32_t* badBlock) {
   if (badBlock) *badBlock = kDigestMismatch;
-  if (index < 0 || size_t(index) >= m_records.size() || m_records[size_t(index)].type != kPckFile) return -1;
-  const PckRecord& r = m_records[size_t(index)];
+  if (index < 0 || size_t(index) >= Records().size() || Records()[size_t(index)].type != kPckFile) return -1;
+  const PckRecord& r = Records()[size_t(index)];
   const uint32_t bs = m_header.blockSize;
   std::vector<uint8_t> out(bs);
   CMd5 md5;

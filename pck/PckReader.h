@@ -13,6 +13,7 @@
 #include "pck/PckCodecs.h"
 #include "pck/PckEntryLayout.h"
 #include "pck/PckFormat.h"
+#include "pck/PckIndex.h"
 #include "pck/PckTree.h"
 
 class PckEntryStream;
@@ -61,9 +62,9 @@ class PckReader {
 
   // What the tools show.
   const PckHeader& Header() const { return m_header; }
-  const std::vector<PckRecord>& Records() const { return m_records; }
+  const std::vector<PckRecord>& Records() const { return m_tree.Records(); }
   std::string_view Name(int index) const;
-  std::string_view NameTable() const { return m_names; }
+  std::string_view NameTable() const { return m_tree.Names(); }
   int64_t DataLength() const { return m_dataLength; }
   const std::string& LastError() const { return m_error; }
 
@@ -75,9 +76,7 @@ class PckReader {
 
   CPckCipher m_cipher;
   PckHeader m_header;
-  std::vector<PckRecord> m_records;
-  std::string m_names;
-  CPckChildMap m_children;
+  CPckIndex m_tree;
   std::vector<uint8_t> m_block;  // one stored payload while it is deciphered and decoded
   std::unique_ptr<DataStream> m_index, m_data, m_nameStream;
   int64_t m_dataLength = 0;

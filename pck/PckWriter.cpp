@@ -7,7 +7,6 @@
 #include "platform/Platform.h"
 
 namespace {
-constexpr uint32_t kGone = 0xFFFFFFFFu;
 
 // A name or path between quotes, for messages.
 std::string Quoted(std::string_view text) {
@@ -38,10 +37,7 @@ int PckWriter::Fail(std::string why) {
   return -1;
 }
 
-std::string_view PckWriter::Name(int index) const {
-  if (index <= 0 || size_t(index) >= m_records.size()) return {};
-  return PckNameAt(m_names, m_records[size_t(index)].nameOffset);
-}
+std::string_view PckWriter::Name(int index) const { return m_index.Name(index); }
 
 // ---------------------------------------------------------------- open and close
 
@@ -61,13 +57,8 @@ int PckWriter::Create(const std::string& base, uint32_t blockSize) {
   }
   m_base = base;
   m_header = PckHeader::Default(blockSize);
-  m_records.clear();
-  m_parents.clear();
-  m_ids.clear();
-  m_indexOfId.clear();
-  m_children.Clear();
+  m_index.Clear();
   m_stack.clear();
-  m_names.clear();
   m_datEnd = 0;
   m_encoder = std::make_unique<CBlockEncoder>(blockSize);
   m_input.assign(blockSize, 0);
@@ -79,7 +70,8 @@ int PckWriter::OpenForEdit(const std::string& base) {
   Abandon();
   m_commitFailed = false;
   CFile idxFile;
-  std::string idx, why;
+  std::string idx, names, why;
+  std::vector<PckRecord> records;
   if (!idxFile.Open(PckIndexName(base), "rb") || !idxFile.ReadAll(idx))
     return Fail("cannot read " + PckIndexName(base));
   idxFile.Close();
@@ -92,30 +84,30 @@ int PckWriter::OpenForEdit(const std::string& base) {
   auto failClose = [this](std::string text) {
     m_dat.Close();
     m_nam.Close();
-    m_records.clear();
+    m_index.Clear();
     return Fail(std::move(text));
   };
-  if (!PckParseIndex(idx, m_header, m_records, &why)) return failClose(PckIndexName(base) + ": " + why);
+  if (!PckParseIndex(idx, m_header, records, &why)) return failClose(PckIndexName(base) + ": " + why);
   // Editing rewrites the index in this layout, so only this version is taken on.
   if (m_header.version != kPckVersion) return failClose(PckIndexName(base) + ": version is not 2");
   if (!m_header.HasUsableBlockSize()) return failClose(PckIndexName(base) + ": block size out of range");
-  if (m_records.empty()) return failClose(PckIndexName(base) + ": index holds no root folder");
-  if (!m_nam.ReadAll(m_names)) return failClose("cannot read " + PckNameTableName(base));
-  if (!PckCheckTree(m_records, m_names, &why)) return failClose(PckIndexName(base) + ": " + why);
+  if (records.empty()) return failClose(PckIndexName(base) + ": index holds no root folder");
+  if (!m_nam.ReadAll(names)) return failClose("cannot read " + PckNameTableName(base));
+  if (!PckCheckTree(records, names, &why)) return failClose(PckIndexName(base) + ": " + why);
   int64_t datLen = m_dat.Length();
   if (datLen < 0) return failClose("cannot measure " + PckDataName(base));
   m_datEnd = m_datStart = uint64_t(datLen);
-  m_namStart = m_names.size();
+  m_namStart = names.size();
   // Appending to a data file shorter than its index says would put new entries where
   // old records point; such a package is refused before anything is written.
-  for (size_t i = 0; i < m_records.size(); ++i) {
-    const PckRecord& r = m_records[i];
+  for (size_t i = 0; i < records.size(); ++i) {
+    const PckRecord& r = records[i];
     if (r.type == kPckFile && uint64_t(r.dataOffset) + kPckEntryHeaderSize +
                                       4ull * PckBlockCount(r.size, m_header.blockSize) > m_datEnd)
       return failClose(PckIndexName(base) + ": record " + std::to_string(i) + " lies beyond the end of " +
                        PckDataName(base));
   }
-  if (!IndexTree()) return failClose(PckIndexName(base) + ": " + m_error);
+  if (!m_index.Build(std::move(records), std::move(names), &why)) return failClose(PckIndexName(base) + ": " + why);
   m_base = base;
   m_stack.clear();
   m_encoder = std::make_unique<CBlockEncoder>(m_header.blockSize);
@@ -124,33 +116,6 @@ int PckWriter::OpenForEdit(const std::string& base) {
   m_editing = true;
   m_renameTried = false;
   return 0;
-}
-
-bool PckWriter::IndexTree() {
-  const size_t n = m_records.size();
-  m_parents.assign(n, -1);
-  m_ids.resize(n);
-  m_indexOfId.resize(n);
-  m_children.Clear();
-  m_children.Reserve(n);
-  std::vector<uint32_t> open;
-  for (uint32_t i = 0; i < n; ++i) {
-    m_ids[i] = m_indexOfId[i] = i;
-    m_parents[i] = open.empty() ? -1 : int64_t(open.back());
-    const PckRecord& r = m_records[i];
-    if (r.type == kPckFolderEnd) {
-      open.pop_back();
-      // an end record belongs to the folder it closes, inside its parent
-      m_parents[i] = open.empty() ? -1 : int64_t(open.back());
-      continue;
-    }
-    if (i > 0 && !m_children.Insert(open.back(), Name(int(i)), i)) {
-      m_error = "two children of folder record " + std::to_string(open.back()) + " share a name";
-      return false;
-    }
-    if (r.type == kPckFolder) open.push_back(i);
-  }
-  return true;
 }
 
 void PckWriter::Abandon() {
@@ -190,7 +155,7 @@ int PckWriter::Close() {
     bool ok = (m_dat.Flush() || (why = m_dat.Error(), false)) && (m_nam.Flush() || (why = m_nam.Error(), false));
     if (ok) {
       CFile out;
-      std::string bytes = PckEncodeIndex(m_header, m_records);
+      std::string bytes = PckEncodeIndex(m_header, m_index.Records());
       ok = out.Create(fresh) && out.WriteAll(bytes.data(), bytes.size()) && out.Flush();
       ok = out.Close() && ok;
       if (!ok) why = out.Error();
@@ -218,72 +183,30 @@ int PckWriter::Close() {
 
 // ---------------------------------------------------------------- lookups
 
-int PckWriter::FindChild(int folder, std::string_view name) const {
-  if (folder < 0 || size_t(folder) >= m_records.size() || m_records[size_t(folder)].type != kPckFolder)
-    return -1;
-  if (name.empty()) return -1;
-  int64_t id = m_children.Find(m_ids[size_t(folder)], name);
-  if (id < 0 || m_indexOfId[size_t(id)] == kGone) return -1;
-  return int(m_indexOfId[size_t(id)]);
-}
+int PckWriter::FindChild(int folder, std::string_view name) const { return m_index.FindChild(folder, name); }
 
-int PckWriter::Find(std::string_view path) const {
-  if (m_records.empty()) return -1;
-  std::vector<std::string_view> names;
-  if (!PckSplitPath(path, names)) return -1;
-  int cur = 0;
-  for (size_t i = 0; i < names.size(); ++i) {
-    cur = FindChild(cur, names[i]);
-    if (cur < 0) return -1;
-    if (i + 1 < names.size() && m_records[size_t(cur)].type != kPckFolder) return -1;
-  }
-  return cur;
-}
+int PckWriter::Find(std::string_view path) const { return m_index.Find(path); }
 
-int PckWriter::FindDeepest(std::string_view path, std::string& rest) const {
-  rest.clear();
-  if (m_records.empty()) return -1;
-  std::vector<std::string_view> names;
-  if (!PckSplitPath(path, names)) return -1;
-  int cur = 0;
-  for (size_t i = 0; i < names.size(); ++i) {
-    int next = FindChild(cur, names[i]);
-    if (next < 0) {
-      for (size_t k = i; k < names.size(); ++k) {
-        if (k > i) rest += '/';
-        rest.append(names[k]);
-      }
-      return cur;
-    }
-    if (i + 1 < names.size() && m_records[size_t(next)].type != kPckFolder) return -1;
-    cur = next;
-  }
-  return cur;
-}
+int PckWriter::FindDeepest(std::string_view path, std::string& rest) const { return m_index.FindDeepest(path, rest); }
 
 std::unique_ptr<PckDirIterator> PckWriter::OpenDir(std::string_view path) { return OpenDir(Find(path)); }
 
-std::unique_ptr<PckDirIterator> PckWriter::OpenDir(int index) {
-  if (index < 0 || size_t(index) >= m_records.size() || m_records[size_t(index)].type != kPckFolder)
-    return nullptr;
-  return std::make_unique<PckDirIterator>(m_records, m_names, index);
-}
+std::unique_ptr<PckDirIterator> PckWriter::OpenDir(int index) { return m_index.OpenDir(index); }
 
 // ---------------------------------------------------------------- names and entries
 
 int64_t PckWriter::WriteName(std::string_view name) {
-  uint64_t at = m_names.size();
+  const uint64_t at = m_index.Names().size();
   std::string entry = PckEncodeNameEntry(name);
   if (at + entry.size() > kMaxOffset) return -1;
   if (!m_nam.Seek(at) || !m_nam.WriteAll(entry.data(), entry.size())) {
     // what reached the file is dead space; the in-memory copy must still match the file
     // offsets of later names, so take the file's own end from now on
-    int64_t len = m_nam.Length();
-    if (len > int64_t(m_names.size())) m_names.resize(size_t(len), '\0');
+    const int64_t len = m_nam.Length();
+    if (len > 0) m_index.PadNames(size_t(len));
     return -1;
   }
-  m_names += entry;
-  return int64_t(at);
+  return int64_t(m_index.AppendName(entry));
 }
 
 bool PckWriter::WriteEntry(DataStream& source, int codec, PckRecord& record) {
@@ -352,20 +275,14 @@ bool PckWriter::WriteEntry(DataStream& source, int codec, PckRecord& record) {
 
 int PckWriter::BeginDir(std::string_view name) {
   if (!IsOpen()) return Fail("package is not open");
-  const bool root = m_records.empty();
+  const bool root = m_index.Empty();
   if (root ? !name.empty() : !PckNameIsStorable(name)) return Fail("bad folder name \"" + std::string(name) + "\"");
   if (!root && m_stack.empty()) return Fail("no folder is open");
   if (!root && FindChild(int(m_stack.back()), name) >= 0)
     return Fail(Quoted(name) + " exists already");
   int64_t at = WriteName(name);
   if (at < 0) return Fail("cannot write to " + PckNameTableName(m_base));
-  PckRecord r = PckRecord::Folder(uint32_t(at));
-  uint32_t index = uint32_t(m_records.size());
-  m_records.push_back(r);
-  m_parents.push_back(root ? -1 : int64_t(m_stack.back()));
-  m_ids.push_back(index);
-  m_indexOfId.push_back(index);
-  if (!root) m_children.Insert(m_ids[m_stack.back()], name, index);
+  const uint32_t index = m_index.Append(PckRecord::Folder(uint32_t(at)), root ? -1 : int64_t(m_stack.back()), name);
   m_stack.push_back(index);
   m_dirty = true;
   return 0;
@@ -384,32 +301,24 @@ int PckWriter::AppendFile(std::string_view name, DataStream& source, int codec) 
   int64_t at = WriteName(name);
   if (at < 0) return Fail("cannot write to " + PckNameTableName(m_base));
   r.nameOffset = uint32_t(at);
-  uint32_t index = uint32_t(m_records.size());
-  m_records.push_back(r);
-  m_ids.push_back(index);
-  m_indexOfId.push_back(index);
-  PckRecord& top = m_records[m_stack.back()];
+  PckRecord& top = m_index.Record(m_stack.back());
   top.SetChildCount(top.ChildCount() + 1);
   top.SetSpan(top.Span() + 1);
-  m_children.Insert(m_ids[m_stack.back()], name, index);
-  m_parents.push_back(int64_t(m_stack.back()));
+  m_index.Append(r, int64_t(m_stack.back()), name);
   m_dirty = true;
   return 0;
 }
 
 int PckWriter::EndDir() {
   if (m_stack.empty()) return 0;
-  uint32_t closed = m_stack.back();
+  const uint32_t closed = m_stack.back();
   m_stack.pop_back();
-  uint32_t index = uint32_t(m_records.size());
-  m_records.push_back(PckRecord::FolderEnd());
-  m_parents.push_back(m_stack.empty() ? -1 : int64_t(m_stack.back()));
-  m_ids.push_back(index);
-  m_indexOfId.push_back(index);
+  m_index.Append(PckRecord::FolderEnd(), m_stack.empty() ? -1 : int64_t(m_stack.back()), {});
   if (!m_stack.empty()) {
-    PckRecord& below = m_records[m_stack.back()];
+    const uint32_t span = m_index.Records()[closed].Span();
+    PckRecord& below = m_index.Record(m_stack.back());
     below.SetChildCount(below.ChildCount() + 1);
-    below.SetSpan(below.Span() + m_records[closed].Span() + 2);
+    below.SetSpan(below.Span() + span + 2);
   }
   m_dirty = true;
   return 0;
@@ -417,40 +326,11 @@ int PckWriter::EndDir() {
 
 // ---------------------------------------------------------------- editing
 
-void PckWriter::AdjustAncestors(uint32_t parent, int64_t spanDelta, int64_t childDelta) {
-  PckRecord& p = m_records[parent];
-  p.SetChildCount(uint32_t(int64_t(p.ChildCount()) + childDelta));
-  for (int64_t a = parent; a >= 0; a = m_parents[size_t(a)]) {
-    PckRecord& r = m_records[size_t(a)];
-    r.SetSpan(uint32_t(int64_t(r.Span()) + spanDelta));
-  }
-}
-
-void PckWriter::InsertRecords(size_t at, const std::vector<PckRecord>& recs, uint32_t parent,
-                              std::string_view name) {
-  const size_t k = recs.size();
-  m_records.insert(m_records.begin() + std::ptrdiff_t(at), recs.begin(), recs.end());
-  m_parents.insert(m_parents.begin() + std::ptrdiff_t(at), k, int64_t(parent));
-  const uint32_t id = uint32_t(m_indexOfId.size());
-  for (size_t i = 0; i < k; ++i) m_indexOfId.push_back(uint32_t(at + i));
-  std::vector<uint32_t> newIds(k);
-  for (size_t i = 0; i < k; ++i) newIds[i] = id + uint32_t(i);
-  m_ids.insert(m_ids.begin() + std::ptrdiff_t(at), newIds.begin(), newIds.end());
-  // Records behind the insertion moved up by k: so did their ids' places and every
-  // parent reference that pointed at or past the insertion point.
-  for (size_t q = at + k; q < m_records.size(); ++q) {
-    m_indexOfId[m_ids[q]] = uint32_t(q);
-    if (m_parents[q] >= int64_t(at)) m_parents[q] += int64_t(k);
-  }
-  m_children.Insert(m_ids[parent], name, id);
-  AdjustAncestors(parent, int64_t(k), 1);
-}
-
 int PckWriter::InsertFolder(uint32_t parent, std::string_view name) {
   int64_t at = WriteName(name);
   if (at < 0) return -1;
-  size_t c = size_t(parent) + m_records[parent].Span();
-  InsertRecords(c + 1, {PckRecord::Folder(uint32_t(at)), PckRecord::FolderEnd()}, parent, name);
+  const size_t c = size_t(parent) + m_index.Records()[parent].Span();
+  m_index.Insert(c + 1, {PckRecord::Folder(uint32_t(at)), PckRecord::FolderEnd()}, parent, name);
   return int(c + 1);
 }
 
@@ -461,8 +341,8 @@ int PckWriter::InsertFile(uint32_t parent, std::string_view name, DataStream& so
   if (at < 0) return -1;
   r.nameOffset = uint32_t(at);
   if (!WriteEntry(source, codec, r)) return -1;
-  size_t d = size_t(parent) + m_records[parent].Span();
-  InsertRecords(d + 1, {r}, parent, name);
+  const size_t d = size_t(parent) + m_index.Records()[parent].Span();
+  m_index.Insert(d + 1, {r}, parent, name);
   return int(d + 1);
 }
 
@@ -546,12 +426,12 @@ void PckWriter::AddDeadBytes(uint64_t n) {
 int PckWriter::ReplaceFile(std::string_view path, DataStream& source, int codec) {
   if (!IsOpen()) return Fail("package is not open");
   int i = Find(path);
-  if (i <= 0 || m_records[size_t(i)].type != kPckFile) return Fail(Quoted(path) + " is not a file");
+  if (i <= 0 || m_index.Records()[size_t(i)].type != kPckFile) return Fail(Quoted(path) + " is not a file");
   // The new entry is written into a copy; the record changes only once it is complete.
-  PckRecord r = m_records[size_t(i)];
+  PckRecord r = m_index.Records()[size_t(i)];
   if (!WriteEntry(source, codec, r)) return Fail("cannot store \"" + std::string(path) + "\"");
-  AddDeadBytes(m_records[size_t(i)].size);
-  m_records[size_t(i)] = r;
+  AddDeadBytes(m_index.Records()[size_t(i)].size);
+  m_index.Record(size_t(i)) = r;
   m_dirty = true;
   return 0;
 }
@@ -564,26 +444,7 @@ int PckWriter::Delete(std::string_view path) {
   int s = Find(path);
   if (s < 0) return Fail(Quoted(path) + " not found");
   if (s == 0) return Fail("the root cannot be deleted");
-  const PckRecord& top = m_records[size_t(s)];
-  const size_t n = top.type == kPckFolder ? size_t(top.Span()) + 2 : 1;
-  const uint32_t parent = uint32_t(m_parents[size_t(s)]);
-  uint64_t dead = 0;
-  for (size_t q = size_t(s); q < size_t(s) + n; ++q) {
-    const PckRecord& r = m_records[q];
-    if (r.type == kPckFile) dead += r.size;
-    if (r.type == kPckFile || r.type == kPckFolder)
-      m_children.Erase(m_ids[size_t(m_parents[q])], Name(int(q)));
-    m_indexOfId[m_ids[q]] = kGone;
-  }
-  AddDeadBytes(dead);
-  m_records.erase(m_records.begin() + s, m_records.begin() + s + std::ptrdiff_t(n));
-  m_parents.erase(m_parents.begin() + s, m_parents.begin() + s + std::ptrdiff_t(n));
-  m_ids.erase(m_ids.begin() + s, m_ids.begin() + s + std::ptrdiff_t(n));
-  for (size_t q = size_t(s); q < m_records.size(); ++q) {
-    m_indexOfId[m_ids[q]] = uint32_t(q);
-    if (m_parents[q] > int64_t(s)) m_parents[q] -= int64_t(n);
-  }
-  AdjustAncestors(parent, -int64_t(n), -1);
+  AddDeadBytes(m_index.Erase(size_t(s)));
   m_dirty = true;
   return 0;
 }

@@ -14,6 +14,7 @@
 #include "pck/PckCodecs.h"
 #include "io/File.h"
 #include "pck/PckFormat.h"
+#include "pck/PckIndex.h"
 #include "pck/PckReader.h"
 #include "pck/PckTree.h"
 
@@ -64,7 +65,7 @@ class PckWriter {
   bool CommitFailed() const { return m_commitFailed; }
   const std::string& LastError() const { return m_error; }
   const PckHeader& Header() const { return m_header; }
-  const std::vector<PckRecord>& Records() const { return m_records; }
+  const std::vector<PckRecord>& Records() const { return m_index.Records(); }
   std::string_view Name(int index) const;
 
  private:
@@ -75,14 +76,9 @@ class PckWriter {
   // Appends a file's entry to .dat and fills the record's data offset, size, digest and
   // time stamp; false (and the record untouched) when anything fails.
   bool WriteEntry(DataStream& source, int codec, PckRecord& record);
-  // Puts records at `at` under `parent`, keeping ids, parents, spans and counts right.
-  void InsertRecords(size_t at, const std::vector<PckRecord>& recs, uint32_t parent, std::string_view name);
   int InsertFolder(uint32_t parent, std::string_view name);
   int InsertFile(uint32_t parent, std::string_view name, DataStream& source, int codec);
-  void AdjustAncestors(uint32_t parent, int64_t spanDelta, int64_t childDelta);
   void AddDeadBytes(uint64_t n);
-  // (Re)builds the child map and the id tables from the record table.
-  bool IndexTree();
   // Cuts .dat and .nam back to their lengths when opened for editing.
   void GiveBackAppended();
 
@@ -92,13 +88,8 @@ class PckWriter {
   std::string m_base;
   CFile m_dat, m_nam;
   PckHeader m_header;
-  std::vector<PckRecord> m_records;
-  std::vector<int64_t> m_parents;      // parent record of each record, -1 for the root
-  std::vector<uint32_t> m_ids;         // stable id of each record
-  std::vector<uint32_t> m_indexOfId;   // record index of each id; kGone once removed
-  CPckChildMap m_children;             // (folder id, name) -> child id
+  CPckIndex m_index;                   // records and the whole .nam, in step with the files
   std::vector<uint32_t> m_stack;       // folders opened by BeginDir
-  std::string m_names;                 // the whole .nam, kept in step with the file
   uint64_t m_datEnd = 0;
   bool m_dirty = false;
   bool m_commitFailed = false;
