@@ -45,6 +45,7 @@ int CUpdateDlg::PatchFromPackage(const std::string& patchBase, const std::string
   options.plan = m_plan.get();
   if (ApplyPatchPackage(patchBase, packageNames, gameFolder, CFileTarget::kFlagCreatePackages, password, &sink, codec,
                         options) < 0) {
+    if (!sink.m_strErrors.empty()) m_problem = Failure(ErrorKind::Io, "", sink.m_strErrors);
     LogRun("处理更新包: %s 时出错,程序退出", patchBase.c_str());
     m_bBusy = false;
     return -1;

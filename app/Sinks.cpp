@@ -34,6 +34,12 @@ void CRunSink::OnEvent(int32_t type, const void* data, int32_t size) {
     case kWalkError: {
       const WalkErrorEvent e = WalkEventError(data, size);
       Log("ERROR(%d): %s", e.code, e.text);
+      std::string line = e.text;
+      while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+      // (The same reason may come twice: from the file that failed and the commit after.)
+      const size_t last = m_strErrors.rfind('\n');
+      if (m_strErrors.compare(last == std::string::npos ? 0 : last + 1, std::string::npos, line) != 0)
+        m_strErrors += (m_strErrors.empty() ? "" : "\n") + line;
       break;
     }
     case kWalkFileBegin:

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "io/IWalkSink.h"
 
@@ -18,6 +19,8 @@ class CRunSink : public IWalkSink {
   int32_t m_nFilesDone = 0;
   int32_t m_nFoldersDone = 0;
   bool m_bLog = false;
+  // The texts of the error events so far, one line each: what went wrong and why.
+  std::string m_strErrors;
 
  protected:
   CRunSink(CUpdateDlg& dlg, const char* logFile) : m_dlg(dlg), m_logFile(logFile) {}

@@ -90,10 +90,10 @@ int CUpdateDlg::RunTidyPass(float threshold) {
       TidyAccessError();
       break;
     }
-    std::string why;
+    CError why;
     if (!plat::IsWritable(Name(base, "idx")) || !plat::IsWritable(Name(base, "nam")) ||
         !plat::IsWritable(Name(base, "dat")) || !PckSwapIn(kTemp, base, journal, &why)) {
-      if (!why.empty()) LogRun("%s", why.c_str());
+      if (why.Failed()) LogRun("%s", why.text.c_str());
       TidyAccessError();
       break;
     }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/UpdateWindow.h"
+#include "io/Error.h"
 #include "platform/Platform.h"
 
 struct CPatchPlan;
@@ -51,6 +52,10 @@ class CUpdateDlg {
   // Log switches handed to the sinks of the passes (off as shipped).
   bool m_bPatchLog = false;
   bool m_bTidyLog = false;
+  // Why the last run failed, when it was more than the status line says (a damaged
+  // patch, a file that could not be written, another updater at work): for the console
+  // updater and the logs.
+  CError m_problem;
   // Test seam: the executable whose payload is released ("" = the running one).
   std::string m_strModulePath;
   // The pause before a package is rebuilt, which gives the game's own programs time to

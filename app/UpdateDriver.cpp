@@ -61,6 +61,7 @@ bool CUpdateDlg::TakeGameFolder() {
   // One run at a time changes a game folder: a second updater, or pcktool, would write
   // the same packages.
   if (!m_folderLock.TryAcquire("")) {
+    m_problem = Failure(ErrorKind::Access, GameFolder(), "another updater or pcktool is changing this game folder");
     LogRun("另一个更新程序正在运行: %s", plat::LastError().text.c_str());
     ShowMessage(texts::Load(texts::kTextBusy));
     return false;
@@ -70,7 +71,8 @@ bool CUpdateDlg::TakeGameFolder() {
   // first index never landed goes.
   CPckJournal journal("");
   if (!journal.Recover()) {
-    LogRun("恢复上次中断的更新出错: %s", journal.Error().c_str());
+    m_problem = journal.Error();
+    LogRun("恢复上次中断的更新出错: %s", journal.Error().text.c_str());
     ShowMessage(texts::Load(texts::kTextAccessError));
     return false;
   }
@@ -86,18 +88,20 @@ bool CUpdateDlg::CheckWholePatch() {
   const std::string gameFolder = GameFolder();
   const std::string base = gameFolder + "/patch";
   if (!PackageExists(base)) {
+    m_problem = Failure(ErrorKind::NotFound, base, "the patch package " + base + ".idx/.nam/.dat is missing");
     LogRun("找不到更新包 : Patch !");
     return false;
   }
   auto plan = std::make_unique<CPatchPlan>();
-  std::string problem;
+  CError problem;
   auto keepAlive = [this](uint32_t) {
     m_window.DrainMessages();
     return !g_bAbort;
   };
   if (CheckPatchPackage(base, g_packageNames, gameFolder, CFileTarget::kFlagCreatePackages, kPckGamePassword,
                         keepAlive, *plan, problem) != 0) {
-    LogRun("更新包检查出错: %s", problem.c_str());
+    m_problem = problem;
+    LogRun("更新包检查出错: %s", problem.text.c_str());
     return false;
   }
   m_plan = std::move(plan);
@@ -118,6 +122,7 @@ void CUpdateDlg::OnUpdate() {
   m_bBusy = true;
   m_nFileCount = 0;
   m_nTotalBytes = 0;
+  m_problem = CError();
   LogRun("\nUpdate --- Begin!");
   const uint32_t start = plat::TickMs();
   LogRun("LOMPATCH, written by Ardel, Sornwick Ltd. 2004");

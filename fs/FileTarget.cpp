@@ -58,16 +58,18 @@ bool CLandingView::Exists(const std::string& path) const { return plat::FileExis
 CFileTarget::CFileTarget() = default;
 CFileTarget::~CFileTarget() { CloseAll(); }
 
-int CFileTarget::Fail(std::string why) {
+int CFileTarget::Fail(CError why) {
   m_error = std::move(why);
   return -1;
 }
+
+int CFileTarget::Fail(std::string why) { return Fail(Failure(ErrorKind::BadArgument, "", std::move(why))); }
 
 int CFileTarget::CloseAll() {
   int result = 0;
   for (auto& [key, writer] : m_writers) {
     writer->Close();
-    if (writer->CommitFailed()) result = Fail(writer->LastError());
+    if (writer->CommitFailed()) result = Fail(writer->Error());
   }
   m_writers.clear();
   // A created package whose index has landed is a package like any other now.
@@ -137,8 +139,8 @@ PckWriter* CFileTarget::OpenPackage(const std::string& base, bool create) {
   if (writer->OpenForEdit(base) != 0) {
     // A part of a package that does not open may be all that is left of game data;
     // making a package there would truncate it.
-    if (!create) return Fail(writer->LastError()), nullptr;
-    if (AnyPackagePartExists(base)) return Fail(writer->LastError()), nullptr;
+    if (!create) return Fail(writer->Error()), nullptr;
+    if (AnyPackagePartExists(base)) return Fail(writer->Error()), nullptr;
     // Listed before its first file exists: should the run stop before the first index
     // lands, the next run removes what there is of it.
     const PckJournalEntry entry{PckJournalEntry::kCreate, base, "", 0};
@@ -152,14 +154,14 @@ PckWriter* CFileTarget::OpenPackage(const std::string& base, bool create) {
       made = !maker->CommitFailed();
     }
     if (!made) {
-      Fail(maker->LastError());
+      Fail(maker->Error());
       maker.reset();
       // Nothing of it may stay: a later run would take the parts for game data.
       if (PckRemoveFiles(base) && m_journal) m_journal->Drop(entry);
       return nullptr;
     }
     if (m_journal) m_created.push_back(base);
-    if (writer->OpenForEdit(base) != 0) return Fail(writer->LastError()), nullptr;
+    if (writer->OpenForEdit(base) != 0) return Fail(writer->Error()), nullptr;
   }
   PckWriter* result = writer.get();
   m_writers.emplace(key, std::move(writer));
@@ -187,7 +189,7 @@ int CFileTarget::Put(const Landing& landing, DataStream& stream, int codec) {
   if (writer->ReplaceFile(landing.inner, stream, codec) == 0) return 0;
   if (stream.Seek(start, 0) != 0) return Fail("cannot read the file for " + landing.inner + " again");
   if (writer->AddFile(landing.inner, stream, codec) == 0) return 0;
-  return Fail(writer->LastError());
+  return Fail(writer->Error());
 }
 
 int CFileTarget::WritePlainFile(const std::string& path, DataStream& stream) {
@@ -207,17 +209,18 @@ int CFileTarget::WritePlainFile(const std::string& path, DataStream& stream) {
   if (temp.empty()) return Fail(path + ": the path is too long");
   // Created anew, never through a link planted at the temporary's name.
   CFile file;
-  if (!file.Create(temp)) return Fail(file.Error());
+  if (!file.Create(temp)) return Fail(file.ErrorRecord());
   bool ok = CopyStream(stream, file) && file.Flush();
   ok = file.Close() && ok;
-  std::string why = file.Failed() ? file.Error() : "cannot read the content for " + path;
+  CError why = file.Failed() ? file.ErrorRecord()
+                             : Failure(ErrorKind::Damaged, path, "cannot read the content for " + path);
   if (ok) {
     int32_t stamp = stream.Stamp();
     if (stamp > 0) plat::SetFileTime(temp, stamp);
     ok = plat::ReplaceFile(temp, path);
     // A read-only target refuses to be replaced on Windows.
     if (!ok && plat::FileExists(path) && plat::SetNormalAttributes(path)) ok = plat::ReplaceFile(temp, path);
-    if (!ok) why = OsErrorText("replace", path);
+    if (!ok) why = OsFailure("replace", path);
   }
   if (!ok) {
     if (plat::FileExists(temp)) plat::DeleteFile(temp);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "io/DataStream.h"
+#include "io/Error.h"
 #include "io/Limits.h"
 #include "fs/FileSource.h"
 
@@ -92,7 +93,7 @@ class CFileTarget {
                                                 const CLandingView& view = CLandingView());
 
   // Why the last failed call failed ("cannot write bld.dat: No space left on device").
-  const std::string& Error() const { return m_error; }
+  const CError& Error() const { return m_error; }
 
   uint32_t m_nFlags = 0;
 
@@ -103,13 +104,14 @@ class CFileTarget {
   int WritePlainFile(const std::string& path, DataStream& stream);
 
  private:
+  int Fail(CError why);
   int Fail(std::string why);
 
   std::string m_password;
   std::string m_root;
   CPckJournal* m_journal = nullptr;
   std::vector<std::string> m_created;  // packages listed in the journal by this target
-  std::string m_error;
+  CError m_error;
   // Keys are folded (ASCII letters without case, "\\" as "/").
   std::unordered_map<std::string, std::unique_ptr<PckWriter>> m_writers;
 };

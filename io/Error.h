@@ -22,6 +22,7 @@ struct CError {
   ErrorKind kind = ErrorKind::None;
   std::string file;
   int osCode = 0;
+  std::string reason;  // the operating system's words for osCode, where there is one
   std::string text;
 
   bool Failed() const { return kind != ErrorKind::None; }

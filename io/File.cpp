@@ -15,6 +15,7 @@ CError OsFailure(const std::string& what, const std::string& file) {
   }
   e.file = file;
   e.osCode = os.code;
+  e.reason = os.text;
   e.text = "cannot " + what + " " + file + (os.text.empty() ? std::string() : ": " + os.text);
   return e;
 }

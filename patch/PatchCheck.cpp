@@ -67,11 +67,13 @@ class CPatchChecker {
     m_target.SetRoot(gameFolder);
   }
 
-  int Run(const char* password, std::string& problem);
+  int Run(const char* password, CError& problem);
 
  private:
-  bool Problem(const std::string& path, const std::string& what) {
-    m_problem = path + ": " + what;
+  // What stops the update, about `path`: damaged content, or a file the game cannot take
+  // where the patch puts it.
+  bool Problem(const std::string& path, const std::string& what, ErrorKind kind = ErrorKind::BadArgument) {
+    m_problem = Failure(kind, path, path + ": " + what);
     return false;
   }
   bool CheckFile(PckReader& reader, int index, const std::string& rel, const std::string& target, bool intoPackage);
@@ -87,15 +89,16 @@ class CPatchChecker {
   CFileTarget m_target;
   CPlannedDisk m_disk;
   std::map<std::string, CPlannedTree> m_trees;  // by folded package base
-  std::string m_problem;
+  CError m_problem;
 };
 
-int CPatchChecker::Run(const char* password, std::string& problem) {
+int CPatchChecker::Run(const char* password, CError& problem) {
   m_plan = CPatchPlan();
   PckReader reader;
   reader.SetPassword(password);
   if (reader.Open(m_patchBase) != 0) {
-    problem = m_patchBase + ": " + reader.LastError();
+    problem = reader.Error();
+    problem.text = m_patchBase + ": " + reader.LastError();
     return -1;
   }
   const std::vector<PckRecord>& records = reader.Records();
@@ -120,7 +123,7 @@ int CPatchChecker::Run(const char* password, std::string& problem) {
     // update before anything is written. Where a name becomes a file on the disk, the
     // stricter rules of disk names follow once its landing is known.
     if (!PckNameIsStorable(name)) {
-      problem = "Unsafe name in pck:" + source + " !!!";
+      problem = Failure(ErrorKind::Damaged, source, "Unsafe name in pck:" + source + " !!!");
       return -1;
     }
     std::string target;
@@ -138,7 +141,7 @@ int CPatchChecker::Run(const char* password, std::string& problem) {
       target = (open.empty() ? m_gameFolder : open.back().target) + "/" + name;
     }
     if (source.size() > CDirWalker::kMaxPath || target.size() > kMaxPathBytes) {
-      problem = source + ": the path is too long for the game folder " + m_gameFolder;
+      problem = Failure(ErrorKind::BadArgument, source, source + ": the path is too long for the game folder " + m_gameFolder);
       return -1;
     }
     if (r.type == kPckFolder) {
@@ -169,7 +172,7 @@ bool CPatchChecker::CheckFile(PckReader& reader, int index, const std::string& r
   const int verified =
       reader.VerifyEntry(index, [this](const uint8_t*, uint32_t length) { return !m_onBlock || m_onBlock(length); });
   if (verified == -2) return Problem(source, "the check was stopped");
-  if (verified != 0) return Problem(source, "does not decode to its stored MD5 (a damaged patch)");
+  if (verified != 0) return Problem(source, "does not decode to its stored MD5 (a damaged patch)", ErrorKind::Damaged);
 
   std::optional<Landing> landing = m_target.Land(target, intoPackage, m_disk);
   if (!landing) return Problem(target, "no package can be made for it here");
@@ -180,8 +183,9 @@ bool CPatchChecker::CheckFile(PckReader& reader, int index, const std::string& r
     size_t end = at;
     while (end < onDisk.size() && !plat::IsSeparator(onDisk[end])) end += plat::IsLeadByte(uint8_t(onDisk[end])) ? 2 : 1;
     if (!plat::IsSafeName(onDisk.substr(at, end - at))) {
-      m_problem = "Unsafe name in pck:" + source + " !!! (" + onDisk.substr(at, end - at) +
-                  " cannot be a file name on every player's disk)";
+      m_problem = Failure(ErrorKind::BadArgument, source,
+                          "Unsafe name in pck:" + source + " !!! (" + onDisk.substr(at, end - at) +
+                              " cannot be a file name on every player's disk)");
       return false;
     }
     at = end + 1;
@@ -225,7 +229,11 @@ CPlannedTree* CPatchChecker::LoadTree(const Landing& landing) {
     // The writer's own checks: the package must open for editing exactly as the release
     // will open it (whole, writable, version 2, its data as long as its index says).
     PckWriter writer;
-    if (writer.OpenForEdit(landing.base) != 0) return Problem(landing.base, writer.LastError()), nullptr;
+    if (writer.OpenForEdit(landing.base) != 0) {
+      m_problem = writer.Error();
+      m_problem.text = landing.base + ": " + writer.LastError();
+      return nullptr;
+    }
     std::vector<std::string> path;
     const std::vector<PckRecord>& records = writer.Records();
     for (size_t i = 1; i < records.size(); ++i) {
@@ -286,7 +294,7 @@ bool CPatchChecker::CheckEntry(const Landing& landing, uint32_t size) {
 
 int CheckPatchPackage(const std::string& patchBase, const char* const* packageNames, const std::string& gameFolder,
                       uint32_t targetFlags, const char* password, const std::function<bool(uint32_t)>& onBlock,
-                      CPatchPlan& plan, std::string& problem) {
+                      CPatchPlan& plan, CError& problem) {
   CPatchChecker checker(patchBase, packageNames, gameFolder, targetFlags, onBlock, plan);
   return checker.Run(password, problem);
 }

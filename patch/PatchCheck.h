@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fs/FileTarget.h"
+#include "io/Error.h"
 
 // One file of the patch and where it goes.
 struct PlannedFile {
@@ -39,4 +40,4 @@ bool IsVersionFile(const std::string& name);
 // and fails. 0 and the plan, or -1 with `problem` naming the file and what is wrong.
 int CheckPatchPackage(const std::string& patchBase, const char* const* packageNames, const std::string& gameFolder,
                       uint32_t targetFlags, const char* password, const std::function<bool(uint32_t)>& onBlock,
-                      CPatchPlan& plan, std::string& problem);
+                      CPatchPlan& plan, CError& problem);

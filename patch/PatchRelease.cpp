@@ -127,7 +127,7 @@ int CPatchWalker::Release(const std::string& source, const std::string& target) 
   if (rc == 0) return 0;
   Error("Can not patch file :%s !!!\r\n", target);
   // The reason, for the log and the tools.
-  if (m_sink && !m_target.Error().empty()) m_sink->Post(kWalkError, -1, (m_target.Error() + "\r\n").c_str());
+  if (m_sink && m_target.Error().Failed()) m_sink->Post(kWalkError, -1, (m_target.Error().text + "\r\n").c_str());
   return -1;
 }
 
@@ -141,9 +141,9 @@ int ApplyPatchPackage(const std::string& patchBase, const char* const* packageNa
   CPatchPlan ownPlan;
   const CPatchPlan* plan = options.plan;
   if (!plan) {
-    std::string problem;
+    CError problem;
     if (CheckPatchPackage(patchBase, packageNames, gameFolder, targetFlags, password, nullptr, ownPlan, problem) != 0) {
-      if (sink) sink->Post(kWalkError, -1, (problem + "\r\n").c_str());
+      if (sink) sink->Post(kWalkError, -1, (problem.text + "\r\n").c_str());
       return -1;
     }
     plan = &ownPlan;
@@ -169,7 +169,7 @@ int ApplyPatchPackage(const std::string& patchBase, const char* const* packageNa
     // Every package that received files is committed now; one that cannot be written
     // keeps its old index, and the release has then failed.
     if (target->CloseAll() != 0) {
-      if (sink) sink->Post(kWalkError, -1, (target->Error() + "\r\n").c_str());
+      if (sink) sink->Post(kWalkError, -1, (target->Error().text + "\r\n").c_str());
       result = -1;
     }
     if (result == 0) result = walker.ReleaseVersionFile();

@@ -43,15 +43,17 @@ bool GetString(const std::string& in, size_t& at, std::string& out) {
   return true;
 }
 
-bool Remove(const std::string& path, std::string& why) {
+bool Remove(const std::string& path, CError& why) {
   if (!plat::FileExists(path) || plat::DeleteFile(path)) return true;
-  why = OsErrorText("delete", path);
+  why = OsFailure("delete", path);
   return false;
 }
 
-bool Move(const std::string& from, const std::string& to, const char* what, std::string& why) {
+// Renames `from` over `to`; the failure names the package's own file: the one that
+// was to go aside, or the one that was to be replaced or restored.
+bool Move(const std::string& from, const std::string& to, const char* what, CError& why) {
   if (plat::ReplaceFile(from, to)) return true;
-  why = OsErrorText(what, to);
+  why = OsFailure(what, std::string_view(what) == "move aside" ? from : to);
   return false;
 }
 
@@ -59,7 +61,7 @@ bool Move(const std::string& from, const std::string& to, const char* what, std:
 // aside comes back, every new file that came in without an old one to restore is
 // removed, and the scratch files go, the index last (so that a stop during this is
 // settled the same way again).
-bool RollBackSwap(const std::string& base, const std::string& scratch, uint8_t existed, std::string& why) {
+bool RollBackSwap(const std::string& base, const std::string& scratch, uint8_t existed, CError& why) {
   for (int i = 0; i < 3; ++i) {
     const std::string to = Part(base, kExts[i]);
     if (existed & (1 << i)) {
@@ -73,15 +75,15 @@ bool RollBackSwap(const std::string& base, const std::string& scratch, uint8_t e
 }
 
 // A swap whose new index landed: only the old files are left to delete, index last.
-bool FinishSwap(const std::string& base, const std::string& scratch, std::string& why) {
+bool FinishSwap(const std::string& base, const std::string& scratch, CError& why) {
   return Remove(Aside(base, "nam"), why) && Remove(Aside(base, "dat"), why) && Remove(Aside(base, "idx"), why) &&
          Remove(Part(scratch, "nam"), why) && Remove(Part(scratch, "dat"), why);
 }
 
 }  // namespace
 
-bool PckRemoveFiles(const std::string& base, std::string* error) {
-  std::string why;
+bool PckRemoveFiles(const std::string& base, CError* error) {
+  CError why;
   const bool ok = Remove(PckNameTableName(base), why) && Remove(PckDataName(base), why) &&
                   Remove(PckIndexName(base) + ".new", why) && Remove(PckIndexName(base), why);
   if (!ok && error) *error = why;
@@ -111,7 +113,7 @@ bool CPckJournal::Load(std::vector<PckJournalEntry>& out) {
   CFile file;
   std::string bytes;
   if (!file.Open(m_path, "rb") || !file.ReadAll(bytes)) {
-    m_error = file.Error().empty() ? OsErrorText("read", m_path) : file.Error();
+    m_error = file.ErrorRecord().Failed() ? file.ErrorRecord() : OsFailure("read", m_path);
     return false;
   }
   // Written whole and renamed into place, a journal is never torn; one that does not
@@ -142,7 +144,7 @@ bool CPckJournal::Store(const std::vector<PckJournalEntry>& entries) {
   if (entries.empty()) {
     if (!plat::FileExists(m_path)) return true;
     if (!plat::DeleteFile(m_path)) {
-      m_error = OsErrorText("delete", m_path);
+      m_error = OsFailure("delete", m_path);
       return false;
     }
     plat::SyncFolder(m_folder);
@@ -167,12 +169,12 @@ bool CPckJournal::Store(const std::vector<PckJournalEntry>& entries) {
   bool ok = file.Create(fresh) && file.WriteAll(bytes.data(), bytes.size()) && file.Flush();
   ok = file.Close() && ok;
   if (!ok) {
-    m_error = file.Error();
+    m_error = file.ErrorRecord();
     if (plat::FileExists(fresh)) plat::DeleteFile(fresh);
     return false;
   }
   if (!plat::ReplaceFile(fresh, m_path)) {
-    m_error = OsErrorText("replace", m_path);
+    m_error = OsFailure("replace", m_path);
     plat::DeleteFile(fresh);
     return false;
   }
@@ -213,13 +215,13 @@ bool CPckJournal::Drop(const PckJournalEntry& entry) {
 }
 
 bool CPckJournal::Recover() {
-  m_error.clear();
+  m_error = CError();
   std::vector<PckJournalEntry> entries, left;
   if (!Load(entries)) return false;
   const bool damaged = entries.empty() && plat::FileExists(m_path);
   for (const PckJournalEntry& stored : entries) {
     const std::string base = Resolve(stored.base);
-    std::string why;
+    CError why;
     bool settled;
     if (stored.kind == PckJournalEntry::kCreate) {
       // The first index never landed: what there is of the package is the stopped
@@ -233,12 +235,12 @@ bool CPckJournal::Recover() {
     }
     if (!settled) {
       left.push_back(stored);
-      if (m_error.empty()) m_error = why;
+      if (!m_error.Failed()) m_error = why;
     }
   }
   if (plat::FileExists(m_path + ".new")) plat::DeleteFile(m_path + ".new");
   if (damaged || left.size() != entries.size()) {
-    std::string keep = m_error;
+    CError keep = m_error;
     if (!Store(left)) return false;
     m_error = keep;
   }
@@ -247,25 +249,25 @@ bool CPckJournal::Recover() {
 
 // ---------------------------------------------------------------- the swap
 
-bool PckSwapIn(const std::string& scratch, const std::string& base, CPckJournal& journal, std::string* error) {
+bool PckSwapIn(const std::string& scratch, const std::string& base, CPckJournal& journal, CError* error) {
   PckJournalEntry entry{PckJournalEntry::kSwap, base, scratch, 0};
   for (int i = 0; i < 3; ++i)
     if (plat::FileExists(Part(base, kExts[i]))) entry.existed |= uint8_t(1 << i);
-  std::string why;
-  auto fail = [&](const std::string& text) {
-    if (error) *error = text;
+  CError why;
+  auto fail = [&](const CError& e) {
+    if (error) *error = e;
     return false;
   };
   if (!journal.Add(entry)) return fail(journal.Error());
 
-  auto undo = [&](std::string text) {
-    std::string more;
+  auto undo = [&](CError e) {
+    CError more;
     if (RollBackSwap(base, scratch, entry.existed, more))
       journal.Drop(entry);
     else
-      text += "; the old package stays under " + Aside(base, "idx") + " and its .old companions until the next run (" +
-              more + ")";
-    return fail(text);
+      e.text += "; the old package stays under " + Aside(base, "idx") + " and its .old companions until the next run (" +
+                more.text + ")";
+    return fail(e);
   };
   // Old files aside, index first: from here the old package is whole under its backups.
   for (int i = 0; i < 3; ++i)

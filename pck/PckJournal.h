@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "io/Error.h"
+
 inline constexpr char kPckJournalName[] = "pck.journal";
 
 struct PckJournalEntry {
@@ -47,7 +49,7 @@ class CPckJournal {
   bool Recover();
   // The entries now on the disk (empty when there is no journal).
   std::vector<PckJournalEntry> Entries();
-  const std::string& Error() const { return m_error; }
+  const CError& Error() const { return m_error; }
 
  private:
   bool Load(std::vector<PckJournalEntry>& out);
@@ -57,7 +59,7 @@ class CPckJournal {
 
   std::string m_folder;
   std::string m_path;
-  std::string m_error;
+  CError m_error;
 };
 
 // Puts the complete package `scratch` (its three files flushed) in place of `base`,
@@ -67,8 +69,8 @@ class CPckJournal {
 // is in place; false with `error` ("cannot replace bld.dat: Permission denied") when
 // the old one was kept (or, should even moving it back fail, is kept under
 // "<base>.<ext>.old" for the journal's recovery to restore).
-bool PckSwapIn(const std::string& scratch, const std::string& base, CPckJournal& journal, std::string* error);
+bool PckSwapIn(const std::string& scratch, const std::string& base, CPckJournal& journal, CError* error);
 
 // Deletes whatever exists of the files of package set `base`, the index last (.nam,
 // .dat, .idx.new, .idx). False with `error` when one could not be deleted.
-bool PckRemoveFiles(const std::string& base, std::string* error = nullptr);
+bool PckRemoveFiles(const std::string& base, CError* error = nullptr);

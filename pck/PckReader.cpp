@@ -17,32 +17,45 @@ PckReader::~PckReader() { Close(); }
 
 void PckReader::SetPassword(const char* text) { m_cipher.SetPassword(text ? text : ""); }
 
-int PckReader::Fail(std::string why) {
-  m_error = std::move(why);
+int PckReader::Fail(CError error) {
+  m_error = std::move(error);
   return -1;
+}
+
+int PckReader::Damaged(const std::string& file, std::string why) {
+  return Fail(Failure(ErrorKind::Damaged, file, std::move(why)));
 }
 
 int PckReader::Open(const std::string& base) {
   Close();
   // index, data, name table: the first that cannot be opened ends the call
   auto index = OpenFileStream(PckIndexName(base), "rb");
-  if (!index) return Fail("cannot open " + PckIndexName(base));
+  if (!index) return Fail(OsFailure("open", PckIndexName(base)));
   auto data = OpenFileStream(PckDataName(base), "rb");
-  if (!data) return Fail("cannot open " + PckDataName(base));
+  if (!data) return Fail(OsFailure("open", PckDataName(base)));
   auto names = OpenFileStream(PckNameTableName(base), "rb");
-  if (!names) return Fail("cannot open " + PckNameTableName(base));
-  return Open(std::move(index), std::move(data), std::move(names));
+  if (!names) return Fail(OsFailure("open", PckNameTableName(base)));
+  m_files = {PckIndexName(base), PckDataName(base), PckNameTableName(base)};
+  const int rc = Load(std::move(index), std::move(data), std::move(names));
+  if (rc != 0) m_files = {};
+  return rc;
 }
 
 int PckReader::Open(std::unique_ptr<DataStream> index, std::unique_ptr<DataStream> data,
                     std::unique_ptr<DataStream> names) {
   Close();
-  if (!index || !data || !names) return Fail("missing package file");
+  m_files = {};
+  return Load(std::move(index), std::move(data), std::move(names));
+}
+
+int PckReader::Load(std::unique_ptr<DataStream> index, std::unique_ptr<DataStream> data,
+                    std::unique_ptr<DataStream> names) {
+  if (!index || !data || !names) return Fail(Failure(ErrorKind::BadArgument, "", "missing package file"));
   m_index = std::move(index);
   m_data = std::move(data);
   m_nameStream = std::move(names);
-  if (Load(*m_index, *m_nameStream) != 0) {
-    std::string why = m_error;
+  if (LoadTables(*m_index, *m_nameStream) != 0) {
+    CError why = m_error;
     Close();
     m_error = why;
     return -1;
@@ -72,20 +85,20 @@ bool ReadWhole(DataStream& s, std::string& out) {
 }
 }  // namespace
 
-int PckReader::Load(DataStream& index, DataStream& names) {
+int PckReader::LoadTables(DataStream& index, DataStream& names) {
   std::string idx, table, why;
   std::vector<PckRecord> records;
-  if (!ReadWhole(index, idx)) return Fail("cannot read the index");
-  if (!PckParseIndex(idx, m_header, records, &why)) return Fail(why);
+  if (!ReadWhole(index, idx)) return Damaged(m_files.idx, "cannot read the index");
+  if (!PckParseIndex(idx, m_header, records, &why)) return Damaged(m_files.idx, why);
   if (!m_header.HasUsableBlockSize())
-    return Fail("block size " + std::to_string(m_header.blockSize) + " is out of range");
-  if (!ReadWhole(names, table)) return Fail("cannot read the name table");
-  if (!PckCheckTree(records, table, &why)) return Fail(why);
+    return Damaged(m_files.idx, "block size " + std::to_string(m_header.blockSize) + " is out of range");
+  if (!ReadWhole(names, table)) return Damaged(m_files.nam, "cannot read the name table");
+  if (!PckCheckTree(records, table, &why)) return Damaged(m_files.idx, why);
   m_dataLength = m_data->Length64();
-  if (m_dataLength < 0) return Fail("cannot measure the data file");
+  if (m_dataLength < 0) return Damaged(m_files.dat, "cannot measure the data file");
   m_block.assign(m_header.blockSize, 0);
   // Two children with equal names fail the load: no lookup could tell them apart.
-  if (!m_tree.Build(std::move(records), std::move(table), &why)) return Fail(why);
+  if (!m_tree.Build(std::move(records), std::move(table), &why)) return Damaged(m_files.idx, why);
   return 0;
 }
 

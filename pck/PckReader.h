@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "io/DataStream.h"
+#include "io/Error.h"
 #include "pck/PckCodecs.h"
 #include "pck/PckEntryLayout.h"
 #include "pck/PckFormat.h"
@@ -66,13 +67,18 @@ class PckReader {
   std::string_view Name(int index) const;
   std::string_view NameTable() const { return m_tree.Names(); }
   int64_t DataLength() const { return m_dataLength; }
-  const std::string& LastError() const { return m_error; }
+  // Why the last Open failed: its text, and the whole record (the file it concerns,
+  // damaged content or the operating system's reason).
+  const std::string& LastError() const { return m_error.text; }
+  const CError& Error() const { return m_error; }
 
  private:
-  int Load(DataStream& index, DataStream& names);
+  int Load(std::unique_ptr<DataStream> index, std::unique_ptr<DataStream> data, std::unique_ptr<DataStream> names);
+  int LoadTables(DataStream& index, DataStream& names);
   // Reads at an offset of the data file.
   PckReadAt DataReader();
-  int Fail(std::string why);
+  int Fail(CError error);
+  int Damaged(const std::string& file, std::string why);
 
   CPckCipher m_cipher;
   PckHeader m_header;
@@ -80,7 +86,10 @@ class PckReader {
   std::vector<uint8_t> m_block;  // one stored payload while it is deciphered and decoded
   std::unique_ptr<DataStream> m_index, m_data, m_nameStream;
   int64_t m_dataLength = 0;
-  std::string m_error;
+  CError m_error;
+  struct {
+    std::string idx, dat, nam;
+  } m_files;  // the names of the package's files, when opened from the disk
 };
 
 // A stored file's content, deciphered and decoded one block at a time.

@@ -26,16 +26,18 @@ PckWriter::~PckWriter() { Close(); }
 
 void PckWriter::SetPassword(const char* text) { m_cipher.SetPassword(text ? text : ""); }
 
-int PckWriter::Fail(std::string why) {
+int PckWriter::Fail(CError error) {
   // A failed write says itself which file and why; that says more than the operation.
   if (m_dat.Failed())
-    m_error = m_dat.Error();
+    m_error = m_dat.ErrorRecord();
   else if (m_nam.Failed())
-    m_error = m_nam.Error();
+    m_error = m_nam.ErrorRecord();
   else
-    m_error = std::move(why);
+    m_error = std::move(error);
   return -1;
 }
+
+int PckWriter::Fail(std::string why) { return Fail(Failure(ErrorKind::BadArgument, m_base, std::move(why))); }
 
 std::string_view PckWriter::Name(int index) const { return m_index.Name(index); }
 
@@ -49,11 +51,11 @@ int PckWriter::Create(const std::string& base, uint32_t blockSize) {
   // The old index goes first: should the process stop before Close, what is left is no
   // package at all rather than an old index over truncated names and data.
   const std::string idx = PckIndexName(base);
-  if (plat::FileExists(idx) && !plat::DeleteFile(idx)) return Fail("cannot remove " + idx);
-  if (!m_dat.Create(PckDataName(base))) return Fail(m_dat.Error());
+  if (plat::FileExists(idx) && !plat::DeleteFile(idx)) return Fail(OsFailure("remove", idx));
+  if (!m_dat.Create(PckDataName(base))) return Fail(m_dat.ErrorRecord());
   if (!m_nam.Create(PckNameTableName(base))) {
     m_dat.Close();
-    return Fail(m_nam.Error());
+    return Fail(m_nam.ErrorRecord());
   }
   m_base = base;
   m_header = PckHeader::Default(blockSize);
@@ -72,30 +74,31 @@ int PckWriter::OpenForEdit(const std::string& base) {
   CFile idxFile;
   std::string idx, names, why;
   std::vector<PckRecord> records;
-  if (!idxFile.Open(PckIndexName(base), "rb") || !idxFile.ReadAll(idx))
-    return Fail("cannot read " + PckIndexName(base));
+  if (!idxFile.Open(PckIndexName(base), "rb")) return Fail(OsFailure("read", PckIndexName(base)));
+  if (!idxFile.ReadAll(idx)) return Fail(OsFailure("read", PckIndexName(base)));
   idxFile.Close();
-  if (!m_dat.Open(PckDataName(base), "rb+")) return Fail(OsErrorText("open for writing", PckDataName(base)));
+  if (!m_dat.Open(PckDataName(base), "rb+")) return Fail(OsFailure("open for writing", PckDataName(base)));
   if (!m_nam.Open(PckNameTableName(base), "rb+")) {
-    const std::string why = OsErrorText("open for writing", PckNameTableName(base));
+    CError why = OsFailure("open for writing", PckNameTableName(base));
     m_dat.Close();
-    return Fail(why);
+    return Fail(std::move(why));
   }
-  auto failClose = [this](std::string text) {
+  // What does not read as a package is damaged, and is never edited.
+  auto failClose = [this, &base](std::string text) {
     m_dat.Close();
     m_nam.Close();
     m_index.Clear();
-    return Fail(std::move(text));
+    return Fail(Failure(ErrorKind::Damaged, PckIndexName(base), std::move(text)));
   };
   if (!PckParseIndex(idx, m_header, records, &why)) return failClose(PckIndexName(base) + ": " + why);
   // Editing rewrites the index in this layout, so only this version is taken on.
   if (m_header.version != kPckVersion) return failClose(PckIndexName(base) + ": version is not 2");
   if (!m_header.HasUsableBlockSize()) return failClose(PckIndexName(base) + ": block size out of range");
   if (records.empty()) return failClose(PckIndexName(base) + ": index holds no root folder");
-  if (!m_nam.ReadAll(names)) return failClose("cannot read " + PckNameTableName(base));
+  if (!m_nam.ReadAll(names)) return Fail(OsFailure("read", PckNameTableName(base)));
   if (!PckCheckTree(records, names, &why)) return failClose(PckIndexName(base) + ": " + why);
   int64_t datLen = m_dat.Length();
-  if (datLen < 0) return failClose("cannot measure " + PckDataName(base));
+  if (datLen < 0) return Fail(OsFailure("measure", PckDataName(base)));
   m_datEnd = m_datStart = uint64_t(datLen);
   m_namStart = names.size();
   // Appending to a data file shorter than its index says would put new entries where
@@ -151,24 +154,25 @@ int PckWriter::Close() {
     // Any write to them that failed, even one the C runtime only buffered and that
     // failed later, fails these flushes: the index is then never replaced.
     const std::string idx = PckIndexName(m_base), fresh = idx + ".new";
-    std::string why;
-    bool ok = (m_dat.Flush() || (why = m_dat.Error(), false)) && (m_nam.Flush() || (why = m_nam.Error(), false));
+    CError why;
+    bool ok = (m_dat.Flush() || (why = m_dat.ErrorRecord(), false)) &&
+              (m_nam.Flush() || (why = m_nam.ErrorRecord(), false));
     if (ok) {
       CFile out;
       std::string bytes = PckEncodeIndex(m_header, m_index.Records());
       ok = out.Create(fresh) && out.WriteAll(bytes.data(), bytes.size()) && out.Flush();
       ok = out.Close() && ok;
-      if (!ok) why = out.Error();
+      if (!ok) why = out.ErrorRecord();
       m_renameTried = ok;
       if (ok && !plat::ReplaceFile(fresh, idx)) {
         ok = false;
-        why = OsErrorText("replace", idx);
+        why = OsFailure("replace", idx);
       }
     }
     if (!ok) {
       if (plat::FileExists(fresh)) plat::DeleteFile(fresh);
       m_commitFailed = true;
-      m_error = why.empty() ? "cannot write the index " + idx : why;
+      m_error = why;
     }
   }
   m_dat.Close();

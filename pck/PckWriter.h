@@ -63,12 +63,16 @@ class PckWriter {
   int FindDeepest(std::string_view path, std::string& rest) const;
 
   bool CommitFailed() const { return m_commitFailed; }
-  const std::string& LastError() const { return m_error; }
+  // Why the last call failed: its text, and the whole record.
+  const std::string& LastError() const { return m_error.text; }
+  const CError& Error() const { return m_error; }
   const PckHeader& Header() const { return m_header; }
   const std::vector<PckRecord>& Records() const { return m_index.Records(); }
   std::string_view Name(int index) const;
 
  private:
+  int Fail(CError error);
+  // A request that cannot be done ("exists already"), or the failed write behind it.
   int Fail(std::string why);
   bool IsOpen() const { return m_dat.IsOpen(); }
   // Appends a name to .nam; its offset, or -1.
@@ -96,5 +100,5 @@ class PckWriter {
   bool m_editing = false;      // opened by OpenForEdit: the files existed before
   bool m_renameTried = false;  // the commit got as far as renaming the new index
   uint64_t m_datStart = 0, m_namStart = 0;  // their lengths when opened
-  std::string m_error;
+  CError m_error;
 };

@@ -257,7 +257,7 @@ bool TruncateFile(FILE* file, int64_t length) {
 
 bool StatPath(const std::string& path, FileInfo& info) {
   struct stat st;
-  if (stat(ToSlashes(path).c_str(), &st) != 0) return false;
+  if (stat(ToSlashes(path).c_str(), &st) != 0) return Failed(false);
   info.isDir = S_ISDIR(st.st_mode);
   info.size = info.isDir ? 0 : static_cast<int64_t>(st.st_size);
   info.mtime = static_cast<int64_t>(st.st_mtime);

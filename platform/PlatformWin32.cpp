@@ -252,7 +252,7 @@ bool StatPath(const std::string& path, FileInfo& info) {
   // GetFileAttributesEx rather than _stat: the C runtime's stat fails on a trailing
   // separator and shifts times by the daylight saving offset on some volumes.
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return FailedWin32(false);
   info.isDir = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   info.size = info.isDir ? 0 : static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
   info.mtime = FileTimeToUnix(data.ftLastWriteTime);

@@ -70,5 +70,6 @@ int main(int argc, char** argv) {
   dlg.OnUpdate();
   if (window.Closed()) return 0;
   std::fprintf(stderr, "\n%s\n", CConsoleWindow::ToUtf8(dlg.m_strStatus).c_str());
+  if (dlg.m_problem.Failed()) std::fprintf(stderr, "%s\n", CConsoleWindow::ToUtf8(dlg.m_problem.text).c_str());
   return 1;
 }

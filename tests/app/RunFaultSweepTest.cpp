@@ -266,7 +266,7 @@ TEST_F(RunFaultSweep, EveryFaultPointLeavesAGameThatTheRerunFinishes) {
 
       // What the next run, or pcktool, does first: settle the journal.
       CPckJournal journal(Game());
-      ASSERT_TRUE(journal.Recover()) << context << ": " << journal.Error();
+      ASSERT_TRUE(journal.Recover()) << context << ": " << journal.Error().text;
       ASSERT_EQ(VerifyPackages(Game()), "") << context;
       ASSERT_TRUE(fsys::exists(Game() + "/mb.dat")) << context;
       ASSERT_EQ(Snapshot(Outside()).plain, outside) << context;

@@ -204,7 +204,7 @@ TEST_F(TidyPass, ProcessStoppedAtAnyRenameIsRepairedByTheNextRun) {
     // the next run settles the swap from the journal before anything else, then finds
     // the package whole, old or new
     CPckJournal journal("");
-    EXPECT_TRUE(journal.Recover()) << journal.Error();
+    EXPECT_TRUE(journal.Recover()) << journal.Error().text;
     EXPECT_FALSE(qvtest::Exists(kPckJournalName));
     CScriptedWindow w;
     RunPass(w);

@@ -45,6 +45,7 @@ status=0
 if [ "$status" -ne 1 ]; then echo "FAIL: the run on a full disk exited $status"; cat "$work/out1.txt"; exit 1; fi
 # "更新出错,请退出重试!": the updater's own failure status
 grep -q "更新出错" "$work/out1.txt" || { echo "FAIL: no failure message"; cat "$work/out1.txt"; exit 1; }
+grep -q "bld.dat: No space left on device" "$work/out1.txt" || { echo "FAIL: the reason is not named"; cat "$work/out1.txt"; exit 1; }
 "$PCKTOOL" verify "$game/bld" >/dev/null || { echo "FAIL: bld does not verify after the full disk"; exit 1; }
 "$PCKTOOL" list "$game/bld" | cmp -s - "$work/before.txt" || { echo "FAIL: bld changed"; exit 1; }
 cmp -s "$game/CVer.txt" "$work/CVer.before" || { echo "FAIL: the version file changed"; exit 1; }

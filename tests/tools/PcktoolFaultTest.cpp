@@ -163,7 +163,7 @@ class PcktoolFaults : public ::testing::Test {
         const int rc = RunTool(args, Fault(mode, k));
         ASSERT_TRUE(rc == 0 || rc == 1 || (mode == Mode::Stop && rc == kStopped)) << context << ": " << rc;
         CPckJournal journal(Dir());
-        ASSERT_TRUE(journal.Recover()) << context << ": " << journal.Error();
+        ASSERT_TRUE(journal.Recover()) << context << ": " << journal.Error().text;
         qvtest::PackageImage image;
         std::string why;
         ASSERT_TRUE(qvtest::ReadPackage(Base(), image, kPw, &why)) << context << ": " << why;
@@ -223,7 +223,7 @@ TEST_F(PcktoolFaults, ApplyLeavesEveryPackageWholeAndARunAgainFinishesIt) {
       const int rc = RunTool(args, Fault(mode, k));
       ASSERT_TRUE(rc == 0 || rc == 1 || (mode == Mode::Stop && rc == kStopped)) << context << ": " << rc;
       CPckJournal journal(game);
-      ASSERT_TRUE(journal.Recover()) << context << ": " << journal.Error();
+      ASSERT_TRUE(journal.Recover()) << context << ": " << journal.Error().text;
       for (const auto& [rel, content] : GameImage(game)) ASSERT_NE(content.rfind("bad: ", 0), 0u) << context << ": " << rel;
       // The version file is the commit point: it is new only when everything else is.
       if (qvtest::ReadFile(game + "/CVer.txt").find("1.0.6") != std::string::npos) {

@@ -87,7 +87,7 @@ int RunApply(const Options& opt) {
   // was.
   const uint32_t flags = opt.noCreate ? 0 : CFileTarget::kFlagCreatePackages;
   CPatchPlan plan;
-  std::string problem;
+  CError problem;
   {
     uint64_t total = 0, files = 0;
     PckReader reader;
@@ -100,7 +100,7 @@ int RunApply(const Options& opt) {
       return true;
     };
     if (CheckPatchPackage(patch, g_packageNames, game, flags, opt.password.c_str(), onBlock, plan, problem) != 0)
-      return Fail(patch, problem);
+      return Fail(patch, problem.text);
   }
   const uint64_t files = plan.files.size();
 

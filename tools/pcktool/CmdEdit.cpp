@@ -68,7 +68,7 @@ int StoreFile(const Options& opt, bool replace) {
   const std::string& path = opt.operands[1];
   const std::string& file = opt.operands[2];
   plat::FileInfo info;
-  if (!plat::StatPath(file, info)) return Fail(file, "no such file");
+  if (!plat::StatPath(file, info)) return Fail(file, plat::LastError().text);
   if (info.isDir) return Fail(file, "is a folder");
   if (info.size > INT32_MAX) return Fail(file, "is larger than 2 GiB, which a package cannot hold");
   auto stream = OpenFileStream(file, "rb");

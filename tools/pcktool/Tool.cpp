@@ -48,15 +48,12 @@ std::string ErrnoText() { return std::strerror(errno); }
 
 namespace {
 
-// Names the file a reader's failure is about: its texts either start with the file's
-// name or speak of the name table or the data file; everything else is the index.
-int ReportOpenFailure(const std::string& base, const std::string& why) {
-  const std::string prefix = "cannot open ";
-  if (why.compare(0, prefix.size(), prefix) == 0) return Fail(why.substr(prefix.size()), "cannot be opened");
-  if (why.find("name table") != std::string::npos && why.find("record") == std::string::npos)
-    return Fail(PckNameTableName(base), why);
-  if (why.find("data file") != std::string::npos) return Fail(PckDataName(base), why);
-  return Fail(PckIndexName(base), why);
+// One line for a package that does not open: the file it is about, and what is wrong
+// with it (the operating system's reason, or the damage found in it).
+int ReportOpenFailure(const std::string& base, const CError& error) {
+  const std::string file = error.file.empty() ? PckIndexName(base) : error.file;
+  if (error.IsOsFailure()) return Fail(file, "cannot be opened" + (error.reason.empty() ? "" : ": " + error.reason));
+  return Fail(file, error.text);
 }
 
 }  // namespace
@@ -70,11 +67,11 @@ bool OpenPackage(PckReader& reader, const std::string& base, const std::string& 
   }
   for (const std::string& file : {PckIndexName(base), PckDataName(base), PckNameTableName(base)}) {
     plat::FileInfo info;
-    if (!plat::StatPath(file, info)) return Fail(file, "no such file"), false;
+    if (!plat::StatPath(file, info)) return Fail(file, plat::LastError().text), false;
     if (info.isDir) return Fail(file, "is a folder"), false;
   }
   reader.SetPassword(password.c_str());
-  if (reader.Open(base) != 0) return ReportOpenFailure(base, reader.LastError()), false;
+  if (reader.Open(base) != 0) return ReportOpenFailure(base, reader.Error()), false;
   return true;
 }
 
@@ -100,14 +97,14 @@ bool TakeFolder(const std::string& folder, plat::CFolderLock& lock) {
     plat::SleepMs(kStepMs);
   }
   CPckJournal journal(folder);
-  if (!journal.Recover()) return Fail(journal.Path(), "cannot finish what a stopped run began: " + journal.Error()), false;
+  if (!journal.Recover()) return Fail(journal.Path(), "cannot finish what a stopped run began: " + journal.Error().text), false;
   return true;
 }
 
 bool SwapIntoPlace(const std::string& scratch, const std::string& base) {
   CPckJournal journal(FolderOf(base));
-  std::string why;
+  CError why;
   if (PckSwapIn(scratch, base, journal, &why)) return true;
-  Fail(base, why + "; the old package is kept");
+  Fail(base, why.text + "; the old package is kept");
   return false;
 }
