@@ -3,6 +3,7 @@
 // and the tests drive the same code.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,8 +15,9 @@
 
 struct CPatchPlan;
 
-// Set when the window is being closed; the walk sinks report it as an abort.
-extern volatile bool g_bAbort;
+// Set when the window is being closed; the walk sinks report it as an abort. Atomic: the
+// window procedure may set it while the run reads it.
+extern std::atomic<bool> g_bAbort;
 
 // The packages' password and the ratio of dead bytes above which a package is rebuilt.
 inline constexpr float kTidyThreshold = 0.4f;

@@ -18,7 +18,7 @@
 #include "platform/PathText.h"
 #include "platform/Platform.h"
 
-volatile bool g_bAbort = false;
+std::atomic<bool> g_bAbort{false};
 
 CUpdateDlg::CUpdateDlg(IUpdateWindow& window) : m_window(window) { m_strStatus = texts::Load(texts::kTextNoProgress); }
 CUpdateDlg::~CUpdateDlg() = default;

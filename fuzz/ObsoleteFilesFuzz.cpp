@@ -9,6 +9,7 @@
 #include "app/UpdateDlg.h"
 #include "fuzz/FuzzSupport.h"
 #include "platform/Platform.h"
+#include "tests/support/RecordingUi.h"
 
 namespace {
 
@@ -63,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const std::string workDir = plat::GetWorkDir();
   QV_FUZZ_CHECK(plat::SetWorkDir(f.game));
-  plat::CRecordingUi ui;
+  qvtest::CRecordingUi ui;
   DeleteObsoleteFiles(ui);
   const std::string after = plat::GetWorkDir();
   QV_FUZZ_CHECK(plat::SetWorkDir(workDir));

@@ -15,6 +15,7 @@
 #include "payload/PayloadExtractor.h"
 #include "payload/PayloadFormat.h"
 #include "platform/Platform.h"
+#include "tests/support/RecordingUi.h"
 
 namespace {
 
@@ -63,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<PayloadEntry> entries;
   std::string prefix;
   {
-    plat::CRecordingUi ui;
+    qvtest::CRecordingUi ui;
     CPayloadExtractor extractor(f.out, &ui);
     QV_FUZZ_CHECK(extractor.InFolder());
     if (!(switches & 2)) extractor.SetOutputPrefix("");

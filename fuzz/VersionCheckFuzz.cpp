@@ -20,6 +20,7 @@
 #include "pck/PckWriter.h"
 #include "platform/Platform.h"
 #include "version/VersionCheck.h"
+#include "tests/support/RecordingUi.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (switches & 2) WritePackage(game + "/patch", switches, parts[1]);
   const std::map<std::string, std::string> before = qvfuzz::Snapshot(game);
 
-  plat::CRecordingUi ui;
+  qvtest::CRecordingUi ui;
   ui.answers = {switches & 0x40 ? plat::kIdYes : plat::kIdNo};
   CCountingSink sink;
   const int rc = CheckVersion(game + "/patch", game, kPckGamePassword, &sink, ui);

@@ -160,7 +160,11 @@ int ApplyPatchPackage(const std::string& patchBase, const char* const* packageNa
   auto source = std::make_unique<CFileSource>();
   source->SetMode(PackageOnly);
   source->SetPassword(password);
-  g_fileSource = source.get();
+  // Installed for the walk only, and taken down however the walk ends.
+  struct SourceInstalled {
+    explicit SourceInstalled(CFileSource* s) { g_fileSource = s; }
+    ~SourceInstalled() { g_fileSource = nullptr; }
+  } installed(source.get());
 
   int result;
   {
@@ -174,7 +178,5 @@ int ApplyPatchPackage(const std::string& patchBase, const char* const* packageNa
     }
     if (result == 0) result = walker.ReleaseVersionFile();
   }
-  g_fileSource = nullptr;
-  source.reset();
   return result;
 }

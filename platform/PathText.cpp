@@ -157,15 +157,4 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
   return p == pattern.size();
 }
 
-// The test double is the same on every platform.
-int CRecordingUi::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
-  boxes.push_back({text, caption, flags});
-  if (!answers.empty()) {
-    int answer = answers.front();
-    answers.erase(answers.begin());
-    return answer;
-  }
-  return (flags & kMbTypeMask) == kMbYesNo ? kIdNo : kIdOk;
-}
-
 }  // namespace plat

@@ -204,7 +204,7 @@ inline constexpr unsigned kMbTypeMask = 0xF;  // the button set within the flags
 
 // Where the core shows its questions and keeps the window alive during long work.
 // The Win32 dialog implements it with MessageBoxA and a PeekMessage loop; the console
-// updater with terminal prompts; tests with CRecordingUi.
+// updater with terminal prompts; tests with a recording double.
 class IMessageUi {
  public:
   virtual ~IMessageUi() = default;
@@ -218,20 +218,5 @@ class IMessageUi {
 // The native implementation: MessageBoxA and the PeekMessage drain on Windows; on POSIX
 // it answers every box with its default (OK, or No for a question) and drains nothing.
 std::unique_ptr<IMessageUi> CreateNativeMessageUi();
-
-// A test double that records every box and answers from a script.
-class CRecordingUi : public IMessageUi {
- public:
-  struct Box {
-    std::string text, caption;
-    unsigned flags;
-  };
-  std::vector<Box> boxes;
-  std::vector<int> answers;  // answers given in order; when exhausted, kIdOk / kIdNo
-  int drains = 0;
-
-  int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
-  void DrainMessages() override { ++drains; }
-};
 
 }  // namespace plat

@@ -20,7 +20,7 @@ using qvtest::FileMap;
 using qvtest::ImageOf;
 using qvtest::TextSource;
 
-class FileTargetTest : public qvtest::PackageDirTest {
+class FileTarget : public qvtest::PackageDirTest {
  protected:
   void SetUp() override {
     m_game = Path("G");
@@ -35,7 +35,7 @@ class FileTargetTest : public qvtest::PackageDirTest {
   std::string m_game;
 };
 
-TEST_F(FileTargetTest, ExistingPackageGetsEntriesReplacedOrAddedWhateverIntoPackageSays) {
+TEST_F(FileTarget, ExistingPackageGetsEntriesReplacedOrAddedWhateverIntoPackageSays) {
   ASSERT_EQ(qvtest::BuildPackage(G("data"), {{"ui/a.txt", "old a"}, {"b.txt", "old b"}}), "");
   {
     CFileTarget target;
@@ -52,7 +52,7 @@ TEST_F(FileTargetTest, ExistingPackageGetsEntriesReplacedOrAddedWhateverIntoPack
   EXPECT_FALSE(qvtest::Exists(G("data/ui")));
 }
 
-TEST_F(FileTargetTest, ZeroLengthStreamRemovesAFileOrAFolderButMakesANewEmptyPlainFile) {
+TEST_F(FileTarget, ZeroLengthStreamRemovesAFileOrAFolderButMakesANewEmptyPlainFile) {
   ASSERT_EQ(qvtest::BuildPackage(G("data"), {{"ui/a.txt", "a"}, {"ui/sub/b.txt", "b"}, {"c.txt", "c"}, {"d.txt", "d"}}),
             "");
   qvtest::MakeDirs(G("plain/old/deeper"));
@@ -77,7 +77,7 @@ TEST_F(FileTargetTest, ZeroLengthStreamRemovesAFileOrAFolderButMakesANewEmptyPla
   EXPECT_FALSE(info.isDir);
 }
 
-TEST_F(FileTargetTest, PlainFilesGetParentsAttributesAndStamps) {
+TEST_F(FileTarget, PlainFilesGetParentsAttributesAndStamps) {
   CFileTarget target;
   // Missing parents, several levels deep.
   EXPECT_EQ(Put(target, G("a/b/c/new.txt"), "deep"), 0);
@@ -105,7 +105,7 @@ TEST_F(FileTargetTest, PlainFilesGetParentsAttributesAndStamps) {
   EXPECT_FALSE(qvtest::Exists(G("stamped.txt.qvnew")));
 }
 
-TEST_F(FileTargetTest, IncompleteSourceLeavesOldPlainFileIntact) {
+TEST_F(FileTarget, IncompleteSourceLeavesOldPlainFileIntact) {
   qvtest::WriteFile(G("keep.txt"), "the old content");
   CFileTarget target;
   TextSource shortSource("partial", 100);
@@ -129,7 +129,7 @@ TEST_F(FileTargetTest, IncompleteSourceLeavesOldPlainFileIntact) {
   EXPECT_EQ(qvtest::ReadFile(G("keep.txt")), "the old content");
 }
 
-TEST_F(FileTargetTest, MissingPackageIsMadeOnlyWhenAllowed) {
+TEST_F(FileTarget, MissingPackageIsMadeOnlyWhenAllowed) {
   {
     CFileTarget target;
     EXPECT_EQ(Put(target, G("bld/ui/a.tga"), "tga", true), -1);
@@ -156,7 +156,7 @@ TEST_F(FileTargetTest, MissingPackageIsMadeOnlyWhenAllowed) {
   EXPECT_EQ(ImageOf(G("obj/ui")).files, (FileMap{{"a.tga", "tga"}}));
 }
 
-TEST_F(FileTargetTest, LeftoverPartOfAPackageIsNotOverwritten) {
+TEST_F(FileTarget, LeftoverPartOfAPackageIsNotOverwritten) {
   qvtest::WriteFile(G("bld.dat"), "precious");
   CFileTarget target;
   target.SetFlags(CFileTarget::kFlagCreatePackages);
@@ -164,7 +164,7 @@ TEST_F(FileTargetTest, LeftoverPartOfAPackageIsNotOverwritten) {
   EXPECT_EQ(qvtest::ReadFile(G("bld.dat")), "precious");
 }
 
-TEST_F(FileTargetTest, NewPackageSplitIsDbcsAware) {
+TEST_F(FileTarget, NewPackageSplitIsDbcsAware) {
   // 0x81 0x5C is one code page 936 character whose second byte looks like "\\".
   const std::string name = "\x81\x5c" "x";
   auto split = CFileTarget::SplitNewPackagePath(G(name + "/in/a.tga"));
@@ -174,7 +174,7 @@ TEST_F(FileTargetTest, NewPackageSplitIsDbcsAware) {
   EXPECT_FALSE(CFileTarget::SplitNewPackagePath("a.tga"));
 }
 
-TEST_F(FileTargetTest, PackageIndexIsCommittedOnceAtDestruction) {
+TEST_F(FileTarget, PackageIndexIsCommittedOnceAtDestruction) {
   ASSERT_EQ(qvtest::BuildPackage(G("data"), {{"a.txt", "a"}}), "");
   const std::string idxBefore = qvtest::ReadFile(G("data.idx"));
   FileMap expected{{"a.txt", "a"}};
@@ -192,7 +192,7 @@ TEST_F(FileTargetTest, PackageIndexIsCommittedOnceAtDestruction) {
   EXPECT_EQ(ImageOf(G("data")).files, expected);
 }
 
-TEST_F(FileTargetTest, RemoveFileCodes) {
+TEST_F(FileTarget, RemoveFileCodes) {
   ASSERT_EQ(qvtest::BuildPackage(G("data"), {{"a.txt", "a"}, {"b.txt", "b"}}), "");
   qvtest::WriteFile(G("plain.txt"), "p");
   qvtest::WriteFile(G("broken.idx"), "not an index");
@@ -211,7 +211,7 @@ TEST_F(FileTargetTest, RemoveFileCodes) {
   EXPECT_EQ(ImageOf(G("data")).files, (FileMap{{"b.txt", "b"}}));
 }
 
-TEST_F(FileTargetTest, PasswordIsGivenToEveryPackage) {
+TEST_F(FileTarget, PasswordIsGivenToEveryPackage) {
   qvtest::PackageOptions options;
   options.password = "secret";
   ASSERT_EQ(qvtest::BuildPackage(G("data"), {{"a.txt", "a"}}, options), "");

@@ -45,7 +45,7 @@ class CRecordingWalker : public CDirWalker {
 };
 
 // Installs a disk-and-package source for the life of a test.
-class WalkerTest : public ::testing::Test {
+class Walker : public ::testing::Test {
  protected:
   void SetUp() override {
     m_source.SetMode(PackageFirst);
@@ -67,7 +67,7 @@ class WalkerTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(WalkerTest, EmptyRootEntersAndLeavesOnce) {
+TEST_F(Walker, EmptyRootEntersAndLeavesOnce) {
   std::string root = m_dir / "empty";
   qvtest::MakeDirs(root);
   CRecordingWalker w;
@@ -76,13 +76,13 @@ TEST_F(WalkerTest, EmptyRootEntersAndLeavesOnce) {
   EXPECT_EQ(w.Depth(), 0);
 }
 
-TEST_F(WalkerTest, UnlistableRootFailsWithoutLeave) {
+TEST_F(Walker, UnlistableRootFailsWithoutLeave) {
   CRecordingWalker w;
   EXPECT_EQ(w.Walk(m_dir / "missing", true), -1);
   EXPECT_EQ(w.log, (std::vector<std::string>{"enter missing @0"}));
 }
 
-TEST_F(WalkerTest, RecursiveWalkReportsDepthsAndNeverDotEntries) {
+TEST_F(Walker, RecursiveWalkReportsDepthsAndNeverDotEntries) {
   std::string root = MakeTree();
   CRecordingWalker w;
   EXPECT_EQ(w.Walk(root, true), 0);
@@ -93,7 +93,7 @@ TEST_F(WalkerTest, RecursiveWalkReportsDepthsAndNeverDotEntries) {
   EXPECT_EQ(flat.log, (std::vector<std::string>{"enter root @0", "folder sub @1", "leave root @0"}));
 }
 
-TEST_F(WalkerTest, SkippedFolderIsNotEnteredButTheNextOneIs) {
+TEST_F(Walker, SkippedFolderIsNotEnteredButTheNextOneIs) {
   std::string root = m_dir / "root";
   qvtest::MakeDirs(root + "/one");
   qvtest::MakeDirs(root + "/two");
@@ -110,7 +110,7 @@ TEST_F(WalkerTest, SkippedFolderIsNotEnteredButTheNextOneIs) {
   }
 }
 
-TEST_F(WalkerTest, FailureBelowStopsEverythingWithoutLeaves) {
+TEST_F(Walker, FailureBelowStopsEverythingWithoutLeaves) {
   std::string root = MakeTree();
   CRecordingWalker w;
   w.failFile = "b.txt";
@@ -119,7 +119,7 @@ TEST_F(WalkerTest, FailureBelowStopsEverythingWithoutLeaves) {
   for (const std::string& line : w.log) EXPECT_EQ(line.rfind("leave", 0), std::string::npos) << line;
 }
 
-TEST_F(WalkerTest, CancelEndsQuietlyWithEveryLeave) {
+TEST_F(Walker, CancelEndsQuietlyWithEveryLeave) {
   std::string root = MakeTree();
   CRecordingWalker w;
   w.cancelAt = "b.txt";
@@ -128,7 +128,7 @@ TEST_F(WalkerTest, CancelEndsQuietlyWithEveryLeave) {
                                              "leave sub @1", "leave root @0"}));
 }
 
-TEST_F(WalkerTest, WalksInsideAPackageInIndexOrder) {
+TEST_F(Walker, WalksInsideAPackageInIndexOrder) {
   std::string base = m_dir / "pack";
   {
     PckWriter w;
@@ -149,7 +149,7 @@ TEST_F(WalkerTest, WalksInsideAPackageInIndexOrder) {
                                              "file a.txt @2", "leave inner @1", "leave pack @0"}));
 }
 
-TEST_F(WalkerTest, OverlongChildPathFailsInsteadOfBeingCut) {
+TEST_F(Walker, OverlongChildPathFailsInsteadOfBeingCut) {
   std::string root = m_dir / "r";
   std::string deep = root;
   while (deep.size() < 200) deep += "/dddddddddddddddddddd";

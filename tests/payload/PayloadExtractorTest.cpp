@@ -18,6 +18,7 @@
 #include "platform/PathText.h"
 #include "platform/Platform.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/RecordingUi.h"
 
 using namespace qvtest;
 
@@ -117,7 +118,7 @@ TEST(PayloadExtractor, ShippedUpdaterLayoutAndRelease) {
 
   MakeDirs(dir / "game");
   const std::string before = plat::GetWorkDir();
-  plat::CRecordingUi ui;
+  qvtest::CRecordingUi ui;
   {
     CPayloadExtractor ex(dir / "game", &ui);
     ASSERT_TRUE(ex.InFolder());
@@ -155,7 +156,7 @@ TEST(PayloadExtractor, ChunkBoundariesEmptyEntriesAndOverwrites) {
   const std::string exe = BuildPayload(dir, "MZ tiny image", files);
   MakeDirs(dir / "out");
   WriteFile(dir / "out/over.bin", PseudoRandom(20000, 6));  // longer than the new content
-  plat::CRecordingUi ui;
+  qvtest::CRecordingUi ui;
   CPayloadExtractor ex(dir / "out", &ui);
   ex.SetOutputPrefix("");
   EXPECT_EQ(ex.Release(exe), kPayloadReleased);

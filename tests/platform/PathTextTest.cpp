@@ -11,7 +11,7 @@ namespace {
 const std::string kTrail5C_1 = "\x95\x5c";
 const std::string kTrail5C_2 = "\xb1\x5c";
 
-TEST(PathTextTest, ToSlashesKeepsTrailBytesThatLookLikeBackslashes) {
+TEST(PathText, ToSlashesKeepsTrailBytesThatLookLikeBackslashes) {
   EXPECT_EQ(plat::ToSlashes("a\\b/c\\"), "a/b/c/");
   EXPECT_EQ(plat::ToSlashes("dir\\" + kTrail5C_1 + "\\file"), "dir/" + kTrail5C_1 + "/file");
   // The byte after a complete character is a separator again.
@@ -21,7 +21,7 @@ TEST(PathTextTest, ToSlashesKeepsTrailBytesThatLookLikeBackslashes) {
   EXPECT_EQ(plat::ToSlashes("a\\\x95"), "a/\x95");
 }
 
-TEST(PathTextTest, LastSeparatorSkipsTrailBytes) {
+TEST(PathText, LastSeparatorSkipsTrailBytes) {
   EXPECT_EQ(plat::LastSeparator("a/b\\c"), 3u);
   EXPECT_EQ(plat::LastSeparator("a\\" + kTrail5C_1), 1u);
   EXPECT_EQ(plat::LastSeparator("x" + kTrail5C_2 + "y"), std::string::npos);
@@ -29,7 +29,7 @@ TEST(PathTextTest, LastSeparatorSkipsTrailBytes) {
   EXPECT_EQ(plat::LastSeparator(""), std::string::npos);
 }
 
-TEST(PathTextTest, WildcardMatchFollowsTheShell) {
+TEST(PathText, WildcardMatchFollowsTheShell) {
   using plat::WildcardMatch;
   EXPECT_TRUE(WildcardMatch("*", ""));
   EXPECT_TRUE(WildcardMatch("*", "anything.at.all"));
@@ -44,7 +44,7 @@ TEST(PathTextTest, WildcardMatchFollowsTheShell) {
   EXPECT_TRUE(WildcardMatch("data*.pck", "data.pck"));
 }
 
-TEST(PathTextTest, WildcardMatchTakesTwoByteCharactersWhole) {
+TEST(PathText, WildcardMatchTakesTwoByteCharactersWhole) {
   using plat::WildcardMatch;
   EXPECT_TRUE(WildcardMatch("?.txt", kTrail5C_1 + ".txt"));
   EXPECT_FALSE(WildcardMatch("??.txt", kTrail5C_1 + ".txt"));

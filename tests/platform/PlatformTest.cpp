@@ -9,6 +9,7 @@
 #include <map>
 
 #include "tests/support/TempDir.h"
+#include "tests/support/RecordingUi.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ void MakeReadOnly(const std::string& path) {
 
 // ---- ShellDelete ----
 
-TEST(ShellDeleteTest, DeletesFilesAndWholeTrees) {
+TEST(ShellDelete, DeletesFilesAndWholeTrees) {
   CTempDir dir;
   WriteFile(dir / "single.txt", "x");
   qvtest::MakeDirs(dir / "tree/a/b");
@@ -50,7 +51,7 @@ TEST(ShellDeleteTest, DeletesFilesAndWholeTrees) {
   EXPECT_TRUE(Exists(dir.Path()));
 }
 
-TEST(ShellDeleteTest, WildcardInLastComponentDeletesOnlyMatches) {
+TEST(ShellDelete, WildcardInLastComponentDeletesOnlyMatches) {
   CTempDir dir;
   WriteFile(dir / "a.tmp", "1");
   MakeReadOnly(dir / "a.tmp");  // the shell deletes read-only files without asking
@@ -66,7 +67,7 @@ TEST(ShellDeleteTest, WildcardInLastComponentDeletesOnlyMatches) {
   EXPECT_EQ(ReadFile(dir / "keep.txt"), "3");
 }
 
-TEST(ShellDeleteTest, NothingToDelete) {
+TEST(ShellDelete, NothingToDelete) {
   CTempDir dir;
   WriteFile(dir / "keep.txt", "k");
   EXPECT_TRUE(plat::ShellDelete(dir / "*.none"));  // a pattern matching nothing succeeds
@@ -75,7 +76,7 @@ TEST(ShellDeleteTest, NothingToDelete) {
   EXPECT_TRUE(Exists(dir / "keep.txt"));
 }
 
-TEST(ShellDeleteTest, RefusesParentsAndEmptyNames) {
+TEST(ShellDelete, RefusesParentsAndEmptyNames) {
   CTempDir dir;
   qvtest::MakeDirs(dir / "sub");
   WriteFile(dir / "keep.txt", "k");
@@ -88,7 +89,7 @@ TEST(ShellDeleteTest, RefusesParentsAndEmptyNames) {
 
 // ---- paths: backslashes and two-byte names ----
 
-TEST(PlatformPathTest, BackslashesSeparateAndTrailBytesDoNot) {
+TEST(PlatformPaths, BackslashesSeparateAndTrailBytesDoNot) {
   CTempDir dir;
   const std::string win = dir.Path() + "\\sub";
   ASSERT_TRUE(plat::MakeDir(win));
@@ -109,7 +110,7 @@ TEST(PlatformPathTest, BackslashesSeparateAndTrailBytesDoNot) {
   EXPECT_TRUE(Exists(dir / "sub/f.txt"));
 }
 
-TEST(PlatformPathTest, RelativeNamesUseTheWorkDir) {
+TEST(PlatformPaths, RelativeNamesUseTheWorkDir) {
   CTempDir dir;
   WriteFile(dir / "rel.txt", "here");
   qvtest::CWorkDirGuard guard(dir.Path());
@@ -119,7 +120,7 @@ TEST(PlatformPathTest, RelativeNamesUseTheWorkDir) {
   EXPECT_EQ(info.size, 4);
 }
 
-TEST(PlatformPathTest, ModuleFileNameIsThisExecutable) {
+TEST(PlatformPaths, ModuleFileNameIsThisExecutable) {
   std::string exe = plat::ModuleFileName();
   ASSERT_FALSE(exe.empty());
   EXPECT_TRUE(plat::FileExists(exe));
@@ -128,7 +129,7 @@ TEST(PlatformPathTest, ModuleFileNameIsThisExecutable) {
 
 // ---- folder listing ----
 
-TEST(FolderFindTest, ListsDotsFilesAndFolders) {
+TEST(FolderFind, ListsDotsFilesAndFolders) {
   CTempDir dir;
   WriteFile(dir / "file.bin", std::string(1234, 'z'));
   qvtest::MakeDirs(dir / "folder");
@@ -152,7 +153,7 @@ TEST(FolderFindTest, ListsDotsFilesAndFolders) {
 
 // ---- files ----
 
-TEST(PlatformFileTest, LargeOffsetsAndLowSizeBits) {
+TEST(PlatformFiles, LargeOffsetsAndLowSizeBits) {
   CTempDir dir;
   const int64_t past4G = (int64_t{1} << 32) + 4;  // sparse where the file system allows
   FILE* f = plat::OpenFile(dir / "big.bin", "wb");
@@ -169,7 +170,7 @@ TEST(PlatformFileTest, LargeOffsetsAndLowSizeBits) {
   EXPECT_EQ(ListFolder(dir.Path())["big.bin"].sizeLow, 5u);
 }
 
-TEST(PlatformFileTest, FilesAndFoldersAreKeptApart) {
+TEST(PlatformFiles, FilesAndFoldersAreKeptApart) {
   CTempDir dir;
   ASSERT_TRUE(plat::MakeDir(dir / "d"));
   EXPECT_FALSE(plat::MakeDir(dir / "d"));  // exists already
@@ -183,7 +184,7 @@ TEST(PlatformFileTest, FilesAndFoldersAreKeptApart) {
   EXPECT_FALSE(plat::StatPath(dir / "d", info));
 }
 
-TEST(PlatformFileTest, ReplaceFileReplacesTheTarget) {
+TEST(PlatformFiles, ReplaceFileReplacesTheTarget) {
   CTempDir dir;
   WriteFile(dir / "new.tmp", "new contents");
   WriteFile(dir / "target.pck", "old");
@@ -194,7 +195,7 @@ TEST(PlatformFileTest, ReplaceFileReplacesTheTarget) {
   EXPECT_EQ(ReadFile(dir / "target.pck"), "new contents");
 }
 
-TEST(PlatformFileTest, SetNormalAttributesMakesReadOnlyFilesDeletable) {
+TEST(PlatformFiles, SetNormalAttributesMakesReadOnlyFilesDeletable) {
   CTempDir dir;
   WriteFile(dir / "ro.txt", "r");
   MakeReadOnly(dir / "ro.txt");
@@ -206,7 +207,7 @@ TEST(PlatformFileTest, SetNormalAttributesMakesReadOnlyFilesDeletable) {
   EXPECT_FALSE(plat::SetNormalAttributes(dir / "ro.txt"));
 }
 
-TEST(PlatformFileTest, ModificationTimesRoundTrip) {
+TEST(PlatformFiles, ModificationTimesRoundTrip) {
   CTempDir dir;
   WriteFile(dir / "t.txt", "t");
   qvtest::MakeDirs(dir / "folder");
@@ -231,7 +232,7 @@ TEST(PlatformFileTest, ModificationTimesRoundTrip) {
 
 // ---- time ----
 
-TEST(PlatformTimeTest, TickMsCountsMilliseconds) {
+TEST(PlatformTime, TickMsCountsMilliseconds) {
   uint32_t start = plat::TickMs();
   plat::SleepMs(50);
   uint32_t elapsed = plat::TickMs() - start;
@@ -241,7 +242,7 @@ TEST(PlatformTimeTest, TickMsCountsMilliseconds) {
 
 // ---- profile strings ----
 
-class ProfileStringTest : public ::testing::Test {
+class ProfileString : public ::testing::Test {
  protected:
   void SetUp() override {
     WriteFile(m_dir / "patcher.ini",
@@ -270,7 +271,7 @@ class ProfileStringTest : public ::testing::Test {
   CTempDir m_dir;
 };
 
-TEST_F(ProfileStringTest, FindsValuesWithoutCaseAndTrimmed) {
+TEST_F(ProfileString, FindsValuesWithoutCaseAndTrimmed) {
   EXPECT_EQ(Get("PATCH", "SERVER"), "update.example.com");  // first key wins
   EXPECT_EQ(Get("other", "server"), "wrong");
   EXPECT_EQ(Get("Later", "Only"), "later");
@@ -280,7 +281,7 @@ TEST_F(ProfileStringTest, FindsValuesWithoutCaseAndTrimmed) {
   EXPECT_EQ(Get("Patch", "Empty"), "");  // present but empty is not the default
 }
 
-TEST_F(ProfileStringTest, MissingEntriesGiveTheDefault) {
+TEST_F(ProfileString, MissingEntriesGiveTheDefault) {
   EXPECT_EQ(Get("Patch", "Only"), "dflt");  // only in another section
   EXPECT_EQ(Get("Nowhere", "Server"), "dflt");
   char buf[16];
@@ -288,7 +289,7 @@ TEST_F(ProfileStringTest, MissingEntriesGiveTheDefault) {
   EXPECT_STREQ(buf, "fallback");
 }
 
-TEST_F(ProfileStringTest, CopiesAtMostSizeMinusOneBytes) {
+TEST_F(ProfileString, CopiesAtMostSizeMinusOneBytes) {
   EXPECT_EQ(Get("Patch", "Server", "", 7), "update");
   EXPECT_EQ(Get("Patch", "Server", "", 1), "");
   EXPECT_EQ(Get("Patch", "Nope", "longdefault", 5), "long");
@@ -300,7 +301,7 @@ TEST_F(ProfileStringTest, CopiesAtMostSizeMinusOneBytes) {
   EXPECT_EQ(untouched, 'u');
 }
 
-TEST_F(ProfileStringTest, RelativePathMeansTheWorkDir) {
+TEST_F(ProfileString, RelativePathMeansTheWorkDir) {
   qvtest::CWorkDirGuard guard(m_dir.Path());
   char buf[32];
   EXPECT_EQ(plat::GetProfileString("Later", "Only", "", buf, sizeof buf, "patcher.ini"), 5);
@@ -309,7 +310,7 @@ TEST_F(ProfileStringTest, RelativePathMeansTheWorkDir) {
 
 // ---- single instance ----
 
-TEST(InstanceMutexTest, SecondCopyIsRefusedUntilTheFirstLetsGo) {
+TEST(InstanceMutex, SecondCopyIsRefusedUntilTheFirstLetsGo) {
   const std::string name = "QvTestMutex-" + std::to_string(plat::TickMs());
   plat::CInstanceMutex second;
   {
@@ -327,8 +328,8 @@ TEST(InstanceMutexTest, SecondCopyIsRefusedUntilTheFirstLetsGo) {
 
 // ---- message boxes ----
 
-TEST(MessageUiTest, RecordingUiAnswersFromItsScriptThenByDefault) {
-  plat::CRecordingUi ui;
+TEST(MessageUi, RecordingUiAnswersFromItsScriptThenByDefault) {
+  qvtest::CRecordingUi ui;
   ui.answers = {plat::kIdYes, plat::kIdCancel};
   EXPECT_EQ(ui.MessageBox("one", "cap", plat::kMbYesNo | plat::kMbIconQuestion), plat::kIdYes);
   EXPECT_EQ(ui.MessageBox("two", "cap", plat::kMbOk), plat::kIdCancel);
@@ -343,7 +344,7 @@ TEST(MessageUiTest, RecordingUiAnswersFromItsScriptThenByDefault) {
 
 #ifndef _WIN32
 // On Windows the native box would wait for a click.
-TEST(MessageUiTest, PosixNativeUiTakesTheDefaults) {
+TEST(MessageUi, PosixNativeUiTakesTheDefaults) {
   auto ui = plat::CreateNativeMessageUi();
   EXPECT_EQ(ui->MessageBox("q", "c", plat::kMbYesNo | plat::kMbIconQuestion), plat::kIdNo);
   EXPECT_EQ(ui->MessageBox("i", "c", plat::kMbOk | plat::kMbIconInfo), plat::kIdOk);

@@ -122,7 +122,7 @@ void CopyPackage(const std::string& from, const std::string& to) {
   for (const char* ext : {".idx", ".nam", ".dat"}) WriteFile(to + ext, ReadFile(from + ext));
 }
 
-class ApplyEndToEndTest : public ::testing::Test {
+class ApplyEndToEnd : public ::testing::Test {
  protected:
   Result Run(const std::vector<std::string>& args) {
     Result r = RunTool(PCKTOOL_PATH, args, m_tmp.Path());
@@ -158,7 +158,7 @@ class ApplyEndToEndTest : public ::testing::Test {
 
 // ---------------------------------------------------------------- a whole release
 
-TEST_F(ApplyEndToEndTest, ReleaseUpdatesPackagesAndPlainFilesExactlyAsModelled) {
+TEST_F(ApplyEndToEnd, ReleaseUpdatesPackagesAndPlainFilesExactlyAsModelled) {
   const std::string game = Path("game");
   Tree bld = {
       {"ui/a.tga", PseudoRandom(5000, 1)},
@@ -237,7 +237,7 @@ TEST_F(ApplyEndToEndTest, ReleaseUpdatesPackagesAndPlainFilesExactlyAsModelled) 
 
 // ---------------------------------------------------------------- refusals
 
-TEST_F(ApplyEndToEndTest, RefusedReleasesSayWhyAndLeaveTheGameAlone) {
+TEST_F(ApplyEndToEnd, RefusedReleasesSayWhyAndLeaveTheGameAlone) {
   const std::string game = Path("game");
   MakeDirs(game);
   Package(game + "/bld", {{"ui/a.tga", PseudoRandom(3000, 1)}});
@@ -270,7 +270,7 @@ TEST_F(ApplyEndToEndTest, RefusedReleasesSayWhyAndLeaveTheGameAlone) {
 // must stop the release, and nothing may appear beside the game folder. A drive or a
 // name of dots and blanks cannot be a file on the disk, so it stops the release there;
 // inside a package it is only a name, and is stored as one.
-TEST_F(ApplyEndToEndTest, HostileNamesStopTheReleaseInsideTheGameFolder) {
+TEST_F(ApplyEndToEnd, HostileNamesStopTheReleaseInsideTheGameFolder) {
   Package(Path("bld"), {{"ui/a.tga", "a\n"}});
   struct Layout {
     const char* label;
@@ -320,7 +320,7 @@ TEST_F(ApplyEndToEndTest, HostileNamesStopTheReleaseInsideTheGameFolder) {
 
 // Target paths are limited to 259 bytes like every path of the game; the patch's own
 // paths are short, so only the target side is over.
-TEST_F(ApplyEndToEndTest, OverLongTargetPathsFailCleanly) {
+TEST_F(ApplyEndToEnd, OverLongTargetPathsFailCleanly) {
   // A game folder deep enough that short patch paths reach the limit below it.
   const std::string box = Path("box");
   const size_t gameLength = 200;

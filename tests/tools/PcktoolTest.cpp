@@ -91,7 +91,7 @@ void Patch(const std::string& path, size_t at, const std::string& bytes) {
   WriteFile(path, data);
 }
 
-class PcktoolTest : public ::testing::Test {
+class Pcktool : public ::testing::Test {
  protected:
   Result Run(const std::vector<std::string>& args) {
     Result r = RunTool(PCKTOOL_PATH, args, m_tmp.Path());
@@ -120,7 +120,7 @@ class PcktoolTest : public ::testing::Test {
 
 // ---------------------------------------------------------------- round trips
 
-TEST_F(PcktoolTest, EveryCodecAndPasswordRoundTripsThroughCreateListExtractVerify) {
+TEST_F(Pcktool, EveryCodecAndPasswordRoundTripsThroughCreateListExtractVerify) {
   const std::vector<Node> tree = SampleTree();
   const std::string src = Path("src");
   WriteTree(src, tree);
@@ -176,7 +176,7 @@ TEST_F(PcktoolTest, EveryCodecAndPasswordRoundTripsThroughCreateListExtractVerif
   }
 }
 
-TEST_F(PcktoolTest, CreateGivesTheSameBytesEveryTimeAndKeepsTheOldPackageWhenItFails) {
+TEST_F(Pcktool, CreateGivesTheSameBytesEveryTimeAndKeepsTheOldPackageWhenItFails) {
   const std::string src = Path("src");
   WriteTree(src, SampleTree());
   Ok({"create", src, Path("a")});
@@ -200,7 +200,7 @@ TEST_F(PcktoolTest, CreateGivesTheSameBytesEveryTimeAndKeepsTheOldPackageWhenItF
 // A package whose data file another program holds open (a running game, a virus
 // scanner): compact and create over it fail with one line that names the file and says
 // why, and the package stays exactly as it was, with nothing left beside it.
-TEST_F(PcktoolTest, APackageHeldOpenElsewhereIsKeptAndTheLineSaysWhy) {
+TEST_F(Pcktool, APackageHeldOpenElsewhereIsKeptAndTheLineSaysWhy) {
   const std::string src = Path("src");
   WriteTree(src, SampleTree());
   Ok({"create", src, Path("a")});
@@ -221,7 +221,7 @@ TEST_F(PcktoolTest, APackageHeldOpenElsewhereIsKeptAndTheLineSaysWhy) {
 
 // ---------------------------------------------------------------- edits
 
-TEST_F(PcktoolTest, EditsReadBackAndFailedEditsLeaveThePackageAlone) {
+TEST_F(Pcktool, EditsReadBackAndFailedEditsLeaveThePackageAlone) {
   WriteTree(Path("src"), SampleTree());
   const std::string pk = Path("pk");
   Ok({"create", Path("src"), pk});
@@ -281,7 +281,7 @@ TEST_F(PcktoolTest, EditsReadBackAndFailedEditsLeaveThePackageAlone) {
 
 // ---------------------------------------------------------------- damage
 
-TEST_F(PcktoolTest, DamagedContentIsNamedAndNeverPassedOn) {
+TEST_F(Pcktool, DamagedContentIsNamedAndNeverPassedOn) {
   const std::vector<Node> tree = SampleTree();
   WriteTree(Path("src"), tree);
   const std::string pk = Path("pk");
@@ -318,7 +318,7 @@ TEST_F(PcktoolTest, DamagedContentIsNamedAndNeverPassedOn) {
   EXPECT_EQ(Text(r.out), "bad: Alpha/inner.bin: block 1 does not decode\n");
 }
 
-TEST_F(PcktoolTest, ExtractRefusesUnsafeNamesBeforeWritingAnything) {
+TEST_F(Pcktool, ExtractRefusesUnsafeNamesBeforeWritingAnything) {
   // "ab/evil.txt" and "xyz.txt" get their names overwritten in .nam, length for length.
   MakeDirs(Path("src/ab"));
   WriteFile(Path("src/ab/evil.txt"), "evil");
@@ -355,7 +355,7 @@ TEST_F(PcktoolTest, ExtractRefusesUnsafeNamesBeforeWritingAnything) {
 
 // ---------------------------------------------------------------- package statistics
 
-TEST_F(PcktoolTest, InfoCountsDeadBytesThatCompactRemoves) {
+TEST_F(Pcktool, InfoCountsDeadBytesThatCompactRemoves) {
   WriteTree(Path("src"), SampleTree());
   const std::string pk = Path("pk");
   Ok({"create", Path("src"), pk});
@@ -402,7 +402,7 @@ TEST_F(PcktoolTest, InfoCountsDeadBytesThatCompactRemoves) {
 
 // ---------------------------------------------------------------- the command line
 
-TEST_F(PcktoolTest, BadUsageExitsTwoAndMissingOrBrokenPackagesExitOneWithOneLine) {
+TEST_F(Pcktool, BadUsageExitsTwoAndMissingOrBrokenPackagesExitOneWithOneLine) {
   MakeDirs(Path("src"));
   WriteFile(Path("src/a.txt"), "a");
   Ok({"create", Path("src"), Path("pk")});

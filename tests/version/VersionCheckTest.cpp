@@ -10,6 +10,7 @@
 #include "platform/Platform.h"
 #include "tests/support/PackageFixtures.h"
 #include "version/VersionCheck.h"
+#include "tests/support/RecordingUi.h"
 
 namespace {
 
@@ -70,7 +71,7 @@ class VersionCheck : public qvtest::PackageDirTest {
     EXPECT_EQ(ui.boxes[0].flags, plat::kMbYesNo);
   }
 
-  plat::CRecordingUi ui;
+  qvtest::CRecordingUi ui;
   CRecordingSink sink;
 };
 
