@@ -173,6 +173,16 @@ void ObsoleteFileSeeds(const std::string& out) {
   seeds.Add("data/*.txt\n\xd7\xd6\xcc\xe5/*\nNUL\ncon.txt\n" + std::string(300, 'x') + "\n");
 }
 
+// A key, then whole groups: lengths around the bit-sliced batch widths (64 and 256).
+void DesSliceSeeds(const std::string& out) {
+  CSeeds seeds(out, "des_slice");
+  for (size_t groups : {0, 1, 63, 64, 65, 255, 256, 257, 511}) {
+    std::string s(8 + groups * 8, '\0');
+    for (size_t i = 0; i < s.size(); ++i) s[i] = char(i * 131 + groups);
+    seeds.Add(s);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -189,6 +199,7 @@ int main(int argc, char** argv) {
   VersionParserSeeds(out);
   VersionCheckSeeds(out);
   ObsoleteFileSeeds(out);
+  DesSliceSeeds(out);
   std::printf("seed inputs written to %s\n", out.c_str());
   return 0;
 }

@@ -1,11 +1,14 @@
 // zlib, LZO and libgcrypt behind the small interface of PckCodecs.h.
 #include "pck/PckCodecs.h"
 
+#include "pck/des/DesSlice.h"
+
 #include <gcrypt.h>
 #include <lzo/lzo1x.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -29,8 +32,38 @@ void InitLibraries() {
 
 // ---------------------------------------------------------------- cipher
 
+namespace {
+
+std::atomic<DesBackend> g_desBackend{DesBackend::Fastest};
+
+// Below this many groups a bit-sliced pass (a whole batch of 64 or 256 groups at once)
+// costs more than libgcrypt's table look-ups.
+constexpr size_t kBitsliceMinGroups = 32;
+
+// The bit-sliced implementation the backend asks for (null: libgcrypt).
+const DesEcbImpl* Bitsliced(DesBackend backend) {
+  switch (backend) {
+    case DesBackend::Fastest: return &DesBest();
+    case DesBackend::Bitslice64: return &DesBitslice64();
+    case DesBackend::BitsliceAvx2: return DesBitsliceAvx2();
+    case DesBackend::Libgcrypt: return nullptr;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool PckSetDesBackend(DesBackend backend) {
+  if (backend == DesBackend::BitsliceAvx2 && !DesBitsliceAvx2()) return false;
+  g_desBackend = backend;
+  return true;
+}
+
+DesBackend PckDesBackend() { return g_desBackend; }
+
 struct CPckCipher::Impl {
   gcry_cipher_hd_t hd = nullptr;
+  DesSchedule schedule{};
   Impl() {
     InitLibraries();
     if (gcry_cipher_open(&hd, GCRY_CIPHER_DES, GCRY_CIPHER_MODE_ECB, 0) != 0) {
@@ -41,7 +74,16 @@ struct CPckCipher::Impl {
     gcry_cipher_ctl(hd, GCRYCTL_SET_ALLOW_WEAK_KEY, nullptr, 1);
   }
   ~Impl() { gcry_cipher_close(hd); }
-  void SetKey(const uint8_t key[8]) { gcry_cipher_setkey(hd, key, 8); }
+  void SetKey(const uint8_t key[8]) {
+    gcry_cipher_setkey(hd, key, 8);
+    DesExpandKey(key, schedule);
+  }
+  // The bit-sliced DES for `groups` groups under the current backend, or null.
+  static const DesEcbImpl* For(size_t groups) {
+    const DesBackend backend = g_desBackend;
+    if (backend == DesBackend::Fastest && groups < kBitsliceMinGroups) return nullptr;
+    return Bitsliced(backend);
+  }
 };
 
 CPckCipher::CPckCipher() : m_impl(std::make_unique<Impl>()) {}
@@ -68,11 +110,19 @@ void CPckCipher::SetPassword(std::string_view password) {
 void CPckCipher::SetRawKey(const uint8_t key[8]) { m_impl->SetKey(key); }
 
 void CPckCipher::EcbEncrypt(uint8_t* data, size_t groups) const {
-  if (groups) gcry_cipher_encrypt(m_impl->hd, data, groups * 8, nullptr, 0);
+  if (groups == 0) return;
+  if (const DesEcbImpl* des = Impl::For(groups))
+    des->encrypt(m_impl->schedule, data, groups);
+  else
+    gcry_cipher_encrypt(m_impl->hd, data, groups * 8, nullptr, 0);
 }
 
 void CPckCipher::EcbDecrypt(uint8_t* data, size_t groups) const {
-  if (groups) gcry_cipher_decrypt(m_impl->hd, data, groups * 8, nullptr, 0);
+  if (groups == 0) return;
+  if (const DesEcbImpl* des = Impl::For(groups))
+    des->decrypt(m_impl->schedule, data, groups);
+  else
+    gcry_cipher_decrypt(m_impl->hd, data, groups * 8, nullptr, 0);
 }
 
 void CPckCipher::XorRunningKey(uint8_t* data, size_t length) const {

@@ -15,6 +15,15 @@
 #include "pck/PckFormat.h"
 
 // ---- package cipher ----
+
+// Which DES-ECB enciphers the blocks. The bytes are the same with every one; they differ
+// only in speed. Fastest (the default) is the bit-sliced DES for the widest registers
+// this CPU has, libgcrypt's for payloads too short for a bit-sliced pass to pay.
+enum class DesBackend : uint8_t { Fastest, Libgcrypt, Bitslice64, BitsliceAvx2 };
+// Process-wide; tests and benchmarks pick one. False when this CPU cannot run it.
+bool PckSetDesBackend(DesBackend backend);
+DesBackend PckDesBackend();
+
 class CPckCipher {
  public:
   CPckCipher();

@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 BUILD=build/fuzz
-ALL=(pck_reader block_decoder payload version_parser version_check obsolete_files)
+ALL=(pck_reader block_decoder payload version_parser version_check obsolete_files des_slice)
 
 smoke=0
 if [ "${1:-}" = "--smoke" ]; then smoke=1; shift; fi
