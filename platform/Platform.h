@@ -133,6 +133,12 @@ class CFolderFind {
   std::unique_ptr<Impl> m_impl;
 };
 
+// ---- processes ----
+
+// Calls `callback` in the child process after a fork() (pthread_atfork); nothing on
+// Windows, which has no fork.
+void AfterForkInChild(void (*callback)());
+
 // ---- time ----
 
 void SleepMs(uint32_t ms);

@@ -2,6 +2,7 @@
 // program: "\\" is a separator too, so every path goes through ToSlashes before it
 // reaches the OS (the trail byte of a code page 936 character is left alone).
 #include <dirent.h>
+#include <pthread.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -426,6 +427,10 @@ void CFolderFind::Close() {
 }
 
 bool CFolderFind::IsOpen() const { return m_impl->dir != nullptr; }
+
+// ---- processes ----
+
+void AfterForkInChild(void (*callback)()) { pthread_atfork(nullptr, nullptr, callback); }
 
 // ---- time ----
 

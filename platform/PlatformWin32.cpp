@@ -392,6 +392,10 @@ void CFolderFind::Close() { m_impl->handle.reset(); }
 
 bool CFolderFind::IsOpen() const { return m_impl->handle != nullptr; }
 
+// ---- processes ----
+
+void AfterForkInChild(void (*)()) {}
+
 // ---- time ----
 
 void SleepMs(uint32_t ms) { Sleep(ms); }
