@@ -6,6 +6,30 @@
 #include <cstdint>
 #include <cstdio>
 
+#include <string_view>
+#include <vector>
+
+// The blocks of a stream's content as a package stores them (compressed, enciphered), for
+// a writer that can take them as they are: same block size, same password, codecs it
+// would have chosen itself. Nothing is decoded.
+class IStoredBlocks {
+ public:
+  virtual ~IStoredBlocks() = default;
+  virtual uint32_t StoredBlockSize() const = 0;
+  virtual std::string_view StoredPassword() const = 0;
+  virtual uint32_t StoredBlockCount() const = 0;
+  // True when every block is stored with one of the `count` codec bytes given, and at
+  // least one with the first of them (an entry of only Stored blocks may have been
+  // written without compression at all).
+  virtual bool StoredIn(const uint8_t* codecs, size_t count) = 0;
+  // The payload length of block `block`; false when it cannot be read.
+  virtual bool StoredLength(uint32_t block, uint32_t& length) = 0;
+  // Block `block` as stored: its codec byte and its (enciphered) payload.
+  virtual bool ReadStored(uint32_t block, uint8_t& codec, std::vector<uint8_t>& payload) = 0;
+  // The digest recorded for the whole content.
+  virtual void StoredDigest(uint8_t out[16]) = 0;
+};
+
 // The order of the virtual operations is part of the interface.
 class DataStream {
  public:
@@ -36,6 +60,8 @@ class DataStream {
   // (a block that does not decode, a digest that does not match). Copies check it
   // before they keep what they wrote.
   virtual bool Failed() { return false; }
+  // The content's blocks as a package stores them, when that is where it comes from.
+  virtual IStoredBlocks* StoredBlocks() { return nullptr; }
 };
 
 // One entry of a folder listing; the enumerator reuses one record for every entry.

@@ -162,6 +162,31 @@ int CPatchChecker::Run(const char* password, CError& problem) {
     problem = m_problem;
     return -1;
   }
+  // Every file decoded and compared with its digest: the heavy part, done last and for
+  // all files at once, so that the block workers keep busy across small files.
+  std::vector<int> indices;
+  std::vector<std::string> sources;
+  for (const PlannedFile& f : m_plan.files) {
+    indices.push_back(f.record);
+    sources.push_back(f.source);
+  }
+  bool stopped = false;
+  reader.VerifyEntries(
+      indices,
+      [&](size_t, const uint8_t*, uint32_t length) {
+        stopped = m_onBlock && !m_onBlock(length);
+        return !stopped;
+      },
+      [&](size_t n, int result, uint32_t) {
+        if (result == 0 || m_problem.Failed()) return;
+        if (result == -2) Problem(sources[n], "the check was stopped");
+        else Problem(sources[n], "does not decode to its stored MD5 (a damaged patch)", ErrorKind::Damaged);
+      });
+  if (m_problem.Failed() || stopped) {
+    if (!m_problem.Failed()) Problem(m_patchBase, "the check was stopped");
+    problem = m_problem;
+    return -1;
+  }
   return 0;
 }
 
@@ -169,10 +194,6 @@ bool CPatchChecker::CheckFile(PckReader& reader, int index, const std::string& r
                               bool intoPackage) {
   const std::string source = m_patchBase + "/" + rel;
   const PckRecord& r = reader.Records()[size_t(index)];
-  const int verified =
-      reader.VerifyEntry(index, [this](const uint8_t*, uint32_t length) { return !m_onBlock || m_onBlock(length); });
-  if (verified == -2) return Problem(source, "the check was stopped");
-  if (verified != 0) return Problem(source, "does not decode to its stored MD5 (a damaged patch)", ErrorKind::Damaged);
 
   std::optional<Landing> landing = m_target.Land(target, intoPackage, m_disk);
   if (!landing) return Problem(target, "no package can be made for it here");
@@ -193,7 +214,7 @@ bool CPatchChecker::CheckFile(PckReader& reader, int index, const std::string& r
   if (landing->inPackage ? !CheckEntry(*landing, r.size) : !CheckPlain(landing->path, r.size)) return false;
 
   m_plan.bySource[source] = m_plan.files.size();
-  m_plan.files.push_back({source, std::move(*landing), r.size});
+  m_plan.files.push_back({source, std::move(*landing), r.size, index});
   m_plan.bytes += r.size;
   return true;
 }

@@ -20,6 +20,7 @@ struct PlannedFile {
   std::string source;  // its path in the patch ("<patch base>/bld/ui/a.tga")
   Landing landing;
   uint32_t size = 0;
+  int record = -1;     // its record in the patch's index
 };
 
 struct CPatchPlan {

@@ -112,15 +112,17 @@ int CPatchWalker::Release(const std::string& source, const std::string& target) 
   }
   // The file counts as done before it is written: the progress shows files taken on.
   if (m_sink) m_sink->Post(kWalkFileDone, source.c_str());
-  // What is written must be what the patch's publisher stored: a damaged block or a
-  // wrong password shows as a digest that does not match, and the file is not kept.
-  CDigestCheckedStream checked(*stream);
   int rc;
   if (m_plan) {
-    // The check found where this file can go; a file it did not see is not written.
+    // The check found where this file can go and that it decodes to the digest its
+    // publisher stored; a file it did not see is not written. The target may copy its
+    // blocks as they are stored.
     const PlannedFile* planned = m_plan->Find(source);
-    rc = planned ? m_target.Put(planned->landing, checked, m_codec) : -1;
+    rc = planned ? m_target.Put(planned->landing, *stream, m_codec) : -1;
   } else {
+    // What is written must be what the patch's publisher stored: a damaged block or a
+    // wrong password shows as a digest that does not match, and the file is not kept.
+    CDigestCheckedStream checked(*stream);
     rc = m_target.PutFile(target, checked, m_bIntoPackage, m_codec);
   }
   g_fileSource->CloseFile(std::move(stream));

@@ -142,47 +142,54 @@ PckReadAt PckReader::DataReader() {
   };
 }
 
-int PckReader::ReadBlock(int index, int block, uint8_t* out) {
-  if (index < 0 || size_t(index) >= Records().size() || !out || m_block.empty() || !m_data) return 0;
+int PckReader::ReadStoredBlock(int index, int block, std::vector<uint8_t>& payload, uint8_t& codec) {
+  if (index < 0 || size_t(index) >= Records().size() || !m_data) return -2;
   const PckRecord& r = Records()[size_t(index)];
-  if (r.type != kPckFile) return 0;
+  if (r.type != kPckFile) return -2;
   const uint32_t bs = m_header.blockSize;
-  if (block < 0 || uint32_t(block) >= PckBlockCount(r.size, bs)) return 0;
+  if (block < 0 || uint32_t(block) >= PckBlockCount(r.size, bs)) return -2;
 
   // Every offset is checked against the data file before it is followed.
   PckStoredBlock where;
   switch (PckLocateBlock(DataReader(), uint64_t(m_dataLength), r, bs, uint32_t(block), where)) {
     case PckLayoutRead::Outside: return -1;
-    case PckLayoutRead::Unreadable: return 0;
+    case PckLayoutRead::Unreadable: return -2;
     case PckLayoutRead::Ok: break;
   }
-  if (where.stored > bs) return -1;                         // no block of this package can be that long
+  if (where.stored > bs) return -1;                     // no block of this package can be that long
   if (where.End() > uint64_t(m_dataLength)) return -1;  // runs past the data file
-  if (where.stored > 0 && !DataReader()(where.at + kPckBlockHeaderSize, m_block.data(), where.stored)) return 0;
-  m_cipher.Decipher(m_block.data(), where.stored);
-  return DecodeBlock(where.codec, m_block.data(), where.stored, out, bs);
+  if (payload.size() < bs) payload.resize(bs);
+  if (where.stored > 0 && !DataReader()(where.at + kPckBlockHeaderSize, payload.data(), where.stored)) return -2;
+  codec = where.codec;
+  return int(where.stored);
+}
+
+int PckReader::DecodeStored(const CPckCipher& cipher, uint8_t codec, uint8_t* payload, uint32_t stored, uint8_t* out,
+                            uint32_t blockSize) {
+  cipher.Decipher(payload, stored);
+  return DecodeBlock(codec, payload, stored, out, blockSize);
+}
+
+int PckReader::ReadBlock(int index, int block, uint8_t* out) {
+  if (!out || m_block.empty()) return 0;
+  uint8_t codec = 0;
+  const int stored = ReadStoredBlock(index, block, m_block, codec);
+  if (stored == -2) return 0;
+  if (stored < 0) return -1;
+  return DecodeStored(m_cipher, codec, m_block.data(), uint32_t(stored), out, m_header.blockSize);
 }
 
 int PckReader::VerifyEntry(int index, const BlockVisitor& onBlock, uint32_t* badBlock) {
-  if (badBlock) *badBlock = kDigestMismatch;
-  if (index < 0 || size_t(index) >= Records().size() || Records()[size_t(index)].type != kPckFile) return -1;
-  const PckRecord& r = Records()[size_t(index)];
-  const uint32_t bs = m_header.blockSize;
-  std::vector<uint8_t> out(bs);
-  CMd5 md5;
-  for (uint32_t b = 0, n = PckBlockCount(r.size, bs); b < n; ++b) {
-    const uint32_t expect = uint32_t(std::min<uint64_t>(bs, uint64_t(r.size) - uint64_t(b) * bs));
-    const int got = ReadBlock(index, int(b), out.data());
-    if (got < 0 || uint32_t(got) != expect) {
-      if (badBlock) *badBlock = b;
-      return -1;
-    }
-    md5.Update(out.data(), expect);
-    if (onBlock && !onBlock(out.data(), expect)) return -2;
-  }
-  uint8_t digest[16];
-  md5.Final(digest);
-  return std::memcmp(digest, r.digest, 16) == 0 ? 0 : -1;
+  int result = -1;
+  uint32_t bad = kDigestMismatch;
+  FileBlockVisitor visit;
+  if (onBlock) visit = [&onBlock](size_t, const uint8_t* data, uint32_t length) { return onBlock(data, length); };
+  VerifyEntries({index}, visit, [&](size_t, int r, uint32_t b) {
+    result = r;
+    bad = b;
+  });
+  if (badBlock) *badBlock = bad;
+  return result;
 }
 
 // ---------------------------------------------------------------- entry stream
@@ -271,6 +278,37 @@ int PckEntryStream::Seek(int32_t offset, int whence) {
   }
   m_left = m_decoded > inBlock ? m_decoded - inBlock : 0;
   return 0;
+}
+
+std::string_view PckEntryStream::StoredPassword() const { return m_reader.Cipher().Password(); }
+
+bool PckEntryStream::StoredIn(const uint8_t* codecs, size_t count) {
+  PckEntryLayout layout;
+  if (PckReadEntryLayout(m_reader.DataReader(), uint64_t(m_reader.DataLength()), m_reader.Records()[size_t(m_index)],
+                         m_blockSize, layout) != PckLayoutRead::Ok)
+    return false;
+  bool first = false;
+  for (const PckStoredBlock& b : layout.blocks) {
+    if (std::find(codecs, codecs + count, b.codec) == codecs + count || b.stored > m_blockSize) return false;
+    first = first || (count > 0 && b.codec == codecs[0]);
+  }
+  return first;
+}
+
+bool PckEntryStream::StoredLength(uint32_t block, uint32_t& length) {
+  PckStoredBlock where;
+  if (PckLocateBlock(m_reader.DataReader(), uint64_t(m_reader.DataLength()), m_reader.Records()[size_t(m_index)],
+                     m_blockSize, block, where) != PckLayoutRead::Ok)
+    return false;
+  length = where.stored;
+  return true;
+}
+
+bool PckEntryStream::ReadStored(uint32_t block, uint8_t& codec, std::vector<uint8_t>& payload) {
+  const int stored = m_reader.ReadStoredBlock(m_index, int(block), payload, codec);
+  if (stored < 0) return false;
+  payload.resize(size_t(stored));
+  return true;
 }
 
 // ---------------------------------------------------------------- folder iterator

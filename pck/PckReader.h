@@ -53,6 +53,13 @@ class PckReader {
   // read, -1 when the block is damaged (it does not decode, or its lengths or offsets
   // lie outside the block or the data file).
   int ReadBlock(int index, int block, uint8_t* out);
+  // The two halves of ReadBlock: reading block `block` of record `index` as stored (its
+  // codec byte and enciphered payload) — the stored length, -1 when the block is
+  // damaged, -2 when it cannot be read — and deciphering and decoding such a payload in
+  // place into `out` (one block size) under `cipher`, which any thread may do.
+  int ReadStoredBlock(int index, int block, std::vector<uint8_t>& payload, uint8_t& codec);
+  static int DecodeStored(const CPckCipher& cipher, uint8_t codec, uint8_t* payload, uint32_t stored, uint8_t* out,
+                          uint32_t blockSize);
   // Decodes every block of file record `index` and compares the content with its stored
   // size and MD5: 0 when they match, -1 when the entry is damaged (or read under another
   // password), -2 when `onBlock` (handed each decoded block) returned false. On -1,
@@ -60,6 +67,20 @@ class PckReader {
   static constexpr uint32_t kDigestMismatch = 0xFFFFFFFFu;
   using BlockVisitor = std::function<bool(const uint8_t* data, uint32_t length)>;
   int VerifyEntry(int index, const BlockVisitor& onBlock = nullptr, uint32_t* badBlock = nullptr);
+
+  // VerifyEntry for many files at once, in the order given: the deciphering and
+  // decoding of their blocks is spread over the block workers (a window of them in
+  // flight), while the reading, the digests and the calls below stay on this thread and
+  // in order. onBlock(n, data, length) gets the blocks of indices[n] (false stops
+  // everything); onFile(n, result, badBlock) the end of each file, with VerifyEntry's
+  // results. A file's remaining blocks are skipped once one fails.
+  using FileBlockVisitor = std::function<bool(size_t n, const uint8_t* data, uint32_t length)>;
+  using FileResult = std::function<void(size_t n, int result, uint32_t badBlock)>;
+  void VerifyEntries(const std::vector<int>& indices, const FileBlockVisitor& onBlock, const FileResult& onFile);
+
+  const CPckCipher& Cipher() const { return m_cipher; }
+  // Reads at an offset of the data file (from this thread only).
+  PckReadAt DataReader();
 
   // What the tools show.
   const PckHeader& Header() const { return m_header; }
@@ -75,8 +96,7 @@ class PckReader {
  private:
   int Load(std::unique_ptr<DataStream> index, std::unique_ptr<DataStream> data, std::unique_ptr<DataStream> names);
   int LoadTables(DataStream& index, DataStream& names);
-  // Reads at an offset of the data file.
-  PckReadAt DataReader();
+
   int Fail(CError error);
   int Damaged(const std::string& file, std::string why);
 
@@ -92,8 +112,9 @@ class PckReader {
   } m_files;  // the names of the package's files, when opened from the disk
 };
 
-// A stored file's content, deciphered and decoded one block at a time.
-class PckEntryStream : public DataStream {
+// A stored file's content, deciphered and decoded one block at a time; its blocks as
+// stored are there too, for a writer that can copy them as they are.
+class PckEntryStream : public DataStream, public IStoredBlocks {
  public:
   PckEntryStream(PckReader& reader, int index);
   int32_t Size() override { return static_cast<int32_t>(m_size); }
@@ -107,6 +128,15 @@ class PckEntryStream : public DataStream {
   int Digest(uint8_t out[16]) override;
   // True once a block failed to decode; the stream then stands at its end.
   bool Failed() override { return m_failed; }
+  IStoredBlocks* StoredBlocks() override { return this; }
+
+  uint32_t StoredBlockSize() const override { return m_blockSize; }
+  std::string_view StoredPassword() const override;
+  uint32_t StoredBlockCount() const override { return m_blockCount; }
+  bool StoredIn(const uint8_t* codecs, size_t count) override;
+  bool StoredLength(uint32_t block, uint32_t& length) override;
+  bool ReadStored(uint32_t block, uint8_t& codec, std::vector<uint8_t>& payload) override;
+  void StoredDigest(uint8_t out[16]) override { Digest(out); }
 
  private:
   bool LoadBlock(uint32_t block);

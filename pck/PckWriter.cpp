@@ -1,6 +1,8 @@
 // PckWriter: sequential building, editing in place, and the atomic index commit.
 #include "pck/PckWriter.h"
 
+#include "pck/PckEntryPipeline.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -62,8 +64,7 @@ int PckWriter::Create(const std::string& base, uint32_t blockSize) {
   m_index.Clear();
   m_stack.clear();
   m_datEnd = 0;
-  m_encoder = std::make_unique<CBlockEncoder>(blockSize);
-  m_input.assign(blockSize, 0);
+  m_pipeline.reset();  // its jobs are made for one block size and password
   m_dirty = true;
   return 0;
 }
@@ -113,8 +114,7 @@ int PckWriter::OpenForEdit(const std::string& base) {
   if (!m_index.Build(std::move(records), std::move(names), &why)) return failClose(PckIndexName(base) + ": " + why);
   m_base = base;
   m_stack.clear();
-  m_encoder = std::make_unique<CBlockEncoder>(m_header.blockSize);
-  m_input.assign(m_header.blockSize, 0);
+  m_pipeline.reset();
   m_dirty = false;
   m_editing = true;
   m_renameTried = false;
@@ -122,6 +122,7 @@ int PckWriter::OpenForEdit(const std::string& base) {
 }
 
 void PckWriter::Abandon() {
+  DropEntries();
   const bool gaveUp = m_dirty && m_editing;
   m_dirty = false;
   m_dat.Close();
@@ -155,7 +156,7 @@ int PckWriter::Close() {
     // failed later, fails these flushes: the index is then never replaced.
     const std::string idx = PckIndexName(m_base), fresh = idx + ".new";
     CError why;
-    bool ok = (m_dat.Flush() || (why = m_dat.ErrorRecord(), false)) &&
+    bool ok = (LandEntries() || (why = m_error, false)) && (m_dat.Flush() || (why = m_dat.ErrorRecord(), false)) &&
               (m_nam.Flush() || (why = m_nam.ErrorRecord(), false));
     if (ok) {
       CFile out;
@@ -213,68 +214,6 @@ int64_t PckWriter::WriteName(std::string_view name) {
   return int64_t(m_index.AppendName(entry));
 }
 
-bool PckWriter::WriteEntry(DataStream& source, int codec, PckRecord& record) {
-  const int32_t size = source.Size();
-  if (size < 0) return false;
-  const uint32_t bs = m_header.blockSize;
-  const uint32_t n = PckBlockCount(uint32_t(size), bs);
-  const uint64_t start = m_datEnd;
-  if (start > kMaxOffset) return false;
-  PckCodec want = (codec == 1 || codec == 2) ? PckCodec(codec) : PckCodec::Stored;
-
-  uint8_t head[kPckEntryHeaderSize];
-  PckEncodeEntryHeader(n, head);
-  std::vector<uint8_t> table(size_t(n) * 4, 0);
-  // Whatever happens below, the end of .dat moves past anything that reached the file,
-  // so the next entry never overlaps a partial one.
-  auto done = [this](bool ok) {
-    int64_t len = m_dat.Length();
-    if (len >= 0) m_datEnd = std::max<uint64_t>(m_datEnd, uint64_t(len));
-    return ok;
-  };
-  if (!m_dat.Seek(start) || !m_dat.WriteAll(head, sizeof head) ||
-      (n > 0 && !m_dat.WriteAll(table.data(), table.size())))
-    return done(false);
-
-  const uint64_t tableEnd = start + kPckEntryHeaderSize + table.size();
-  uint64_t pos = tableEnd;
-  CMd5 md5;
-  for (uint32_t i = 0; i < n; ++i) {
-    // Exactly this block's share of the declared size: a source that runs short fails
-    // the entry, one that runs long is cut, so the table's slots match the blocks.
-    const uint32_t len = uint32_t(std::min<uint64_t>(bs, uint64_t(size) - uint64_t(i) * bs));
-    uint32_t got = 0;
-    while (got < len) {
-      int32_t r = source.Read(m_input.data() + got, int32_t(len - got));
-      if (r <= 0) return done(false);
-      got += uint32_t(r);
-    }
-    md5.Update(m_input.data(), len);
-    PckCodec used = m_encoder->Encode(want, m_input.data(), len);
-    const uint32_t stored = m_encoder->PayloadLength();
-    if (pos - tableEnd > kMaxOffset || pos + kPckBlockHeaderSize + stored > kMaxOffset + 1) return done(false);
-    PutLE32(table.data() + 4 * i, uint32_t(pos - tableEnd));
-    uint8_t blockHead[kPckBlockHeaderSize] = {uint8_t(used)};
-    PutLE32(blockHead + 1, stored);
-    m_cipher.Encipher(m_encoder->Payload(), stored);
-    if (!m_dat.WriteAll(blockHead, sizeof blockHead) || !m_dat.WriteAll(m_encoder->Payload(), stored))
-      return done(false);
-    pos += kPckBlockHeaderSize + stored;
-  }
-  // A source that learnt only at its end that its content is bad is not stored.
-  if (source.Failed()) return done(false);
-  if (n > 0 && (!m_dat.Seek(start + kPckEntryHeaderSize) || !m_dat.WriteAll(table.data(), table.size())))
-    return done(false);
-  m_dat.Seek(pos);
-  m_datEnd = pos;
-
-  record.dataOffset = uint32_t(start);
-  record.size = uint32_t(size);
-  md5.Final(record.digest);
-  record.stamp = source.Stamp();
-  return true;
-}
-
 // ---------------------------------------------------------------- sequential building
 
 int PckWriter::BeginDir(std::string_view name) {
@@ -301,10 +240,13 @@ int PckWriter::AppendFile(std::string_view name, DataStream& source, int codec) 
     return Fail(Quoted(name) + " exists already");
   PckRecord r;
   r.type = kPckFile;
-  if (!WriteEntry(source, codec, r)) return Fail("cannot store \"" + std::string(name) + "\"");
+  // The name first (.nam and .dat fill independently), then the entry, which may land
+  // later: the record goes in now and gets its place in .dat when its first block does.
   int64_t at = WriteName(name);
   if (at < 0) return Fail("cannot write to " + PckNameTableName(m_base));
   r.nameOffset = uint32_t(at);
+  const uint32_t index = uint32_t(m_index.Size());
+  if (!WriteEntryDeferred(source, codec, r, index)) return Fail("cannot store \"" + std::string(name) + "\"");
   PckRecord& top = m_index.Record(m_stack.back());
   top.SetChildCount(top.ChildCount() + 1);
   top.SetSpan(top.Span() + 1);
@@ -377,6 +319,8 @@ std::string FirstNewFolder(std::string_view path, size_t missing) {
 // no file, so removing it leaves records, spans, counts and dead bytes as they were. The
 // index keeps its state of being changed or not, so earlier edits are still committed.
 int PckWriter::MakeDir(std::string_view path) {
+  // An edit changes records in place; entries of sequential building land first.
+  if (!LandEntries()) return -1;
   if (!IsOpen()) return Fail("package is not open");
   if (!m_stack.empty()) return Fail("folders of sequential building are still open");
   std::string rest;
@@ -398,6 +342,8 @@ int PckWriter::MakeDir(std::string_view path) {
 }
 
 int PckWriter::AddFile(std::string_view path, DataStream& source, int codec) {
+  // An edit changes records in place; entries of sequential building land first.
+  if (!LandEntries()) return -1;
   if (!IsOpen()) return Fail("package is not open");
   if (!m_stack.empty()) return Fail("folders of sequential building are still open");
   std::string rest;
@@ -428,6 +374,8 @@ void PckWriter::AddDeadBytes(uint64_t n) {
 }
 
 int PckWriter::ReplaceFile(std::string_view path, DataStream& source, int codec) {
+  // An edit changes records in place; entries of sequential building land first.
+  if (!LandEntries()) return -1;
   if (!IsOpen()) return Fail("package is not open");
   int i = Find(path);
   if (i <= 0 || m_index.Records()[size_t(i)].type != kPckFile) return Fail(Quoted(path) + " is not a file");
@@ -441,6 +389,8 @@ int PckWriter::ReplaceFile(std::string_view path, DataStream& source, int codec)
 }
 
 int PckWriter::Delete(std::string_view path) {
+  // An edit changes records in place; entries of sequential building land first.
+  if (!LandEntries()) return -1;
   if (!IsOpen()) return Fail("package is not open");
   // Folders still open in sequential building have spans that do not yet cover their
   // children, so the tree cannot be cut until they are closed.

@@ -18,6 +18,8 @@
 #include "pck/PckReader.h"
 #include "pck/PckTree.h"
 
+class CEntryPipeline;
+
 class PckWriter {
  public:
   PckWriter();
@@ -80,15 +82,23 @@ class PckWriter {
   // Appends a file's entry to .dat and fills the record's data offset, size, digest and
   // time stamp; false (and the record untouched) when anything fails.
   bool WriteEntry(DataStream& source, int codec, PckRecord& record);
+  // The same for sequential building, where the entry may land after the call (its
+  // offset then goes into record `index`, which the caller adds right away): the next
+  // entries need not wait for it. LandEntries lands everything on its way and says
+  // whether all of it was written; DropEntries forgets it.
+  bool WriteEntryDeferred(DataStream& source, int codec, PckRecord& record, uint32_t index);
+  bool LandEntries();
+  void DropEntries();
+  CEntryPipeline& Pipeline();
   int InsertFolder(uint32_t parent, std::string_view name);
   int InsertFile(uint32_t parent, std::string_view name, DataStream& source, int codec);
   void AddDeadBytes(uint64_t n);
   // Cuts .dat and .nam back to their lengths when opened for editing.
   void GiveBackAppended();
 
+  friend class CEntryPipeline;
   CPckCipher m_cipher;
-  std::unique_ptr<CBlockEncoder> m_encoder;
-  std::vector<uint8_t> m_input;
+  std::unique_ptr<CEntryPipeline> m_pipeline;  // blocks on their way to .dat
   std::string m_base;
   CFile m_dat, m_nam;
   PckHeader m_header;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "io/File.h"
 #include "pck/PckCodecs.h"
 #include "pck/PckReader.h"
 #include "platform/PathText.h"
@@ -49,30 +50,27 @@ void CountFiles(const PckReader& reader, uint64_t& files, uint64_t& bytes) {
     if (r.type == kPckFile) ++files, bytes += r.size;
 }
 
-// Writes one file record to `out`; on failure nothing of it stays on the disk.
-int ExtractFile(PckReader& reader, int index, const std::string& entry, const std::string& out,
-                const std::string& base, CProgress& progress) {
-  plat::FileInfo info;
-  if (plat::StatPath(out, info)) {
-    if (info.isDir) return Fail(out, "is a folder, cannot write entry " + entry + " there");
-    // A link left in the target folder would lead the write elsewhere; a new file
-    // takes its place instead.
-    plat::DeleteFile(out);
-  }
-  FILE* f = plat::OpenFile(out, "wb");
-  if (!f) return Fail(out, "cannot be created: " + ErrnoText());
-  std::string problem;
-  DecodeResult result = DecodeFile(
-      reader, index, [f](const uint8_t* p, size_t n) { return fwrite(p, 1, n, f) == n; }, &progress, problem);
-  bool closed = fclose(f) == 0;
-  if (result != DecodeResult::kOk || !closed) {
-    plat::DeleteFile(out);
-    if (result == DecodeResult::kDamaged) return Fail(PckDataName(base), entry + ": " + problem);
-    return Fail(out, "write failed: " + ErrnoText());
-  }
-  const int32_t stamp = reader.Records()[size_t(index)].stamp;
-  if (stamp != 0 && !plat::SetFileTime(out, stamp)) return Fail(out, "cannot set the file time");
-  return kExitOk;
+// The problem of a file that VerifyEntries found damaged.
+std::string Problem(uint32_t badBlock) {
+  return badBlock == PckReader::kDigestMismatch ? "digest mismatch"
+                                                 : "block " + std::to_string(badBlock) + " does not decode";
+}
+
+// The files of a package in index order, with their paths.
+struct FileList {
+  std::vector<int> indices;
+  std::vector<std::string> paths;
+};
+FileList FilesOf(const PckReader& reader) {
+  FileList list;
+  WalkRecords(reader, [&](int i, const PckRecord& r, const std::string& path) {
+    if (r.type == kPckFile) {
+      list.indices.push_back(i);
+      list.paths.push_back(path);
+    }
+    return true;
+  });
+  return list;
 }
 
 }  // namespace
@@ -123,22 +121,63 @@ int RunExtract(const Options& opt) {
     return Fail(base, "entry \"" + unsafe + "\" has a name that is unsafe on a disk; nothing was extracted");
 
   if (!plat::MakeFolders(dir)) return Fail(dir, "cannot create the folder");
-  uint64_t files, bytes;
-  CountFiles(reader, files, bytes);
-  CProgress progress(files, bytes);
   int rc = kExitOk;
-  WalkRecords(reader, [&](int i, const PckRecord& r, const std::string& path) {
+  // The folders first (each comes before what it holds), then the files, decoded on the
+  // block workers and written here in order.
+  WalkRecords(reader, [&](int, const PckRecord& r, const std::string& path) {
+    if (r.type != kPckFolder) return true;
     const std::string out = dir + "/" + path;
-    if (r.type == kPckFile) {
-      rc = ExtractFile(reader, i, path, out, base, progress);
-      progress.FileDone();
-    } else if (r.type == kPckFolder) {
-      plat::FileInfo info;
-      if (!(plat::StatPath(out, info) && info.isDir) && !plat::MakeDir(out))
-        rc = Fail(out, "cannot create the folder");
-    }
+    plat::FileInfo info;
+    if (!(plat::StatPath(out, info) && info.isDir) && !plat::MakeDir(out)) rc = Fail(out, "cannot create the folder");
     return rc == kExitOk;
   });
+  if (rc != kExitOk) return rc;
+  const FileList files = FilesOf(reader);
+  uint64_t count, bytes;
+  CountFiles(reader, count, bytes);
+  CProgress progress(count, bytes);
+  CFile out;
+  size_t opened = SIZE_MAX;  // the file `out` is for
+  // Opens the output of file n, a new file in place of whatever had the name (a link
+  // left in the target folder would lead the write elsewhere).
+  auto open = [&](size_t n) {
+    opened = n;
+    const std::string path = dir + "/" + files.paths[n];
+    plat::FileInfo info;
+    if (plat::StatPath(path, info) && info.isDir) {
+      rc = Fail(path, "is a folder, cannot write entry " + files.paths[n] + " there");
+      return false;
+    }
+    if (!out.Create(path)) {
+      rc = Fail(path, "cannot be created: " + out.ErrorRecord().reason);
+      return false;
+    }
+    return true;
+  };
+  reader.VerifyEntries(
+      files.indices,
+      [&](size_t n, const uint8_t* data, uint32_t length) {
+        if (opened != n && !open(n)) return false;
+        progress.AddBytes(length);
+        if (out.WriteAll(data, length)) return true;
+        rc = Fail(out.Path(), "write failed: " + out.ErrorRecord().reason);
+        return false;
+      },
+      [&](size_t n, int result, uint32_t badBlock) {
+        if (rc != kExitOk) return;
+        if (opened != n && !open(n)) return;
+        const std::string path = out.Path();
+        // On any failure nothing of the file stays on the disk.
+        if (!out.Close() || result != 0) {
+          plat::DeleteFile(path);
+          rc = result != 0 ? Fail(PckDataName(base), files.paths[n] + ": " + Problem(badBlock))
+                           : Fail(path, "write failed: " + out.ErrorRecord().reason);
+          return;
+        }
+        const int32_t stamp = reader.Records()[size_t(files.indices[n])].stamp;
+        if (stamp != 0 && !plat::SetFileTime(path, stamp)) rc = Fail(path, "cannot set the file time");
+        progress.FileDone();
+      });
   if (rc != kExitOk) return rc;
   progress.Finish();
   // Folder times last, once no child is created in them any more.
@@ -157,18 +196,22 @@ int RunVerify(const Options& opt) {
   uint64_t files, bytes, bad = 0;
   CountFiles(reader, files, bytes);
   CProgress progress(files, bytes);
-  WalkRecords(reader, [&](int i, const PckRecord& r, const std::string& path) {
-    if (r.type != kPckFile) return true;
-    std::string problem;
-    if (DecodeFile(reader, i, {}, &progress, problem) != DecodeResult::kOk) {
-      CProgress::EraseActive();  // standard output may share the terminal with the bar
-      printf("bad: %s: %s\n", ShowName(path).c_str(), problem.c_str());
-      fflush(stdout);
-      ++bad;
-    }
-    progress.FileDone();
-    return true;
-  });
+  const FileList list = FilesOf(reader);
+  reader.VerifyEntries(
+      list.indices,
+      [&](size_t, const uint8_t*, uint32_t length) {
+        progress.AddBytes(length);
+        return true;
+      },
+      [&](size_t n, int result, uint32_t badBlock) {
+        if (result != 0) {
+          CProgress::EraseActive();  // standard output may share the terminal with the bar
+          printf("bad: %s: %s\n", ShowName(list.paths[n]).c_str(), Problem(badBlock).c_str());
+          fflush(stdout);
+          ++bad;
+        }
+        progress.FileDone();
+      });
   progress.Finish();
   if (bad > 0)
     return Fail(base, std::to_string(bad) + " of " + std::to_string(files) + " files are damaged");
