@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "app/Sinks.h"
+#include "bench/BenchSupport.h"
 #include "app/UpdateDlg.h"
 #include "io/FileStream.h"
 #include "patch/PatchRelease.h"
@@ -44,55 +45,6 @@
 namespace fsys = std::filesystem;
 
 namespace {
-
-// ---------------------------------------------------------------- peak memory
-
-// Starts a new high-water mark of the resident set (Linux: "5" into clear_refs). The
-// benchmarks run on the main thread, so getrusage's ru_maxrss follows the new mark.
-// Where that is refused, the peak stays the one since the process started.
-void ResetPeakRss() {
-  int fd = open("/proc/self/clear_refs", O_WRONLY);
-  if (fd < 0) return;
-  ssize_t n = write(fd, "5", 1);
-  (void)n;
-  close(fd);
-}
-
-double PeakRssBytes() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return double(usage.ru_maxrss) * 1024.0;  // kilobytes on Linux
-}
-
-double CurrentRssBytes() {
-  long pages = 0, resident = 0;
-  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(f);
-  }
-  return double(resident) * double(sysconf(_SC_PAGESIZE));
-}
-
-// Measures the resident set of the timed part: the peak, and how far it rose above
-// what the process held when the part began. The heap first gives back what the
-// fixture freed, so that the rise is the part's own.
-class CPeakRss {
- public:
-  CPeakRss() {
-    malloc_trim(0);
-    ResetPeakRss();
-    m_start = CurrentRssBytes();
-  }
-  void Report(benchmark::State& state) const {
-    const double peak = PeakRssBytes();
-    state.counters["peak_rss"] = benchmark::Counter(peak, benchmark::Counter::kDefaults, benchmark::Counter::kIs1024);
-    state.counters["rss_rise"] =
-        benchmark::Counter(std::max(0.0, peak - m_start), benchmark::Counter::kDefaults, benchmark::Counter::kIs1024);
-  }
-
- private:
-  double m_start;
-};
 
 // ---------------------------------------------------------------- content
 
@@ -491,7 +443,7 @@ void BM_ReleasePatch(benchmark::State& state) {
   CUpdateDlg dlg(window);
   std::unique_ptr<CPatchSink> sink;
   if (state.range(0) == 1) sink = std::make_unique<CPatchSink>(dlg);
-  CPeakRss rss;
+  qvbench::CPeakRss rss;
   for (auto _ : state) {
     int r = ApplyPatchPackage(work.PatchBase(), g_packageNames, work.Game(), 1, kPckGamePassword, sink.get(), 2);
     state.PauseTiming();
@@ -519,7 +471,7 @@ void BM_UpdateRun(benchmark::State& state) {
   CGameCopy work;
   // The patch comes out of the updater; a player's folder does not have it beforehand.
   for (const char* ext : {".idx", ".nam", ".dat"}) plat::DeleteFile(work.PatchBase() + ext);
-  CPeakRss rss;
+  qvbench::CPeakRss rss;
   int64_t texts = 0;
   for (auto _ : state) {
     g_bAbort = false;
@@ -586,7 +538,7 @@ void BM_CompactPackage(benchmark::State& state) {
   std::unique_ptr<CTidySink> sink;
   if (state.range(0) == 1) sink = std::make_unique<CTidySink>(dlg);
   uint64_t written = 0;
-  CPeakRss rss;
+  qvbench::CPeakRss rss;
   for (auto _ : state) {
     CError why;
     if (CompactPackage(base, target, sink.get(), &why) != 0) return state.SkipWithError(why.text.c_str());
@@ -614,7 +566,7 @@ void BM_ReleaseBigFile(benchmark::State& state) {
   qvtest::MakeDirs(game);
   std::string why = CTree(items).Build(game + "/patch");
   if (!why.empty()) return state.SkipWithError(why.c_str());
-  CPeakRss rss;
+  qvbench::CPeakRss rss;
   for (auto _ : state) {
     if (ApplyPatchPackage(game + "/patch", g_packageNames, game, 1, kPckGamePassword, nullptr, 2) != 0)
       return state.SkipWithError("ApplyPatchPackage failed");
