@@ -2,7 +2,9 @@
 // thread walks the files' blocks in order and reads each as stored; a window of jobs
 // deciphers and decodes them on the workers, each job with a cipher of its own (the
 // library's DES keeps state per handle); the results are taken back in the order they
-// were read, so the digests and the callers see every file's bytes in order.
+// were read, so the digests and the callers see every file's bytes in order. A small
+// file is one job that takes its digest too; a larger one goes block by block, its
+// digest taken as its blocks come back.
 #include <algorithm>
 #include <cstring>
 #include <deque>
@@ -13,18 +15,44 @@
 
 namespace {
 
+// As many blocks as the writer puts into one job.
+constexpr uint32_t kWholeFileBlocks = 8;
+
 struct CDecodeJob {
-  explicit CDecodeJob(const CPckCipher& like, uint32_t blockSize) : payload(blockSize), out(blockSize) {
-    cipher.SetPassword(like.Password());
+  explicit CDecodeJob(const CPckCipher& like) { cipher.SetPassword(like.Password()); }
+
+  // Deciphers and decodes the blocks read, up to the first that fails, and takes the
+  // digest of a whole file.
+  void Work(uint32_t blockSize) {
+    out.resize(size_t(blocks) * blockSize);
+    decoded = 0;
+    for (uint32_t k = 0; k < blocks; ++k) {
+      if (stored[k] < 0) break;
+      uint8_t* payload = payloads.data() + starts[k];
+      const int n = PckReader::DecodeStored(cipher, codecs[k], payload, uint32_t(stored[k]),
+                                            out.data() + size_t(k) * blockSize, blockSize);
+      if (n < 0 || uint32_t(n) != expect[k]) break;
+      ++decoded;
+    }
+    if (wholeFile && decoded == blocks) {
+      CMd5 md5;
+      for (uint32_t k = 0; k < blocks; ++k) md5.Update(out.data() + size_t(k) * blockSize, expect[k]);
+      md5.Final(digest);
+    }
   }
+
   CPckCipher cipher;
-  std::vector<uint8_t> payload, out;
   CWorkers::CJob job;
   size_t file = 0;        // the position in the caller's list
-  uint32_t block = 0;
-  uint32_t expect = 0;    // the decoded length the block must have
-  int result = 0;         // decoded length, or -1 damaged, -2 unreadable
-  bool marker = false;    // no block: the end of a file without blocks
+  uint32_t first = 0;     // its first block in the file
+  uint32_t blocks = 0;    // 0: the end of a file without blocks
+  bool wholeFile = false;
+  std::vector<uint8_t> payloads, out, codecs;
+  std::vector<size_t> starts;
+  std::vector<int> stored;      // each block's stored length, or -1 unreadable
+  std::vector<uint32_t> expect;  // the decoded length each block must have
+  uint32_t decoded = 0;          // blocks decoded whole, from the first
+  uint8_t digest[16] = {};
 };
 
 }  // namespace
@@ -43,9 +71,10 @@ void PckReader::VerifyEntries(const std::vector<int>& indices, const FileBlockVi
   bool fileBad = false, stopped = false, reported = false;
   uint32_t badBlock = kDigestMismatch;
 
-  auto finishFile = [&](size_t n) {
+  auto finishFile = [&](size_t n, const uint8_t* jobDigest) {
     uint8_t digest[16];
     md5.Final(digest);  // and starts over for the next file
+    if (jobDigest) std::memcpy(digest, jobDigest, 16);
     const bool bad = fileBad;
     const uint32_t at = badBlock;
     fileBad = false;
@@ -65,21 +94,22 @@ void PckReader::VerifyEntries(const std::vector<int>& indices, const FileBlockVi
     j->job.Wait();
     const size_t n = j->file;
     const uint32_t blocks = PckBlockCount(Records()[size_t(indices[n])].size, bs);
-    if (!j->marker && !stopped && !fileBad) {
-      if (j->result < 0 || uint32_t(j->result) != j->expect) {
+    for (uint32_t k = 0; k < j->blocks && !stopped && !fileBad; ++k) {
+      if (k >= j->decoded) {
         fileBad = true;
-        badBlock = j->block;
-      } else {
-        md5.Update(j->out.data(), j->expect);
-        if (onBlock && !onBlock(n, j->out.data(), j->expect)) stopped = true;
+        badBlock = j->first + k;
+        break;
       }
+      const uint8_t* data = j->out.data() + size_t(k) * bs;
+      if (!j->wholeFile) md5.Update(data, j->expect[k]);
+      if (onBlock && !onBlock(n, data, j->expect[k])) stopped = true;
     }
-    if (j->marker || j->block + 1 == blocks) finishFile(n);
+    if (j->first + j->blocks == blocks) finishFile(n, j->wholeFile ? j->digest : nullptr);
     free.push_back(j);
   };
   auto next = [&]() -> CDecodeJob* {
     if (free.empty() && pool.size() < depth) {
-      pool.push_back(std::make_unique<CDecodeJob>(m_cipher, bs));
+      pool.push_back(std::make_unique<CDecodeJob>(m_cipher));
       free.push_back(pool.back().get());
     }
     while (free.empty()) consume();
@@ -88,6 +118,7 @@ void PckReader::VerifyEntries(const std::vector<int>& indices, const FileBlockVi
     return j;
   };
 
+  std::vector<uint8_t> payload;
   for (size_t n = 0; n < indices.size() && !stopped; ++n) {
     const int index = indices[n];
     if (index < 0 || size_t(index) >= Records().size() || Records()[size_t(index)].type != kPckFile) {
@@ -98,30 +129,38 @@ void PckReader::VerifyEntries(const std::vector<int>& indices, const FileBlockVi
     }
     const PckRecord& r = Records()[size_t(index)];
     const uint32_t blocks = PckBlockCount(r.size, bs);
-    if (blocks == 0) {
+    const bool whole = blocks > 0 && blocks <= kWholeFileBlocks;
+    uint32_t b = 0;
+    do {
       CDecodeJob* j = next();
+      const uint32_t count = blocks == 0 ? 0 : whole ? blocks : 1;
       j->file = n;
-      j->marker = true;
-      inFlight.push_back(j);
-      continue;
-    }
-    for (uint32_t b = 0; b < blocks; ++b) {
-      CDecodeJob* j = next();
-      j->file = n;
-      j->block = b;
-      j->marker = false;
-      j->expect = uint32_t(std::min<uint64_t>(bs, uint64_t(r.size) - uint64_t(b) * bs));
-      uint8_t codec = 0;
-      const int stored = ReadStoredBlock(index, int(b), j->payload, codec);
-      if (stored < 0) {
-        j->result = -1;
-      } else {
-        j->job.Run(workers, [j, codec, stored, bs] {
-          j->result = DecodeStored(j->cipher, codec, j->payload.data(), uint32_t(stored), j->out.data(), bs);
-        });
+      j->first = b;
+      j->blocks = count;
+      j->wholeFile = whole;
+      j->payloads.clear();
+      j->starts.clear();
+      j->codecs.clear();
+      j->stored.clear();
+      j->expect.clear();
+      bool readable = true;
+      for (uint32_t k = 0; k < count; ++k) {
+        uint8_t codec = 0;
+        const int stored = readable ? ReadStoredBlock(index, int(b + k), payload, codec) : -1;
+        if (stored < 0) readable = false;  // the blocks after it are not needed
+        j->starts.push_back(j->payloads.size());
+        if (stored > 0) j->payloads.insert(j->payloads.end(), payload.begin(), payload.begin() + stored);
+        j->codecs.push_back(codec);
+        j->stored.push_back(stored);
+        j->expect.push_back(uint32_t(std::min<uint64_t>(bs, uint64_t(r.size) - uint64_t(b + k) * bs)));
       }
+      if (count == 0)
+        j->decoded = 0;
+      else
+        j->job.Run(workers, [j, bs] { j->Work(bs); });
       inFlight.push_back(j);
-    }
+      b += std::max<uint32_t>(count, 1);
+    } while (b < blocks);
   }
   while (!inFlight.empty()) consume();
 }
