@@ -1,9 +1,11 @@
 #include "pck/PckCompact.h"
 
+#include <memory>
 #include <vector>
 
 #include "io/IWalkSink.h"
 #include "io/File.h"
+#include "io/ReadWindow.h"
 #include "pck/PckEntryLayout.h"
 #include "pck/PckFormat.h"
 
@@ -45,7 +47,16 @@ class CCompaction {
   std::string m_name;
   uint64_t m_datEnd = 0, m_namEnd = 0;
   uint64_t m_srcDatLength = 0;
+  // The source is read front to back through windows: one read per window, not a seek
+  // and a read per record, name and block.
+  std::unique_ptr<CReadWindow> m_idxWindow, m_datWindow, m_namWindow;
 };
+
+// A window over a source file of the compaction.
+std::unique_ptr<CReadWindow> WindowOn(CFile& file, uint64_t length) {
+  return std::make_unique<CReadWindow>(
+      [&file](uint64_t offset, void* out, size_t n) { return file.Seek(offset) && file.ReadExact(out, n); }, length);
+}
 
 void CCompaction::PushName(std::string_view name) {
   if (!m_sink || name.empty()) return;
@@ -61,9 +72,9 @@ void CCompaction::PopName() {
 
 bool CCompaction::CopyName(PckRecord& r) {
   uint8_t len;
-  if (!m_srcNam.Seek(r.nameOffset) || !m_srcNam.ReadExact(&len, 1)) return false;
+  if (!m_namWindow->Read(r.nameOffset, &len, 1)) return false;
   m_name.assign(len, '\0');
-  if (len && !m_srcNam.ReadExact(m_name.data(), len)) return false;
+  if (len && !m_namWindow->Read(uint64_t(r.nameOffset) + 1, m_name.data(), len)) return false;
   if (m_namEnd + 1 + len > 0xFFFFFFFFull) return false;
   r.nameOffset = uint32_t(m_namEnd);
   if (!m_dstNam.WriteAll(&len, 1) || (len && !m_dstNam.WriteAll(m_name.data(), len))) return false;
@@ -75,9 +86,7 @@ bool CCompaction::CopyName(PckRecord& r) {
 
 bool CCompaction::CopyEntry(PckRecord& r) {
   const uint32_t n = PckBlockCount(r.size, m_header.blockSize);
-  auto readAt = [this](uint64_t offset, void* out, size_t length) {
-    return m_srcDat.Seek(offset) && m_srcDat.ReadExact(out, length);
-  };
+  auto readAt = [this](uint64_t offset, void* out, size_t length) { return m_datWindow->Read(offset, out, length); };
   PckEntryLayout layout;
   if (PckReadEntryLayout(readAt, m_srcDatLength, r, m_header.blockSize, layout) != PckLayoutRead::Ok) return false;
   if (layout.headerBlocks != n) return false;
@@ -135,11 +144,16 @@ int CCompaction::Run(const std::string& source, const std::string& target) {
   if ((uint64_t(idxLen) - kPckHeaderSize) % kPckRecordSize != 0)
     return Damaged(PckIndexName(source), "index ends in a partial record");
   const uint64_t count = (uint64_t(idxLen) - kPckHeaderSize) / kPckRecordSize;
+  const int64_t namLen = m_srcNam.Length();
+  if (namLen < 0) return Fail(OsFailure("measure", PckNameTableName(source)));
+  m_idxWindow = WindowOn(m_srcIdx, uint64_t(idxLen));
+  m_namWindow = WindowOn(m_srcNam, uint64_t(namLen));
+  m_datWindow = WindowOn(m_srcDat, m_srcDatLength);
   m_path = m_sink ? source : std::string();
 
   for (uint64_t i = 0; i < count; ++i) {
     uint8_t rec[kPckRecordSize];
-    if (!m_srcIdx.ReadExact(rec, sizeof rec)) return Damaged(PckIndexName(source), "cannot read record " + std::to_string(i));
+    if (!m_idxWindow->Read(kPckHeaderSize + i * kPckRecordSize, rec, sizeof rec)) return Damaged(PckIndexName(source), "cannot read record " + std::to_string(i));
     PckRecord r = PckRecord::Decode(rec);
     if (r.type == kPckFile) {
       if (!CopyEntry(r)) return FailCopy(PckDataName(source), "entry of record " + std::to_string(i) + " is damaged or unreadable");

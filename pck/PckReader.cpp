@@ -70,6 +70,7 @@ int PckReader::Load(std::unique_ptr<DataStream> index, std::unique_ptr<DataStrea
 }
 
 namespace {
+constexpr size_t kDataWindowBytes = 256u << 10;
 // Reads a whole stream from its start.
 bool ReadWhole(DataStream& s, std::string& out) {
   int64_t len = s.Length64();
@@ -96,6 +97,11 @@ int PckReader::LoadTables(DataStream& index, DataStream& names) {
   if (!PckCheckTree(records, table, &why)) return Damaged(m_files.idx, why);
   m_dataLength = m_data->Length64();
   if (m_dataLength < 0) return Damaged(m_files.dat, "cannot measure the data file");
+  m_window = std::make_unique<CReadWindow>(
+      [this](uint64_t offset, void* out, size_t length) {
+        return m_data->Seek64(int64_t(offset)) == 0 && m_data->Read(out, int32_t(length)) == int32_t(length);
+      },
+      uint64_t(m_dataLength), kDataWindowBytes);
   m_block.assign(m_header.blockSize, 0);
   // Two children with equal names fail the load: no lookup could tell them apart.
   if (!m_tree.Build(std::move(records), std::move(table), &why)) return Damaged(m_files.idx, why);
@@ -104,6 +110,7 @@ int PckReader::LoadTables(DataStream& index, DataStream& names) {
 
 void PckReader::Close() {
   m_index.reset();
+  m_window.reset();
   m_data.reset();
   m_nameStream.reset();
   m_tree.Clear();
@@ -137,9 +144,7 @@ std::unique_ptr<PckDirIterator> PckReader::OpenDir(std::string_view path) { retu
 std::unique_ptr<PckDirIterator> PckReader::OpenDir(int index) { return m_tree.OpenDir(index); }
 
 PckReadAt PckReader::DataReader() {
-  return [this](uint64_t offset, void* out, size_t length) {
-    return m_data->Seek64(int64_t(offset)) == 0 && m_data->Read(out, int32_t(length)) == int32_t(length);
-  };
+  return [this](uint64_t offset, void* out, size_t length) { return m_window && m_window->Read(offset, out, length); };
 }
 
 int PckReader::ReadStoredBlock(int index, int block, std::vector<uint8_t>& payload, uint8_t& codec) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "io/DataStream.h"
+#include "io/ReadWindow.h"
 #include "io/Error.h"
 #include "pck/PckCodecs.h"
 #include "pck/PckEntryLayout.h"
@@ -106,6 +107,9 @@ class PckReader {
   std::vector<uint8_t> m_block;  // one stored payload while it is deciphered and decoded
   std::unique_ptr<DataStream> m_index, m_data, m_nameStream;
   int64_t m_dataLength = 0;
+  // Reads of the data file: entry headers, table slots, block headers and payloads lie
+  // close together, so they are served from one read of the region they fall in.
+  std::unique_ptr<CReadWindow> m_window;
   CError m_error;
   struct {
     std::string idx, dat, nam;
