@@ -32,6 +32,8 @@ std::string OsErrorText(const std::string& what, const std::string& path) { retu
 
 CFile::CFile(CFile&& other) noexcept
     : m_file(std::exchange(other.m_file, nullptr)),
+      m_buffer(std::move(other.m_buffer)),
+      m_unstarted(other.m_unstarted),
       m_path(std::move(other.m_path)),
       m_failed(other.m_failed),
       m_error(std::move(other.m_error)) {}
@@ -40,6 +42,8 @@ CFile& CFile::operator=(CFile&& other) noexcept {
   if (this != &other) {
     Close();
     m_file = std::exchange(other.m_file, nullptr);
+    m_buffer = std::move(other.m_buffer);
+    m_unstarted = other.m_unstarted;
     m_path = std::move(other.m_path);
     m_failed = other.m_failed;
     m_error = std::move(other.m_error);
@@ -53,6 +57,12 @@ bool CFile::Fail(const char* what) {
   return false;
 }
 
+void CFile::Buffer() {
+  m_unstarted = 0;
+  if (!m_buffer) m_buffer.reset(new char[kBufferBytes]);  // not zeroed: the C runtime fills it
+  setvbuf(m_file, m_buffer.get(), _IOFBF, kBufferBytes);
+}
+
 bool CFile::Open(const std::string& path, const char* mode) {
   Close();
   m_path = path;
@@ -63,6 +73,7 @@ bool CFile::Open(const std::string& path, const char* mode) {
     m_error = OsFailure("open", path);
     return false;
   }
+  Buffer();
   return true;
 }
 
@@ -80,6 +91,7 @@ bool CFile::Create(const std::string& path) {
     m_error = OsFailure("create", path);
     return false;
   }
+  Buffer();
   return true;
 }
 
@@ -122,6 +134,15 @@ bool CFile::WriteAll(const void* buffer, size_t length) {
     plat::NoteCrtError();
     return Fail("write");
   }
+  m_unstarted += length;
+  if (m_unstarted >= kWriteBackBytes) {
+    m_unstarted = 0;
+    if (fflush(m_file) != 0) {
+      plat::NoteCrtError();
+      return Fail("write");
+    }
+    plat::StartWriteBack(m_file);
+  }
   return true;
 }
 
@@ -140,6 +161,17 @@ bool CFile::Flush() {
     return Fail("write");
   }
   if (!plat::FlushFileToDisk(m_file)) return Fail("write");
+  return true;
+}
+
+bool CFile::StartFlush() {
+  if (!m_file || m_failed) return false;
+  if (fflush(m_file) != 0 || ferror(m_file)) {
+    plat::NoteCrtError();
+    return Fail("write");
+  }
+  m_unstarted = 0;
+  plat::StartWriteBack(m_file);
   return true;
 }
 

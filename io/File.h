@@ -5,10 +5,15 @@
 // next seek or flush) fails every Flush and Close after it, so no commit can ever rest
 // on bytes that never reached the disk. Every write, flush and close asks the platform's
 // fault hook first, so tests can make any of them fail.
+//
+// Each open file has a 64 KiB buffer of its own, and a file being written asks the
+// system every few MiB to start putting what it has on the disk, so that the flush that
+// commits it does not wait for all of it at once.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "io/Error.h"
@@ -47,6 +52,10 @@ class CFile {
   // Puts everything written so far on the disk; false when it cannot, or when any
   // earlier write failed.
   bool Flush();
+  // Hands everything written so far to the system and asks it to start writing it to
+  // the disk, without waiting; false when any write failed. Flush still has to follow
+  // before anything may rest on the bytes.
+  bool StartFlush();
   // Cuts the file to `length` bytes.
   bool Truncate(uint64_t length);
 
@@ -58,8 +67,14 @@ class CFile {
 
  private:
   bool Fail(const char* what);
+  void Buffer();
+
+  static constexpr size_t kBufferBytes = 64u << 10;
+  static constexpr uint64_t kWriteBackBytes = 8u << 20;
 
   FILE* m_file = nullptr;
+  std::unique_ptr<char[]> m_buffer;  // outlives m_file
+  uint64_t m_unstarted = 0;  // bytes written since the last write-back was started
   std::string m_path;
   bool m_failed = false;
   CError m_error;

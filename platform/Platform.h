@@ -81,6 +81,11 @@ int SeekFile(FILE* file, int64_t offset, int whence);
 int64_t TellFile(FILE* file);
 // Flushes the C runtime buffer and asks the OS to put the file on the disk.
 bool FlushFileToDisk(FILE* file);
+// Asks the system to start writing the file's written bytes to the disk without waiting
+// for them (the C runtime's buffer must have been flushed), so that a later
+// FlushFileToDisk has less left to wait for. Only a hint: nothing where the system has
+// no such call.
+void StartWriteBack(FILE* file);
 
 bool FileExists(const std::string& path);          // any kind of entry
 bool IsWritable(const std::string& path);          // access(path, W_OK)

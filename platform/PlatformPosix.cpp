@@ -282,6 +282,14 @@ bool FlushFileToDisk(FILE* file) {
   return file && ((fflush(file) == 0 && fsync(fileno(file)) == 0) || Failed(false));
 }
 
+#if defined(__linux__)
+void StartWriteBack(FILE* file) {
+  if (file) sync_file_range(fileno(file), 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+#else
+void StartWriteBack(FILE*) {}
+#endif
+
 bool FileExists(const std::string& path) {
   struct stat st;
   return lstat(ToSlashes(path).c_str(), &st) == 0;

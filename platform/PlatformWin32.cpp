@@ -278,6 +278,9 @@ bool FlushFileToDisk(FILE* file) {
   return file && ((fflush(file) == 0 && _commit(_fileno(file)) == 0) || FailedCrt(false));
 }
 
+// Windows writes cached bytes out on its own schedule and has no call to start it early.
+void StartWriteBack(FILE*) {}
+
 bool FileExists(const std::string& path) { return Exists(path); }
 
 bool IsWritable(const std::string& path) { return _access(path.c_str(), 2) == 0; }
