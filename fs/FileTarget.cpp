@@ -3,6 +3,8 @@
 // truncated file where a good one was.
 #include "fs/FileTarget.h"
 
+#include <algorithm>
+
 #include <vector>
 
 #include "io/File.h"
@@ -37,7 +39,7 @@ std::string TempNameFor(const std::string& path) {
 // Copies the whole stream; false when it ends before its declared size, an entry stream
 // failed to decode, or a write fails.
 bool CopyStream(DataStream& stream, CFile& out) {
-  std::vector<char> buffer(4096);
+  static thread_local std::vector<char> buffer(64u << 10);
   int64_t copied = 0;
   while (!stream.Eof()) {
     int32_t n = stream.Read(buffer.data(), int32_t(buffer.size()));
@@ -56,7 +58,66 @@ bool CLandingView::PackageExists(const std::string& base) const { return ::Packa
 bool CLandingView::Exists(const std::string& path) const { return plat::FileExists(path); }
 
 CFileTarget::CFileTarget() = default;
+// A plain file written to its temporary, waiting to replace its file.
+struct CFileTarget::CPendingFile {
+  std::string path, temp, key;  // key: the path folded, to find it again
+  CFile file;
+  int32_t stamp = 0;
+};
+
+namespace {
+constexpr size_t kBatchFiles = 32;  // open temporaries at most
+
+std::string FoldedPath(const std::string& path) {
+  std::string key = path;
+  for (char& c : key) {
+    if (c == '\\') c = '/';
+    else if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  }
+  return key;
+}
+}  // namespace
+
 CFileTarget::~CFileTarget() { CloseAll(); }
+
+void CFileTarget::SetBatchPlainFiles(bool on) {
+  if (!on) LandPlainFiles();
+  m_batchPlainFiles = on;
+}
+
+int CFileTarget::LandPlainFiles() {
+  std::vector<std::unique_ptr<CPendingFile>> pending = std::move(m_pending);
+  m_pending.clear();
+  int result = 0;
+  std::vector<std::string> folders;
+  // All contents first: each temporary is on the disk before any file is replaced.
+  for (auto& p : pending) {
+    if (result != 0) break;
+    const bool ok = p->file.Flush();
+    if (!p->file.Close() || !ok) result = Fail(p->file.ErrorRecord());
+  }
+  for (auto& p : pending) {
+    if (result != 0) break;
+    if (p->stamp > 0) plat::SetFileTime(p->temp, p->stamp);
+    bool ok = plat::ReplaceFile(p->temp, p->path);
+    // A read-only target refuses to be replaced on Windows.
+    if (!ok && plat::FileExists(p->path) && plat::SetNormalAttributes(p->path)) ok = plat::ReplaceFile(p->temp, p->path);
+    if (!ok) {
+      result = Fail(OsFailure("replace", p->path));
+      break;
+    }
+    p->temp.clear();
+    std::string folder = plat::ParentFolder(p->path, true);
+    if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(std::move(folder));
+  }
+  for (const std::string& folder : folders) plat::SyncFolder(folder.empty() ? "." : folder);
+  // What did not land is not left behind.
+  for (auto& p : pending) {
+    p->file.Close();
+    if (!p->temp.empty() && plat::FileExists(p->temp)) plat::DeleteFile(p->temp);
+  }
+  return result;
+}
 
 int CFileTarget::Fail(CError why) {
   m_error = std::move(why);
@@ -66,7 +127,7 @@ int CFileTarget::Fail(CError why) {
 int CFileTarget::Fail(std::string why) { return Fail(Failure(ErrorKind::BadArgument, "", std::move(why))); }
 
 int CFileTarget::CloseAll() {
-  int result = 0;
+  int result = LandPlainFiles();
   for (auto& [key, writer] : m_writers) {
     writer->Close();
     if (writer->CommitFailed()) result = Fail(writer->Error());
@@ -196,6 +257,7 @@ int CFileTarget::WritePlainFile(const std::string& path, DataStream& stream) {
   // An empty file where the game has a plain folder removes the folder, as the shell
   // deletes one, just as it removes a folder of a package.
   if (stream.Size() == 0 && plat::IsFolder(path)) {
+    if (LandPlainFiles() != 0) return -1;
     plat::ShellDelete(path);
     return 0;
   }
@@ -207,6 +269,7 @@ int CFileTarget::WritePlainFile(const std::string& path, DataStream& stream) {
   }
   const std::string temp = TempNameFor(path);
   if (temp.empty()) return Fail(path + ": the path is too long");
+  if (m_batchPlainFiles) return BatchPlainFile(path, temp, stream);
   // Created anew, never through a link planted at the temporary's name.
   CFile file;
   if (!file.Create(temp)) return Fail(file.ErrorRecord());
@@ -229,8 +292,36 @@ int CFileTarget::WritePlainFile(const std::string& path, DataStream& stream) {
   return 0;
 }
 
+int CFileTarget::BatchPlainFile(const std::string& path, const std::string& temp, DataStream& stream) {
+  // A file that is already in the batch (under any spelling), or that shares its
+  // temporary, lands with the batch before it first; so does a full batch.
+  const std::string key = FoldedPath(path);
+  for (const auto& p : m_pending)
+    if (p->key == key || p->temp == temp || m_pending.size() >= kBatchFiles) {
+      if (LandPlainFiles() != 0) return -1;
+      break;
+    }
+  auto p = std::make_unique<CPendingFile>();
+  p->path = path;
+  p->temp = temp;
+  p->key = key;
+  p->stamp = stream.Stamp();
+  // Created anew, never through a link planted at the temporary's name.
+  if (!p->file.Create(temp)) return Fail(p->file.ErrorRecord());
+  if (!CopyStream(stream, p->file) || !p->file.StartFlush()) {
+    CError why = p->file.Failed() ? p->file.ErrorRecord()
+                                  : Failure(ErrorKind::Damaged, path, "cannot read the content for " + path);
+    p->file.Close();
+    plat::DeleteFile(temp);
+    return Fail(why);
+  }
+  m_pending.push_back(std::move(p));
+  return 0;
+}
+
 int CFileTarget::RemoveFile(const std::string& path) {
   std::optional<PackagePath> where = FindPackage(path, m_root.size());
+  if (!where && LandPlainFiles() != 0) return -1;
   if (!where) return plat::DeleteFile(path) ? 0 : -1;
   PckWriter* writer = OpenPackage(where->base, false);
   if (!writer) return -2;

@@ -77,6 +77,13 @@ class CFileTarget {
   // Packages created from now on are listed in `journal` until their first index has
   // landed, so that a stopped run's half-made package is removed by the next one.
   void SetJournal(CPckJournal* journal) { m_journal = journal; }
+  // Batched plain files: each is written to its temporary and left for the system to
+  // write out, and the batch lands together (every temporary put on the disk, then each
+  // renamed over its file, then each folder synced once) when it is full, before any
+  // other change to a plain path, and at CloseAll. A stop before that leaves the old
+  // files and stray temporaries, which the next run writes over. Off (the default), a
+  // plain file has landed when PutFile returns.
+  void SetBatchPlainFiles(bool on);
 
   // Where PutFile(path, ..., intoPackage, ...) writes, as `view` sees the disk; none
   // when the file cannot be written at all.
@@ -102,8 +109,13 @@ class CFileTarget {
   // is set and no part of it exists); null when it cannot be had.
   PckWriter* OpenPackage(const std::string& base, bool create);
   int WritePlainFile(const std::string& path, DataStream& stream);
+  // Lands the batched plain files: 0, or -1 (Error() says which file and why), when
+  // none of those not yet renamed is kept.
+  int LandPlainFiles();
+  int BatchPlainFile(const std::string& path, const std::string& temp, DataStream& stream);
 
  private:
+  struct CPendingFile;
   int Fail(CError why);
   int Fail(std::string why);
 
@@ -114,4 +126,6 @@ class CFileTarget {
   CError m_error;
   // Keys are folded (ASCII letters without case, "\\" as "/").
   std::unordered_map<std::string, std::unique_ptr<PckWriter>> m_writers;
+  bool m_batchPlainFiles = false;
+  std::vector<std::unique_ptr<CPendingFile>> m_pending;
 };
