@@ -26,16 +26,23 @@ namespace {
 std::string Key(const std::string& path) { return plat::ToSlashes(path); }
 
 // The disk as it will be once the files before have been written: the folders that plain
-// files make, the packages that are created.
+// files make, the packages that are created. The check writes nothing, so what the disk
+// itself says is asked once per path: the files of one folder share their lookups.
 class CPlannedDisk : public CLandingView {
  public:
   bool PackageExists(const std::string& base) const override {
-    return m_packages.count(Key(base)) > 0 || CLandingView::PackageExists(base);
+    const std::string key = Key(base);
+    return m_packages.count(key) > 0 || Remember(m_diskPackages, key, [&] { return CLandingView::PackageExists(base); });
   }
   bool Exists(const std::string& path) const override {
-    return m_paths.count(Key(path)) > 0 || m_folders.count(Key(path)) > 0 || plat::FileExists(path);
+    const std::string key = Key(path);
+    return m_paths.count(key) > 0 || m_folders.count(key) > 0 ||
+           Remember(m_diskExists, key, [&] { return plat::FileExists(path); });
   }
-  bool IsFolder(const std::string& path) const { return m_folders.count(Key(path)) > 0 || plat::IsFolder(path); }
+  bool IsFolder(const std::string& path) const {
+    const std::string key = Key(path);
+    return m_folders.count(key) > 0 || Remember(m_diskFolders, key, [&] { return plat::IsFolder(path); });
+  }
   bool IsPlanned(const std::string& path) const { return m_paths.count(Key(path)) > 0; }
   void AddPackage(const std::string& base) {
     m_packages.insert(Key(base));
@@ -45,7 +52,15 @@ class CPlannedDisk : public CLandingView {
   void AddFile(const std::string& path) { m_paths.insert(Key(path)); }
 
  private:
+  template <class Ask>
+  static bool Remember(std::map<std::string, bool>& answers, const std::string& key, Ask ask) {
+    auto it = answers.find(key);
+    if (it == answers.end()) it = answers.emplace(key, ask()).first;
+    return it->second;
+  }
+
   std::set<std::string> m_packages, m_paths, m_folders;
+  mutable std::map<std::string, bool> m_diskPackages, m_diskExists, m_diskFolders;
 };
 
 // The tree of one game package as the release will leave it: folded inner path ->
