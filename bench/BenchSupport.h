@@ -1,4 +1,5 @@
-// What the benchmarks share: the peak resident set of a timed part.
+// What the benchmarks share: the peak resident set of a timed part, or of a command run
+// as a process of its own.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -10,6 +11,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace qvbench {
 
@@ -59,5 +62,17 @@ class CPeakRss {
  private:
   double m_start;
 };
+
+// Runs a program through qv_peak_rss and returns the peak resident set of that process
+// alone, in bytes; -1 when it could not run or failed.
+inline double ChildPeakRss(const std::string& peakRss, const std::vector<std::string>& args) {
+  std::string command = "'" + peakRss + "'";
+  for (const std::string& a : args) command += " '" + a + "'";
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return -1;
+  double bytes = -1;
+  if (std::fscanf(p, "%lf", &bytes) != 1) bytes = -1;
+  return pclose(p) == 0 ? bytes : -1;
+}
 
 }  // namespace qvbench
