@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "io/Workers.h"
 #include "pck/PckCodecs.h"
+#include "pck/PckCompact.h"
 #include "pck/PckReader.h"
 #include "pck/PckTree.h"
 #include "pck/PckWriter.h"
@@ -198,3 +200,98 @@ TEST_F(SequentialBuilding, CreateStartsOverAndChecksTheBlockSize) {
 }
 
 // ---------------------------------------------------------------- editing
+
+// The block workers and the DES implementations change how fast packages are made,
+// never their bytes: under every setting a package is built, edited, copied entry by
+// entry into another (stored blocks taken as they are where the codec fits, re-encoded
+// where it does not) and compacted, and all of it matches one thread with libgcrypt
+// byte for byte, and verifies.
+class BuildSettings : public PackageDirTest {
+ protected:
+  static constexpr uint32_t kBlock = 4096;
+
+  ~BuildSettings() override {
+    CWorkers::SetThreads(SIZE_MAX);
+    PckSetDesBackend(DesBackend::Fastest);
+  }
+
+  // Sizes around the limit of a whole-file job (8 blocks) and past it, in every codec.
+  static FileMap Files() {
+    FileMap files;
+    const size_t sizes[] = {0, 1, kBlock - 1, kBlock, 8 * kBlock, 8 * kBlock + 1, 37 * kBlock + 5};
+    uint32_t seed = 1;
+    for (size_t size : sizes)
+      for (int codec = 0; codec < 3; ++codec, ++seed)
+        files["d" + std::to_string(codec) + "/f" + std::to_string(size)] = PseudoRandom(size, seed, seed % 3 != 0);
+    return files;
+  }
+
+  std::vector<PackageBytes> Make(const std::string& dir) {
+    MakeDirs(dir);
+    PackageOptions options;
+    options.blockSize = kBlock;
+    for (const auto& [path, content] : Files()) options.codecs[path] = path[1] - '0';
+    EXPECT_EQ(BuildPackage(dir + "/a", Files(), options), "");
+    {
+      PckWriter w;
+      EXPECT_EQ(w.OpenForEdit(dir + "/a"), 0);
+      TextSource replaced(PseudoRandom(9 * kBlock, 90, true)), added(PseudoRandom(3 * kBlock, 91, false));
+      EXPECT_EQ(w.ReplaceFile("d1/f4096", replaced, 2), 0);
+      EXPECT_EQ(w.AddFile("d2/new/g", added, 1), 0);
+      EXPECT_EQ(w.Delete("d0/f1"), 0);
+      w.Close();
+      EXPECT_FALSE(w.CommitFailed());
+    }
+    {
+      PckReader r;
+      EXPECT_EQ(r.Open(dir + "/a"), 0);
+      PckWriter w;
+      EXPECT_EQ(w.Create(dir + "/b", kBlock), 0);
+      EXPECT_EQ(w.BeginDir(""), 0);
+      int n = 0;
+      for (size_t i = 0; i < r.Records().size(); ++i) {
+        if (r.Records()[i].type != kPckFile) continue;
+        std::unique_ptr<PckEntryStream> entry = r.OpenEntry(int(i));
+        EXPECT_EQ(w.AppendFile("e" + std::to_string(n), *entry, 1 + n % 2), 0);
+        ++n;
+      }
+      EXPECT_EQ(w.EndDir(), 0);
+      w.Close();
+      EXPECT_FALSE(w.CommitFailed());
+    }
+    EXPECT_EQ(CompactPackage(dir + "/a", dir + "/c", nullptr), 0);
+    std::vector<PackageBytes> out;
+    for (const char* name : {"a", "b", "c"}) {
+      out.push_back(LoadPackageBytes(dir + "/" + name));
+      PckReader r;
+      EXPECT_EQ(r.Open(dir + "/" + name), 0);
+      std::vector<int> files;
+      for (size_t i = 0; i < r.Records().size(); ++i)
+        if (r.Records()[i].type == kPckFile) files.push_back(int(i));
+      int bad = 0;
+      r.VerifyEntries(files, nullptr, [&](size_t, int result, uint32_t) { bad += result != 0; });
+      EXPECT_EQ(bad, 0) << name;
+    }
+    return out;
+  }
+};
+
+TEST_F(BuildSettings, EveryThreadCountAndDesGivesTheBytesOfOneThreadWithLibgcrypt) {
+  CWorkers::SetThreads(0);
+  ASSERT_TRUE(PckSetDesBackend(DesBackend::Libgcrypt));
+  const std::vector<PackageBytes> reference = Make(Path("reference"));
+  const struct {
+    size_t threads;
+    DesBackend des;
+  } settings[] = {{0, DesBackend::Fastest},    {1, DesBackend::Libgcrypt}, {2, DesBackend::Libgcrypt},
+                  {2, DesBackend::Bitslice64}, {3, DesBackend::BitsliceAvx2}, {8, DesBackend::Fastest}};
+  int n = 0;
+  for (const auto& s : settings) {
+    if (!PckSetDesBackend(s.des)) continue;  // no AVX2 on this CPU
+    CWorkers::SetThreads(s.threads);
+    const std::vector<PackageBytes> made = Make(Path("setting" + std::to_string(n++)));
+    for (size_t k = 0; k < made.size(); ++k)
+      EXPECT_TRUE(made[k] == reference[k]) << "package " << "abc"[k] << ", " << s.threads << " threads, DES "
+                                           << int(s.des);
+  }
+}
