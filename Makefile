@@ -67,10 +67,11 @@ demo: linux
 	  cmake --build build/windows -j$(JOBS) --target QuorvaneUpdate updater_click_through; fi
 	@bash scripts/demo.sh
 
+# A Release build of its own, so that the test build keeps its settings.
 bench: setup
-	@cmake --preset linux -DCMAKE_BUILD_TYPE=Release >/dev/null
-	@cmake --build build/linux --target qv_bench -j$(JOBS)
-	@build/linux/bench/qv_bench --benchmark_counters_tabular=true
+	@cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build build/bench --target qv_bench -j$(JOBS)
+	@build/bench/bench/qv_bench --benchmark_counters_tabular=true
 
 clean:
 	rm -rf build

@@ -1,6 +1,8 @@
 // PckReader, PckEntryStream and PckDirIterator.
 #include "pck/PckReader.h"
 
+#include "io/Workers.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -71,6 +73,8 @@ int PckReader::Load(std::unique_ptr<DataStream> index, std::unique_ptr<DataStrea
 
 namespace {
 constexpr size_t kDataWindowBytes = 256u << 10;
+// Blocks an entry stream decodes ahead of its reader at most.
+constexpr size_t kMaxAhead = 4;
 // Reads a whole stream from its start.
 bool ReadWhole(DataStream& s, std::string& out) {
   int64_t len = s.Length64();
@@ -199,6 +203,15 @@ int PckReader::VerifyEntry(int index, const BlockVisitor& onBlock, uint32_t* bad
 
 // ---------------------------------------------------------------- entry stream
 
+// A block on its way through a worker.
+struct PckEntryStream::CAhead {
+  CPckCipher cipher;
+  std::vector<uint8_t> payload, out;
+  uint32_t block = 0;
+  int result = -1;  // the decoded length, or -1
+  CWorkers::CJob job;  // last: destroyed (and waited for) first
+};
+
 PckEntryStream::PckEntryStream(PckReader& reader, int index)
     : m_reader(reader),
       m_index(index),
@@ -206,7 +219,62 @@ PckEntryStream::PckEntryStream(PckReader& reader, int index)
       m_blockSize(reader.Header().blockSize),
       m_blockCount(PckBlockCount(m_size, m_blockSize)),
       m_buffer(m_blockSize) {
+  // A file of one block has nothing to read ahead.
+  const CWorkers& workers = CWorkers::Shared();
+  if (workers.Threads() > 0 && m_blockCount > 1)
+    m_aheadDepth = std::min<size_t>(std::min<size_t>(workers.Depth(), kMaxAhead), m_blockCount);
   LoadBlock(0);
+}
+
+PckEntryStream::~PckEntryStream() { DropAhead(); }
+
+void PckEntryStream::DropAhead() {
+  for (auto& a : m_aheadJobs) {
+    a->job.Wait();
+    m_aheadFree.push_back(std::move(a));
+  }
+  m_aheadJobs.clear();
+}
+
+void PckEntryStream::StartAhead(uint32_t block) {
+  std::unique_ptr<CAhead> a;
+  if (!m_aheadFree.empty()) {
+    a = std::move(m_aheadFree.back());
+    m_aheadFree.pop_back();
+  } else {
+    a = std::make_unique<CAhead>();
+    a->cipher.SetPassword(m_reader.Cipher().Password());
+    a->out.resize(m_blockSize);
+  }
+  a->block = block;
+  a->result = -1;
+  uint8_t codec = 0;
+  // The stored bytes are read here, on the reader's thread; only decoding moves.
+  const int stored = m_reader.ReadStoredBlock(m_index, int(block), a->payload, codec);
+  if (stored >= 0) {
+    CAhead* p = a.get();
+    const uint32_t bs = m_blockSize;
+    p->job.Run(CWorkers::Shared(), [p, codec, stored, bs] {
+      p->result = PckReader::DecodeStored(p->cipher, codec, p->payload.data(), uint32_t(stored), p->out.data(), bs);
+    });
+  }
+  m_aheadJobs.push_back(std::move(a));
+}
+
+int PckEntryStream::DecodeAhead(uint32_t block) {
+  // A jump (a seek) drops what was read ahead.
+  if (!m_aheadJobs.empty() && m_aheadJobs.front()->block != block) DropAhead();
+  if (m_aheadJobs.empty()) StartAhead(block);
+  std::unique_ptr<CAhead> a = std::move(m_aheadJobs.front());
+  m_aheadJobs.erase(m_aheadJobs.begin());
+  // The next blocks start before this one is waited for.
+  uint32_t next = m_aheadJobs.empty() ? block + 1 : m_aheadJobs.back()->block + 1;
+  while (m_aheadJobs.size() + 1 < m_aheadDepth && next < m_blockCount) StartAhead(next++);
+  a->job.Wait();
+  const int n = a->result;
+  std::swap(a->out, m_buffer);
+  m_aheadFree.push_back(std::move(a));
+  return n;
 }
 
 int32_t PckEntryStream::Stamp() { return m_reader.Records()[size_t(m_index)].stamp; }
@@ -228,10 +296,11 @@ bool PckEntryStream::LoadBlock(uint32_t block) {
   }
   if (block >= m_blockCount) return true;
   const uint32_t expect = std::min<uint64_t>(m_blockSize, uint64_t(m_size) - uint64_t(block) * m_blockSize);
-  int n = m_reader.ReadBlock(m_index, int(block), m_buffer.data());
+  int n = m_aheadDepth > 0 ? DecodeAhead(block) : m_reader.ReadBlock(m_index, int(block), m_buffer.data());
   if (n < 0 || uint32_t(n) != expect) {
     m_failed = true;
     m_blockNo = m_blockCount;
+    DropAhead();
     return false;
   }
   m_decoded = m_left = uint32_t(n);

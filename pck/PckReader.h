@@ -121,6 +121,7 @@ class PckReader {
 class PckEntryStream : public DataStream, public IStoredBlocks {
  public:
   PckEntryStream(PckReader& reader, int index);
+  ~PckEntryStream() override;
   int32_t Size() override { return static_cast<int32_t>(m_size); }
   int32_t Stamp() override;
   int32_t Read(void* buffer, int32_t length) override;
@@ -144,11 +145,19 @@ class PckEntryStream : public DataStream, public IStoredBlocks {
 
  private:
   bool LoadBlock(uint32_t block);
+  // The blocks after the one being read are decoded on the block workers meanwhile.
+  struct CAhead;
+  int DecodeAhead(uint32_t block);
+  void StartAhead(uint32_t block);
+  void DropAhead();
 
   PckReader& m_reader;
   int m_index;
   uint32_t m_size, m_blockSize, m_blockCount;
   std::vector<uint8_t> m_buffer;
+  std::vector<std::unique_ptr<CAhead>> m_aheadJobs;  // in block order, the oldest first
+  std::vector<std::unique_ptr<CAhead>> m_aheadFree;
+  size_t m_aheadDepth = 0;  // 0: every block decoded when it is read
   uint32_t m_blockNo = 0;
   uint32_t m_decoded = 0, m_left = 0;
   bool m_failed = false;
