@@ -296,7 +296,16 @@ bool PckEntryStream::LoadBlock(uint32_t block) {
   }
   if (block >= m_blockCount) return true;
   const uint32_t expect = std::min<uint64_t>(m_blockSize, uint64_t(m_size) - uint64_t(block) * m_blockSize);
-  int n = m_aheadDepth > 0 ? DecodeAhead(block) : m_reader.ReadBlock(m_index, int(block), m_buffer.data());
+  // The first block is decoded here (a stream opened only for its stored blocks, or for
+  // one read, costs no more); the workers start on the blocks after it once the reader
+  // goes on to the second.
+  int n;
+  if (m_aheadDepth > 0 && block > 0) {
+    n = DecodeAhead(block);
+  } else {
+    DropAhead();
+    n = m_reader.ReadBlock(m_index, int(block), m_buffer.data());
+  }
   if (n < 0 || uint32_t(n) != expect) {
     m_failed = true;
     m_blockNo = m_blockCount;
