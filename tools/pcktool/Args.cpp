@@ -16,6 +16,7 @@ std::string UsageLine(const CommandDef& def) {
   if (def.options & kOptBlockSize) line += " [--block-size N]";
   if (def.options & kOptPassword) line += " [--password TEXT]";
   if (def.options & kOptNoCreate) line += " [--no-create]";
+  if (def.options & kOptUpdater) line += " [--updater IMAGE EXE]";
   return line;
 }
 
@@ -59,6 +60,15 @@ bool ParseArgs(const CommandDef& def, int argc, char** argv, int first, Options&
     }
     if (word == "--no-create" && (def.options & kOptNoCreate)) {
       out.noCreate = true;
+      continue;
+    }
+    if (word == "--updater" && (def.options & kOptUpdater)) {
+      if (i + 2 >= argc) {
+        error = "--updater needs IMAGE and EXE";
+        return false;
+      }
+      out.updaterImage = argv[++i];
+      out.updaterExe = argv[++i];
       continue;
     }
     std::string name = word, value;

@@ -1,5 +1,5 @@
 // The command table's entry type and the parsing of the words after a command name:
-// operands, --password, --codec, --block-size, --no-create and --help.
+// operands, --password, --codec, --block-size, --no-create, --updater and --help.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +14,7 @@ enum : unsigned {
   kOptCodec = 1u << 1,
   kOptBlockSize = 1u << 2,
   kOptNoCreate = 1u << 3,  // a flag without a value
+  kOptUpdater = 1u << 4,   // two values: IMAGE EXE
 };
 
 struct Options {
@@ -23,6 +24,7 @@ struct Options {
   uint32_t blockSize = kPckDefaultBlockSize;
   bool help = false;
   bool noCreate = false;
+  std::string updaterImage, updaterExe;  // --updater IMAGE EXE
 };
 
 struct CommandDef {

@@ -16,6 +16,7 @@ int RunMkdir(const Options& opt);
 int RunCompact(const Options& opt);
 int RunApply(const Options& opt);    // CmdApply.cpp
 int RunPayload(const Options& opt);  // CmdPayload.cpp
+int RunDiff(const Options& opt);     // CmdDiff.cpp
 
 // The whole tool as its main() runs it: parses the arguments, runs the command, and
 // returns the exit status.

@@ -82,6 +82,23 @@ const CommandDef kCommands[] = {
      "Writes a copy of BASE without dead bytes as TARGET (which may be BASE itself).\n"
      "Nothing is deciphered, so no password is needed.\n",
      RunCompact},
+    {"diff", "OLD NEW OUT", 3, kOptPassword | kOptUpdater, "make the patch that turns one game folder into another",
+     "Compares the game folders OLD and NEW and writes into OUT the patch that the updater\n"
+     "needs to turn OLD into NEW: patch.idx, patch.nam, patch.dat and Delete.txt.\n"
+     "Entries of the game's packages are compared by their stored size and MD5 (nothing\n"
+     "is decoded for that); changed and new ones go into the patch under the package's\n"
+     "folder, copied as they are stored, and entries and folders that NEW no longer has\n"
+     "become empty files, which the release takes for deletions. A package that only NEW\n"
+     "has comes as a folder of new entries; one that NEW no longer has, and plain files\n"
+     "and folders that NEW no longer has, are listed in Delete.txt. Plain files are\n"
+     "compared by content. The patch's CVer.txt is NEW's. What a patch cannot express (a\n"
+     "path that changes from file to folder, a name that changes only in case, a new\n"
+     "empty file or empty package folder, a plain folder named like a package) stops the\n"
+     "command, and so does anything the updater's own check of the patch against OLD\n"
+     "refuses; nothing is written then. The same two folders always give the same bytes.\n"
+     "  --updater IMAGE EXE  also make the self-extracting updater EXE from the updater\n"
+     "                       program IMAGE and the four files\n",
+     RunDiff},
     {"payload", "build|list|extract ARGS...", -2, 0, "build, list or release an updater's payload",
      "Works on the files that the updater carries appended to its own executable.\n"
      "  build IMAGE OUT FILE...  copies IMAGE to OUT and appends every FILE under its bare\n"

@@ -1,0 +1,455 @@
+// pcktool diff: the patch that turns one game folder into another.
+//
+// The game's packages are compared entry by entry through their stored sizes and MD5s,
+// so unchanged entries are never decoded and changed ones are copied into the patch
+// block for block as they are stored; plain files are compared by content. What the
+// new game no longer has becomes an empty file in the patch (an entry or folder of a
+// package) or a line of Delete.txt (a plain file or folder, or a whole package). Before
+// anything is kept, the patch is checked against the old game exactly as the updater
+// checks it, so a patch that would fail on the player's machine is never handed out.
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "io/File.h"
+#include "io/FileStream.h"
+#include "patch/PatchCheck.h"
+#include "patch/PatchRelease.h"
+#include "payload/PayloadFormat.h"
+#include "pck/PckJournal.h"
+#include "pck/PckWriter.h"
+#include "platform/PathText.h"
+#include "platform/Platform.h"
+#include "tools/pcktool/Commands.h"
+#include "tools/pcktool/Progress.h"
+#include "tools/pcktool/Tool.h"
+
+namespace {
+
+// Something that exists in one of the two games: a package entry or a plain path.
+struct Thing {
+  std::string path;  // as spelled, "/"-joined, relative to the package or the game
+  bool folder = false;
+  bool hasChildren = false;
+  uint32_t size = 0;
+  uint8_t digest[16] = {};
+  int index = -1;    // the record, for a package entry
+};
+// Keyed by the folded path: the game's file systems and packages ignore ASCII case.
+using Things = std::map<std::string, Thing>;
+
+std::string ParentKey(const std::string& key) {
+  const size_t slash = key.rfind('/');
+  return slash == std::string::npos ? std::string() : key.substr(0, slash);
+}
+
+// Marks the folders that hold something.
+void NoteChildren(Things& things) {
+  for (auto& [key, thing] : things) {
+    const std::string parent = ParentKey(key);
+    if (!parent.empty())
+      if (auto it = things.find(parent); it != things.end()) it->second.hasChildren = true;
+  }
+}
+
+// A file of the patch-to-be and where its content comes from.
+struct Node {
+  enum Source : uint8_t { kFolder, kEntry, kDisk, kEmpty } source = kFolder;
+  PckReader* reader = nullptr;
+  int index = -1;
+  std::string disk;
+  uint32_t size = 0;
+  std::map<std::string, Node> children;  // byte order of the names
+};
+
+struct PackageCounts {
+  std::string name;
+  int added = 0, replaced = 0, removed = 0;
+  const char* state = "";  // "", " (new)", " (removed)"
+};
+
+class CGameDiff {
+ public:
+  CGameDiff(std::string oldRoot, std::string newRoot, std::string password)
+      : m_old(std::move(oldRoot)), m_new(std::move(newRoot)), m_password(std::move(password)) {}
+
+  // Works out the patch; false after reporting what a patch cannot express.
+  bool Run();
+  const Node& Root() const { return m_root; }
+  const std::vector<std::string>& Deletes() const { return m_deletes; }
+  void PrintSummary(uint64_t patchBytes) const;
+  uint64_t Files() const { return m_files; }
+  uint64_t Bytes() const { return m_bytes; }
+
+ private:
+  struct Game {
+    std::string root;
+    std::vector<std::string> top;                  // the names in the game folder
+    std::map<std::string, std::string> packages;   // list name -> base on the disk
+    std::vector<std::string> packageFiles;         // their files' names, folded
+  };
+  bool ScanTop(Game& game);
+  bool LoadEntries(const std::string& base, std::unique_ptr<PckReader>& reader, Things& out);
+  bool ListPlain(const Game& game, const std::string& dir, const std::string& rel, int depth, Things& out);
+  bool DiffPackage(const std::string& name);
+  bool DiffPlain();
+  Node& Place(const std::string& path);
+  bool Refuse(const std::string& what) { return Fail("diff", what), false; }
+
+  std::string m_old, m_new, m_password;
+  Game m_oldGame, m_newGame;
+  std::vector<std::unique_ptr<PckReader>> m_readers;
+  Node m_root;
+  std::vector<std::string> m_deletes;
+  std::vector<PackageCounts> m_counts;
+  PackageCounts m_plain{"plain files"};
+  int m_emptyFolders = 0;
+  uint64_t m_files = 0, m_bytes = 0;
+};
+
+bool CGameDiff::ScanTop(Game& game) {
+  plat::CFolderFind find;
+  plat::FindData data;
+  if (!find.First(game.root, data)) return Fail(game.root, "cannot list the folder"), false;
+  do {
+    if (data.name != "." && data.name != "..") game.top.push_back(data.name);
+  } while (find.Next(data));
+  for (const char* const* p = g_packageNames; *p; ++p) {
+    std::string parts[3];
+    const char* exts[3] = {".idx", ".nam", ".dat"};
+    int found = 0;
+    for (const std::string& name : game.top)
+      for (int k = 0; k < 3; ++k) {
+        const size_t n = std::strlen(exts[k]);
+        if (name.size() > n && name.compare(name.size() - n, n, exts[k]) == 0 &&
+            PckNamesEqual(name.substr(0, name.size() - n), *p) && parts[k].empty()) {
+          parts[k] = name;
+          ++found;
+        }
+      }
+    if (found == 0) continue;
+    if (found < 3) return Fail(game.root + "/" + *p, "the package is incomplete (one of its three files is missing)"), false;
+    game.packages[*p] = game.root + "/" + parts[0].substr(0, parts[0].size() - 4);
+    for (const std::string& part : parts) game.packageFiles.push_back(PckFoldName(part));
+  }
+  return true;
+}
+
+bool CGameDiff::LoadEntries(const std::string& base, std::unique_ptr<PckReader>& reader, Things& out) {
+  reader = std::make_unique<PckReader>();
+  if (!OpenPackage(*reader, base, m_password)) return false;
+  WalkRecords(*reader, [&](int index, const PckRecord& r, const std::string& path) {
+    if (r.type == kPckFolderEnd) return true;
+    Thing t;
+    t.path = path;
+    t.folder = r.type == kPckFolder;
+    t.size = r.size;
+    std::memcpy(t.digest, r.digest, 16);
+    t.index = index;
+    out[PckFoldName(path)] = t;
+    return true;
+  });
+  NoteChildren(out);
+  return true;
+}
+
+bool CGameDiff::ListPlain(const Game& game, const std::string& dir, const std::string& rel, int depth, Things& out) {
+  plat::CFolderFind find;
+  plat::FindData data;
+  if (!find.First(dir, data)) return Fail(dir, "cannot list the folder"), false;
+  std::vector<plat::FindData> children;
+  do {
+    if (data.name != "." && data.name != "..") children.push_back(data);
+  } while (find.Next(data));
+  find.Close();
+  for (const plat::FindData& c : children) {
+    const std::string folded = PckFoldName(c.name);
+    // The packages' own files, and what the tools leave while they hold the folder.
+    if (depth == 0 && (std::find(game.packageFiles.begin(), game.packageFiles.end(), folded) != game.packageFiles.end() ||
+                       folded == "pck.lock"))
+      continue;
+    const std::string path = dir + "/" + c.name, relPath = rel.empty() ? c.name : rel + "/" + c.name;
+    if (depth + 1 > kPckMaxPathNames) return Fail(path, "lies too many folders deep"), false;
+    Thing t;
+    t.path = relPath;
+    t.folder = c.isDir;
+    if (!c.isDir) {
+      plat::FileInfo info;
+      if (!plat::StatPath(path, info)) return Fail(path, "cannot be read"), false;
+      if (info.size > INT32_MAX) return Fail(path, "is larger than 2 GiB, which a patch cannot carry"), false;
+      t.size = uint32_t(info.size);
+    }
+    out[PckFoldName(relPath)] = t;
+    if (c.isDir && !ListPlain(game, path, relPath, depth + 1, out)) return false;
+  }
+  return true;
+}
+
+Node& CGameDiff::Place(const std::string& path) {
+  Node* node = &m_root;
+  size_t start = 0;
+  for (;;) {
+    const size_t slash = path.find('/', start);
+    Node& child = node->children[path.substr(start, slash == std::string::npos ? std::string::npos : slash - start)];
+    if (slash == std::string::npos) return child;
+    node = &child;
+    start = slash + 1;
+  }
+}
+
+// Whether two plain files hold the same bytes.
+bool SameContent(const std::string& a, const std::string& b, uint32_t size) {
+  CFile fa, fb;
+  if (!fa.Open(a, "rb") || !fb.Open(b, "rb")) return false;
+  std::vector<char> x(64u << 10), y(64u << 10);
+  for (uint32_t left = size; left > 0;) {
+    const size_t n = std::min<size_t>(left, x.size());
+    if (!fa.ReadExact(x.data(), n) || !fb.ReadExact(y.data(), n) || std::memcmp(x.data(), y.data(), n) != 0)
+      return false;
+    left -= uint32_t(n);
+  }
+  return true;
+}
+
+bool CGameDiff::DiffPackage(const std::string& name) {
+  auto o = m_oldGame.packages.find(name), n = m_newGame.packages.find(name);
+  PackageCounts counts{name};
+  if (n == m_newGame.packages.end()) {
+    // The whole package goes: its three files, before anything is released.
+    for (const char* ext : {".idx", ".nam", ".dat"})
+      m_deletes.push_back(o->second.substr(m_old.size() + 1) + ext);
+    counts.state = " (removed)";
+    m_counts.push_back(counts);
+    return true;
+  }
+  Things olds, news;
+  std::unique_ptr<PckReader> oldReader, newReader;
+  if (o != m_oldGame.packages.end() && !LoadEntries(o->second, oldReader, olds)) return false;
+  if (!LoadEntries(n->second, newReader, news)) return false;
+  if (o == m_oldGame.packages.end()) {
+    counts.state = " (new)";
+    // The package is made by the release; nothing of the old game may stand in its way.
+    for (const std::string& top : m_oldGame.top)
+      if (PckNamesEqual(top, name))
+        return Refuse("the old game has " + ShowName(top) + " where the new one has the package " + name +
+                      ": a patch cannot turn a plain file or folder into a package");
+  }
+  for (const auto& [key, e] : news) {
+    const std::string where = name + "/" + e.path;
+    auto old = olds.find(key);
+    const Thing* was = old == olds.end() ? nullptr : &old->second;
+    if (was && was->path != e.path)
+      return Refuse(ShowName(where) + " is spelled " + ShowName(name + "/" + was->path) +
+                    " in the old game: a patch cannot change the case of a name");
+    if (was && was->folder != e.folder)
+      return Refuse(ShowName(where) + (e.folder ? " was a file and is a folder" : " was a folder and is a file") +
+                    ": a patch cannot change what a path is");
+    if (e.folder) {
+      if (!was && !e.hasChildren)
+        return Refuse(ShowName(where) + " is a new empty folder: a patch carries files only");
+      continue;
+    }
+    if (was && was->size == e.size && std::memcmp(was->digest, e.digest, 16) == 0) continue;
+    if (e.size == 0)
+      return Refuse(ShowName(where) + " is empty: the release takes an empty file for a deletion");
+    Node& node = Place(where);
+    node.source = Node::kEntry;
+    node.reader = newReader.get();
+    node.index = e.index;
+    node.size = e.size;
+    ++(was ? counts.replaced : counts.added);
+    ++m_files;
+    m_bytes += e.size;
+  }
+  for (const auto& [key, e] : olds) {
+    if (news.count(key)) continue;
+    ++counts.removed;
+    // One empty file removes a folder with all below it.
+    const std::string parent = ParentKey(key);
+    if (!parent.empty() && !news.count(parent)) continue;
+    Place(name + "/" + e.path).source = Node::kEmpty;
+    ++m_files;
+  }
+  m_readers.push_back(std::move(oldReader));
+  m_readers.push_back(std::move(newReader));
+  m_counts.push_back(counts);
+  return true;
+}
+
+bool CGameDiff::DiffPlain() {
+  Things olds, news;
+  if (!ListPlain(m_oldGame, m_old, "", 0, olds) || !ListPlain(m_newGame, m_new, "", 0, news)) return false;
+  NoteChildren(news);
+  for (const auto& [key, f] : news) {
+    auto old = olds.find(key);
+    const Thing* was = old == olds.end() ? nullptr : &old->second;
+    if (f.folder && key.find('/') == std::string::npos)
+      for (const char* const* p = g_packageNames; *p; ++p)
+        if (PckNamesEqual(f.path, *p))
+          return Refuse("the new game has a plain folder " + ShowName(f.path) +
+                        ", named like a package: the release would write its files into the package");
+    if (was && was->path != f.path)
+      return Refuse(ShowName(f.path) + " is spelled " + ShowName(was->path) +
+                    " in the old game: a patch cannot change the case of a name");
+    if (was && was->folder != f.folder)
+      return Refuse(ShowName(f.path) + (f.folder ? " was a file and is a folder" : " was a folder and is a file") +
+                    ": a patch cannot change what a path is");
+    if (f.folder) {
+      if (!was && !f.hasChildren) ++m_emptyFolders;
+      continue;
+    }
+    // The version file always comes from the new game: it says what the patch makes.
+    const bool version = IsVersionFile(f.path);
+    if (!version && was && was->size == f.size && SameContent(m_old + "/" + was->path, m_new + "/" + f.path, f.size))
+      continue;
+    Node& node = Place(f.path);
+    node.source = Node::kDisk;
+    node.disk = m_new + "/" + f.path;
+    node.size = f.size;
+    if (!version) ++(was ? m_plain.replaced : m_plain.added);
+    ++m_files;
+    m_bytes += f.size;
+  }
+  if (!news.count(PckFoldName("CVer.txt")))
+    return Refuse(ShowName(m_new) + " has no CVer.txt: the updater needs the new version's");
+  for (const auto& [key, f] : olds) {
+    if (news.count(key)) continue;
+    const std::string parent = ParentKey(key);
+    if (!parent.empty() && !news.count(parent)) continue;  // its folder goes as a whole
+    std::string line = f.path;
+    std::replace(line.begin(), line.end(), '/', '\\');
+    m_deletes.push_back(line);
+    ++m_plain.removed;
+  }
+  return true;
+}
+
+bool CGameDiff::Run() {
+  m_oldGame.root = m_old;
+  m_newGame.root = m_new;
+  if (!ScanTop(m_oldGame) || !ScanTop(m_newGame)) return false;
+  for (const char* const* p = g_packageNames; *p; ++p)
+    if ((m_oldGame.packages.count(*p) || m_newGame.packages.count(*p)) && !DiffPackage(*p)) return false;
+  return DiffPlain();
+}
+
+void CGameDiff::PrintSummary(uint64_t patchBytes) const {
+  for (const PackageCounts& c : m_counts)
+    printf("%s%s: %d added, %d replaced, %d removed\n", c.name.c_str(), c.state, c.added, c.replaced, c.removed);
+  printf("plain files: %d added, %d replaced, %d removed\n", m_plain.added, m_plain.replaced, m_plain.removed);
+  if (m_emptyFolders > 0) printf("not carried: %d new empty plain folders\n", m_emptyFolders);
+  printf("patch: %llu files, %llu bytes of content, %llu bytes in patch.idx/.nam/.dat; Delete.txt: %zu lines\n",
+         (unsigned long long)m_files, (unsigned long long)m_bytes, (unsigned long long)patchBytes, m_deletes.size());
+}
+
+// Writes the planned tree into the writer opened by the caller.
+bool WriteNode(PckWriter& w, const Node& node, CProgress& progress, const std::string& where) {
+  for (const auto& [name, child] : node.children) {
+    const std::string path = where.empty() ? name : where + "/" + name;
+    if (child.source == Node::kFolder) {
+      if (w.BeginDir(name) != 0) return Fail(path, w.LastError()), false;
+      if (!WriteNode(w, child, progress, path)) return false;
+      w.EndDir();
+      continue;
+    }
+    std::unique_ptr<DataStream> source;
+    char nothing = 0;
+    if (child.source == Node::kEntry)
+      source = child.reader->OpenEntry(child.index);
+    else if (child.source == Node::kDisk)
+      source = OpenFileStream(child.disk, "rb");
+    else
+      source = std::make_unique<MemoryStream>(&nothing, 0);
+    if (!source) return Fail(child.source == Node::kDisk ? child.disk : path, "cannot be opened"), false;
+    CProgressStream counted(*source, progress);
+    if (w.AppendFile(name, counted, int(PckCodec::Lzo1x)) != 0) return Fail(path, w.LastError()), false;
+    progress.FileDone();
+  }
+  return true;
+}
+
+bool WriteDeleteList(const std::string& path, const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+  const std::string temp = path + ".new";
+  CFile file;
+  const bool ok = file.Create(temp) && file.WriteAll(text.data(), text.size()) && file.Flush() && file.Close();
+  if (!ok || !plat::ReplaceFile(temp, path)) {
+    const std::string why = file.Failed() ? file.Error() : plat::LastError().text;
+    plat::DeleteFile(temp);
+    return Fail(path, why), false;
+  }
+  return true;
+}
+
+uint64_t PackageBytes(const std::string& base) {
+  uint64_t total = 0;
+  for (const std::string& f : {PckIndexName(base), PckNameTableName(base), PckDataName(base)}) {
+    plat::FileInfo info;
+    if (plat::StatPath(f, info)) total += uint64_t(info.size);
+  }
+  return total;
+}
+
+}  // namespace
+
+int RunDiff(const Options& opt) {
+  const std::string& oldRoot = opt.operands[0];
+  const std::string& newRoot = opt.operands[1];
+  const std::string& out = opt.operands[2];
+  for (const std::string& dir : {oldRoot, newRoot})
+    if (!plat::IsFolder(dir)) return Fail(dir, "is not a folder");
+
+  CGameDiff diff(oldRoot, newRoot, opt.password);
+  if (!diff.Run()) return kExitFailed;
+
+  if (!plat::IsFolder(out) && !plat::MakeFolders(out)) return Fail(out, "cannot create the folder");
+  plat::CFolderLock lock;
+  if (!TakeFolder(out, lock)) return kExitFailed;
+  const std::string base = out + "/patch", scratch = ScratchBase(base);
+  RemovePackageFiles(scratch);
+  PckWriter w;
+  w.SetPassword(opt.password.c_str());
+  if (w.Create(scratch) != 0) return Fail(base, w.LastError());
+  {
+    CProgress progress(diff.Files(), diff.Bytes());
+    const bool ok = w.BeginDir("") == 0 && WriteNode(w, diff.Root(), progress, "");
+    if (!ok) {
+      w.Abandon();
+      RemovePackageFiles(scratch);
+      return kExitFailed;
+    }
+    w.EndDir();
+  }
+  w.Close();
+  if (w.CommitFailed()) {
+    RemovePackageFiles(scratch);
+    return Fail(base, w.LastError());
+  }
+  // The updater's own check, against the old game: what it would refuse is not made.
+  CPatchPlan plan;
+  CError problem;
+  if (CheckPatchPackage(scratch, g_packageNames, oldRoot, CFileTarget::kFlagCreatePackages, opt.password.c_str(),
+                        nullptr, plan, problem) != 0) {
+    RemovePackageFiles(scratch);
+    return Fail("diff", "the updater would refuse this patch on the old game: " + problem.text);
+  }
+  if (!SwapIntoPlace(scratch, base)) return kExitFailed;
+  const std::string deleteList = out + "/Delete.txt";
+  if (!WriteDeleteList(deleteList, diff.Deletes())) return kExitFailed;
+  diff.PrintSummary(PackageBytes(base));
+
+  if (!opt.updaterImage.empty()) {
+    CPayloadBuilder builder;
+    std::string why;
+    for (const std::string& f : {PckIndexName(base), PckNameTableName(base), PckDataName(base), deleteList})
+      if (!builder.Add(f.substr(f.rfind('/') + 1), f, why)) return Fail(f, why);
+    if (!builder.Write(opt.updaterImage, opt.updaterExe, why)) return Fail(opt.updaterExe, why);
+    printf("built %s\n", ShowName(opt.updaterExe).c_str());
+  }
+  return kExitOk;
+}
