@@ -438,8 +438,11 @@ int RunDiff(const Options& opt) {
     RemovePackageFiles(scratch);
     return Fail("diff", "the updater would refuse this patch on the old game: " + problem.text);
   }
-  if (!SwapIntoPlace(scratch, base)) return kExitFailed;
+  // An earlier run's Delete.txt goes before the new patch lands, so that a stop in
+  // between leaves a patch without a Delete.txt rather than one with another's.
   const std::string deleteList = out + "/Delete.txt";
+  if (plat::FileExists(deleteList) && !plat::DeleteFile(deleteList)) return Fail(deleteList, plat::LastError().text);
+  if (!SwapIntoPlace(scratch, base)) return kExitFailed;
   if (!WriteDeleteList(deleteList, diff.Deletes())) return kExitFailed;
   diff.PrintSummary(PackageBytes(base));
 
