@@ -212,56 +212,61 @@ const std::string& BuiltPackage() {
   return base;
 }
 
+// Times `work` once per iteration, after `prepare` and with the disk settled, and
+// reports the best run against `baseline`.
+template <class Prepare, class Work>
+void TimeBest(benchmark::State& state, Prepare&& prepare, Work&& work, double baseline, const char* ratio,
+              const char* what) {
+  double best = 1e30;
+  for (auto _ : state) {
+    prepare();
+    Settle();
+    const auto t0 = std::chrono::steady_clock::now();
+    if (!work()) {
+      state.SkipWithError((std::string(what) + " failed").c_str());
+      return;
+    }
+    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+  }
+  Report(state, best, baseline, ratio);
+}
+
 void BM_Create(benchmark::State& state) {
   const std::string& tree = SourceTree(Scratch());
   const std::string out = Scratch() / "create";
   OneCore();
   CSettings settings(state);
-  double seconds = 1e30;  // the best run
-  for (auto _ : state) {
-    Settle();
-    const auto t0 = std::chrono::steady_clock::now();
-    if (Pcktool({"create", tree, out}) != 0) return state.SkipWithError("create failed");
-    seconds = std::min(seconds, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-  }
-  Report(state, seconds, OneCore().writer, "x_writer");
+  TimeBest(
+      state, [] {}, [&] { return Pcktool({"create", tree, out}) == 0; }, OneCore().writer, "x_writer", "create");
 }
 
 void BM_Extract(benchmark::State& state) {
   const std::string& base = BuiltPackage();
   OneCore();
   CSettings settings(state);
-  double seconds = 1e30;  // the best run
   // The files are extracted into memory (tmpfs) where there is one: on ext4, after the
   // deletions of the benchmarks before, making 160 files costs the inode allocator a
   // search of recently freed inodes that varies from run to run by more than the whole
   // decoding, and is none of the tool's work. Each run has a folder of its own.
   static qvtest::CTempDir memory(fsys::is_directory("/dev/shm") ? "/dev/shm" : "");
   static int runs = 0;
-  for (auto _ : state) {
-    const std::string out = memory / ("extracted" + std::to_string(runs++));
-    Settle();
-    const auto t0 = std::chrono::steady_clock::now();
-    if (Pcktool({"extract", base, out}) != 0) return state.SkipWithError("extract failed");
-    seconds = std::min(seconds, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-    std::error_code ec;
-    fsys::remove_all(out, ec);
-  }
-  Report(state, seconds, OneCore().reader, "x_reader");
+  std::string out;
+  TimeBest(
+      state,
+      [&] {
+        std::error_code ec;
+        if (!out.empty()) fsys::remove_all(out, ec);
+        out = memory / ("extracted" + std::to_string(runs++));
+      },
+      [&] { return Pcktool({"extract", base, out}) == 0; }, OneCore().reader, "x_reader", "extract");
 }
 
 void BM_Verify(benchmark::State& state) {
   const std::string& base = BuiltPackage();
   OneCore();
   CSettings settings(state);
-  double seconds = 1e30;  // the best run
-  for (auto _ : state) {
-    Settle();
-    const auto t0 = std::chrono::steady_clock::now();
-    if (Pcktool({"verify", base}) != 0) return state.SkipWithError("verify failed");
-    seconds = std::min(seconds, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-  }
-  Report(state, seconds, OneCore().reader, "x_reader");
+  TimeBest(
+      state, [] {}, [&] { return Pcktool({"verify", base}) == 0; }, OneCore().reader, "x_reader", "verify");
 }
 
 // A patch of the whole content under bld/, stored as the game stores its packages,
@@ -279,20 +284,19 @@ void BM_Release(benchmark::State& state) {
   }();
   OneCore();
   CSettings settings(state);
-  double seconds = 1e30;  // the best run
-  for (auto _ : state) {
-    std::error_code ec;
-    fsys::remove_all(game, ec);
-    fsys::create_directories(game);
-    for (auto name : {PckIndexName, PckNameTableName, PckDataName})
-      fsys::copy_file(name(BuiltPackage()), name(game + "/bld"));
-    Settle();
-    const auto t0 = std::chrono::steady_clock::now();
-    if (ApplyPatchPackage(patch, g_packageNames, game, 1, kPckGamePassword, nullptr, int(PckCodec::Lzo1x)) != 0)
-      return state.SkipWithError("release failed");
-    seconds = std::min(seconds, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-  }
-  Report(state, seconds, OneCore().reader, "x_reader");
+  TimeBest(
+      state,
+      [&] {
+        std::error_code ec;
+        fsys::remove_all(game, ec);
+        fsys::create_directories(game);
+        for (auto name : {PckIndexName, PckNameTableName, PckDataName})
+          fsys::copy_file(name(BuiltPackage()), name(game + "/bld"));
+      },
+      [&] {
+        return ApplyPatchPackage(patch, g_packageNames, game, 1, kPckGamePassword, nullptr, int(PckCodec::Lzo1x)) == 0;
+      },
+      OneCore().reader, "x_reader", "release");
 }
 
 // Copies the three files of a package with a large buffer and an fsync each: what the
