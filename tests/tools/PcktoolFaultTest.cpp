@@ -142,16 +142,20 @@ class PcktoolFaults : public ::testing::Test {
     qvtest::WriteFile(Path("tree/top.txt"), qvtest::PseudoRandom(70000, 4, true));
   }
 
-  // Sweeps every fault point of one command against the package folder. The state is
+  // Sweeps every fault point of one command against the package folder (`base`, bld by
+  // default). The state is
   // everything a reader sees: files, folders and the dead-byte count (which is all that
   // compaction changes).
-  void Sweep(const std::vector<std::string>& args) {
-    const qvtest::PackageBytes prepared = qvtest::LoadPackageBytes(Base());
+  // `rerunAfterFailure`: a failed run is run again even when it left the new package
+  // (diff writes a second file after its package, which only a rerun brings).
+  void Sweep(const std::vector<std::string>& args, std::string base = "", bool rerunAfterFailure = false) {
+    if (base.empty()) base = Base();
+    const qvtest::PackageBytes prepared = qvtest::LoadPackageBytes(base);
     const std::set<std::string> names = Listing(Dir());
-    const qvtest::PackageImage before = qvtest::ImageOf(Base(), kPw);
+    const qvtest::PackageImage before = qvtest::ImageOf(base, kPw);
     int points = 0;
     ASSERT_EQ(RunTool(args, nullptr, &points), 0);
-    const qvtest::PackageImage after = qvtest::ImageOf(Base(), kPw);
+    const qvtest::PackageImage after = qvtest::ImageOf(base, kPw);
     ASSERT_FALSE(after == before) << args[0] << " changes nothing";
     auto state = [&](const qvtest::PackageImage& image) {
       return image == before ? "old" : image == after ? "new" : "neither old nor new";
@@ -159,22 +163,22 @@ class PcktoolFaults : public ::testing::Test {
     for (Mode mode : {Mode::Io, Mode::DiskFull, Mode::Stop}) {
       for (int k = 1; k <= points; ++k) {
         const std::string context = args[0] + ": " + Name(mode) + " at operation " + std::to_string(k);
-        qvtest::SavePackageBytes(Base(), prepared);
+        qvtest::SavePackageBytes(base, prepared);
         const int rc = RunTool(args, Fault(mode, k));
         ASSERT_TRUE(rc == 0 || rc == 1 || (mode == Mode::Stop && rc == kStopped)) << context << ": " << rc;
         CPckJournal journal(Dir());
         ASSERT_TRUE(journal.Recover()) << context << ": " << journal.Error().text;
         qvtest::PackageImage image;
         std::string why;
-        ASSERT_TRUE(qvtest::ReadPackage(Base(), image, kPw, &why)) << context << ": " << why;
+        ASSERT_TRUE(qvtest::ReadPackage(base, image, kPw, &why)) << context << ": " << why;
         if (rc == 0) {
           ASSERT_STREQ(state(image), "new") << context << ": reported success";
         }
         ASSERT_STRNE(state(image), "neither old nor new") << context;
-        if (image == before) {
+        if (image == before || (rerunAfterFailure && rc != 0)) {
           ASSERT_EQ(RunTool(args, nullptr), 0) << context << ": run again";
         }
-        ASSERT_STREQ(state(qvtest::ImageOf(Base(), kPw)), "new") << context;
+        ASSERT_STREQ(state(qvtest::ImageOf(base, kPw)), "new") << context;
         ASSERT_EQ(Listing(Dir()), names) << context << ": something was left behind";
       }
     }
@@ -191,6 +195,16 @@ TEST_F(PcktoolFaults, EveryChangingCommandLeavesTheOldPackageOrTheNew) {
   Sweep({"mkdir", Base(), "made/here"});
   Sweep({"compact", Base(), Base()});
   Sweep({"create", Path("tree"), Base()});
+  // diff writes its patch into the folder as a package of its own, over an earlier one.
+  for (const char* game : {"old", "new"}) {
+    qvtest::PackageOptions o;
+    o.password = kPw;
+    qvtest::MakeDirs(Path(game));
+    ASSERT_EQ(qvtest::BuildPackage(Path(game) + "/mb", {{"items/i.txt", game}, {"items/same.txt", "same"}}, o), "");
+    qvtest::WriteFile(Path(game) + "/CVer.txt", std::string("[Ver]\r\nCurVer=") + game + "\r\n");
+  }
+  ASSERT_EQ(RunTool({"diff", Path("old"), Path("old"), Dir()}, nullptr), 0);
+  Sweep({"diff", Path("old"), Path("new"), Dir()}, Dir() + "/patch", true);
 }
 
 TEST_F(PcktoolFaults, ApplyLeavesEveryPackageWholeAndARunAgainFinishesIt) {
