@@ -418,6 +418,9 @@ TEST_F(Pcktool, BadUsageExitsTwoAndMissingOrBrokenPackagesExitOneWithOneLine) {
       {"create", Path("src"), Path("x"), "--block-size", "64k"},
       {"verify", Path("pk"), "--password"},
       {"cat", Path("pk"), "a.txt", "--bogus"},
+      {"verify", Path("pk"), "--threads", "9"},
+      {"list", Path("pk"), "--threads", "2"},
+      {"diff", Path("src"), Path("src"), Path("out"), "--updater", "image-only"},
   };
   for (const auto& args : usage) {
     Result r = Run(args);

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "io/Workers.h"
+
 int CodecFromName(const std::string& name) {
   if (name == "stored") return int(PckCodec::Stored);
   if (name == "zlib") return int(PckCodec::Zlib);
@@ -17,6 +19,7 @@ std::string UsageLine(const CommandDef& def) {
   if (def.options & kOptPassword) line += " [--password TEXT]";
   if (def.options & kOptNoCreate) line += " [--no-create]";
   if (def.options & kOptUpdater) line += " [--updater IMAGE EXE]";
+  if (def.options & kOptThreads) line += " [--threads N]";
   return line;
 }
 
@@ -82,6 +85,7 @@ bool ParseArgs(const CommandDef& def, int argc, char** argv, int first, Options&
     if (name == "--password") bit = kOptPassword;
     if (name == "--codec") bit = kOptCodec;
     if (name == "--block-size") bit = kOptBlockSize;
+    if (name == "--threads") bit = kOptThreads;
     if (bit == 0 || !(def.options & bit)) {
       error = "unknown option " + name;
       return false;
@@ -101,6 +105,16 @@ bool ParseArgs(const CommandDef& def, int argc, char** argv, int first, Options&
         error = "unknown codec \"" + value + "\" (stored, zlib or lzo)";
         return false;
       }
+    } else if (bit == kOptThreads) {
+      uint32_t n = 0;
+      // 0 is allowed here: no block workers, everything on the tool's own thread.
+      if (value != "0" && !ParseBlockSize(value, n)) n = 1000;
+      if (n > CWorkers::kMaxThreads) {
+        error = "thread count \"" + value + "\" is not a whole number from 0 to " +
+                std::to_string(CWorkers::kMaxThreads);
+        return false;
+      }
+      out.threads = int(n);
     } else if (!ParseBlockSize(value, out.blockSize)) {
       error = "block size \"" + value + "\" is not a whole number from 1 to " +
               std::to_string(kPckMaxBlockSize);

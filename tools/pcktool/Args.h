@@ -1,5 +1,6 @@
 // The command table's entry type and the parsing of the words after a command name:
-// operands, --password, --codec, --block-size, --no-create, --updater and --help.
+// operands, --password, --codec, --block-size, --no-create, --updater, --threads and
+// --help.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,7 @@ enum : unsigned {
   kOptBlockSize = 1u << 2,
   kOptNoCreate = 1u << 3,  // a flag without a value
   kOptUpdater = 1u << 4,   // two values: IMAGE EXE
+  kOptThreads = 1u << 5,
 };
 
 struct Options {
@@ -25,6 +27,7 @@ struct Options {
   bool help = false;
   bool noCreate = false;
   std::string updaterImage, updaterExe;  // --updater IMAGE EXE
+  int threads = -1;                      // --threads N; -1: one per core
 };
 
 struct CommandDef {

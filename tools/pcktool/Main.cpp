@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "io/Workers.h"
 #include "tools/pcktool/Args.h"
 #include "tools/pcktool/Commands.h"
 #include "tools/pcktool/Tool.h"
@@ -14,9 +15,12 @@ namespace {
 
 constexpr const char* kPasswordHelp =
     "  --password TEXT  the package password (default: the game's; '' for none)\n";
+constexpr const char* kThreadsHelp =
+    "  --threads N      block workers beside the tool's own thread, 0 to 8 (default:\n"
+    "                   one per core, none on a single core); the bytes never depend on it\n";
 
 const CommandDef kCommands[] = {
-    {"create", "DIR BASE", 2, kOptCodec | kOptBlockSize | kOptPassword,
+    {"create", "DIR BASE", 2, kOptCodec | kOptBlockSize | kOptPassword | kOptThreads,
      "build a package from a folder tree",
      "Builds BASE.idx, BASE.nam and BASE.dat from everything under DIR. The children of\n"
      "every folder are stored in ascending byte order of their names, each file with its\n"
@@ -31,18 +35,18 @@ const CommandDef kCommands[] = {
      "  d  child-count  -  -  path             for a folder\n"
      "Paths are joined with '/'; control bytes in names are shown as \\xNN.\n",
      RunList},
-    {"cat", "BASE PATH", 2, kOptPassword, "write one file's content to standard output",
+    {"cat", "BASE PATH", 2, kOptPassword | kOptThreads, "write one file's content to standard output",
      "Decodes the file at PATH and writes it to standard output. Fails (exit 1) when a\n"
      "block does not decode or the content does not match its stored MD5.\n",
      RunCat},
-    {"extract", "BASE DIR", 2, kOptPassword, "write the whole tree under a folder",
+    {"extract", "BASE DIR", 2, kOptPassword | kOptThreads, "write the whole tree under a folder",
      "Writes every folder and file of the package under DIR (created when missing) and\n"
      "sets file times from the stored stamps. Every name is checked before anything is\n"
      "written: empty names, '.', '..', names of only dots and blanks, names holding '/',\n"
      "'\\' or ':' and device names (CON, NUL, COM1, ...) are refused. A file that does not\n"
      "decode or does not match its MD5 stops the run and is not left behind.\n",
      RunExtract},
-    {"verify", "BASE", 1, kOptPassword, "decode every file and check its MD5",
+    {"verify", "BASE", 1, kOptPassword | kOptThreads, "decode every file and check its MD5",
      "Prints 'bad: PATH: PROBLEM' for each damaged file and exits 1 if there is any;\n"
      "otherwise prints 'ok: N files verified'.\n",
      RunVerify},
@@ -51,11 +55,11 @@ const CommandDef kCommands[] = {
      "not counted), and for the data and name files their size split into live bytes,\n"
      "which the index still reaches, and dead bytes, which only a compaction removes.\n",
      RunInfo},
-    {"add", "BASE PATH FILE", 3, kOptCodec | kOptPassword, "add a file (and missing folders)",
+    {"add", "BASE PATH FILE", 3, kOptCodec | kOptPassword | kOptThreads, "add a file (and missing folders)",
      "Stores FILE from the disk at PATH in the package, creating missing folders.\n"
      "  --codec NAME     stored, zlib or lzo (default lzo)\n",
      RunAdd},
-    {"replace", "BASE PATH FILE", 3, kOptCodec | kOptPassword, "give an existing file new content",
+    {"replace", "BASE PATH FILE", 3, kOptCodec | kOptPassword | kOptThreads, "give an existing file new content",
      "Stores FILE from the disk as the new content of the file at PATH.\n"
      "  --codec NAME     stored, zlib or lzo (default lzo)\n",
      RunReplace},
@@ -65,7 +69,8 @@ const CommandDef kCommands[] = {
      RunDelete},
     {"mkdir", "BASE PATH", 2, 0, "create a folder (and missing parents)",
      "Creates the folder PATH and any missing folders above it.\n", RunMkdir},
-    {"apply", "PATCH GAMEDIR", 2, kOptPassword | kOptNoCreate, "release a patch package into a game folder",
+    {"apply", "PATCH GAMEDIR", 2, kOptPassword | kOptNoCreate | kOptThreads,
+     "release a patch package into a game folder",
      "Copies every file of the patch package PATCH to the same relative path below the\n"
      "game folder GAMEDIR, as the game's patcher does. A top-level patch folder named like\n"
      "one of the game's packages (bld, cj, RESOURCE, mb, sy, pm, mb_compete, LaunchSkin;\n"
@@ -82,7 +87,8 @@ const CommandDef kCommands[] = {
      "Writes a copy of BASE without dead bytes as TARGET (which may be BASE itself).\n"
      "Nothing is deciphered, so no password is needed.\n",
      RunCompact},
-    {"diff", "OLD NEW OUT", 3, kOptPassword | kOptUpdater, "make the patch that turns one game folder into another",
+    {"diff", "OLD NEW OUT", 3, kOptPassword | kOptUpdater | kOptThreads,
+     "make the patch that turns one game folder into another",
      "Compares the game folders OLD and NEW and writes into OUT the patch that the updater\n"
      "needs to turn OLD into NEW: patch.idx, patch.nam, patch.dat and Delete.txt.\n"
      "Entries of the game's packages are compared by their stored size and MD5 (nothing\n"
@@ -122,6 +128,7 @@ void PrintOverview(FILE* out) {
 void PrintCommandHelp(const CommandDef& c) {
   printf("%s\n\n%s", UsageLine(c).c_str(), c.details);
   if (c.options & kOptPassword) fputs(kPasswordHelp, stdout);
+  if (c.options & kOptThreads) fputs(kThreadsHelp, stdout);
 }
 
 const CommandDef* FindCommand(const char* name) {
@@ -162,6 +169,7 @@ int Dispatch(int argc, char** argv) {
     PrintCommandHelp(*def);
     return kExitOk;
   }
+  if (opt.threads >= 0) CWorkers::SetThreads(size_t(opt.threads));
   int rc = def->run(opt);
   // Output lost to a full disk or a closed pipe is a failure too.
   if ((fflush(stdout) != 0 || ferror(stdout)) && rc == kExitOk) return Fail("standard output", "write failed");
