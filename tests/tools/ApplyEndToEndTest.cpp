@@ -262,7 +262,7 @@ TEST_F(ApplyEndToEnd, RefusedReleasesSayWhyAndLeaveTheGameAlone) {
   }
   Result help = Run({"apply", "--help"});
   EXPECT_EQ(help.code, 0);
-  EXPECT_EQ(Text(help.out).rfind("usage: pcktool apply PATCH GAMEDIR [--password TEXT] [--no-create]\n", 0), 0u)
+  EXPECT_EQ(Text(help.out).rfind("usage: pcktool apply PATCH GAMEDIR [--password TEXT] [--no-create] [--threads N]\n", 0), 0u)
       << help.out;
 }
 
