@@ -1,4 +1,6 @@
-// The platform layer over the Windows ANSI API; narrow text is the ANSI code page (936).
+// The platform layer over the wide Windows API. Paths and texts arrive as code page 936
+// bytes and are converted at each call, so that file names come out the same on any
+// Windows, whatever its ANSI code page.
 #include "platform/WindowsApi.h"
 
 #include <mmsystem.h>
@@ -13,6 +15,8 @@
 
 #include "platform/FaultInternal.h"
 #include "platform/PathText.h"
+#include "platform/ProfileText.h"
+#include "platform/WideText.h"
 
 namespace plat {
 
@@ -20,10 +24,10 @@ namespace {
 
 // The system's text for a Windows error code, without the line end it comes with.
 std::string SystemText(DWORD code) {
-  char* text = nullptr;
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string out = n && text ? std::string(text, n) : "error " + std::to_string(code);
+  wchar_t* text = nullptr;
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string out = n && text ? Narrow(std::wstring_view(text, n)) : "error " + std::to_string(code);
   if (text) LocalFree(text);
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.')) out.pop_back();
   return out;
@@ -104,17 +108,20 @@ bool EndsWithSeparator(const std::string& path) {
 }
 
 // The absolute form of a path, "" when it cannot be made.
-std::string FullPath(const std::string& path) {
-  std::string buf(MAX_PATH, '\0');
+std::wstring FullPath(const std::string& path) {
+  const std::wstring wide = Wide(path);
+  std::wstring buf(MAX_PATH, L'\0');
   for (;;) {
-    DWORD n = GetFullPathNameA(path.c_str(), static_cast<DWORD>(buf.size()), buf.data(), nullptr);
+    DWORD n = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(buf.size()), buf.data(), nullptr);
     if (n == 0) return {};
     if (n < buf.size()) return buf.substr(0, n);
     buf.resize(n);
   }
 }
 
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+DWORD Attributes(const std::string& path) { return GetFileAttributesW(Wide(path).c_str()); }
+
+bool Exists(const std::string& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
 
 // The entry names of a folder, "." and ".." left out; read in full before anything in
 // it is deleted.
@@ -132,19 +139,20 @@ bool ListNames(const std::string& folder, std::vector<std::string>& names) {
 // hidden or system entries refuse deletion. A junction or folder link is removed itself,
 // never the tree it points to.
 bool RemoveTree(const std::string& path) {
-  DWORD attr = GetFileAttributesA(path.c_str());
+  const std::wstring wide = Wide(path);
+  DWORD attr = GetFileAttributesW(wide.c_str());
   if (attr == INVALID_FILE_ATTRIBUTES) return false;
   if (FaultInjected(FileOp::Unlink, path)) return false;
   if (attr & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!(attr & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileA(path.c_str()) != 0 || FailedWin32(false);
+    SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (!(attr & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileW(wide.c_str()) != 0 || FailedWin32(false);
   bool ok = true;
   if (!(attr & FILE_ATTRIBUTE_REPARSE_POINT)) {
     std::vector<std::string> names;
     if (!ListNames(path, names)) return false;
     for (const std::string& name : names) ok = RemoveTree(path + "\\" + name) && ok;
   }
-  return (RemoveDirectoryA(path.c_str()) != 0 || FailedWin32(false)) && ok;
+  return (RemoveDirectoryW(wide.c_str()) != 0 || FailedWin32(false)) && ok;
 }
 
 // True when some folder on the way to `path` (not the last component) is a junction or
@@ -152,7 +160,7 @@ bool RemoveTree(const std::string& path) {
 bool PassesLink(const std::string& path) {
   for (size_t at : SeparatorPositions(path)) {
     if (at == 0 || path[at - 1] == ':') continue;
-    DWORD attr = GetFileAttributesA(path.substr(0, at).c_str());
+    DWORD attr = Attributes(path.substr(0, at));
     if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
   }
   return false;
@@ -162,20 +170,20 @@ bool PassesLink(const std::string& path) {
 // the shell's result is not trusted either way (Wine's shell and long paths may leave
 // entries behind), so success means every entry is really gone.
 bool DeleteEntries(const std::vector<std::string>& paths) {
-  std::string list;  // names separated by '\0', ended by a second '\0'
+  std::wstring list;  // names separated by '\0', ended by a second '\0'
   for (const std::string& path : paths) {
-    std::string full = FullPath(path);
+    std::wstring full = FullPath(path);
     if (full.empty()) continue;  // an empty name would end the list early
     list += full;
-    list.push_back('\0');
+    list.push_back(L'\0');
   }
   if (!list.empty()) {
-    list.push_back('\0');
-    SHFILEOPSTRUCTA op{};
+    list.push_back(L'\0');
+    SHFILEOPSTRUCTW op{};
     op.wFunc = FO_DELETE;
     op.pFrom = list.c_str();
     op.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
-    SHFileOperationA(&op);
+    SHFileOperationW(&op);
   }
   bool ok = true;
   for (const std::string& path : paths) {
@@ -189,11 +197,11 @@ bool DeleteEntries(const std::vector<std::string>& paths) {
 // ---- paths and the process ----
 
 std::string ModuleFileName() {
-  std::string buf(MAX_PATH, '\0');
+  std::wstring buf(MAX_PATH, L'\0');
   for (;;) {
-    DWORD n = GetModuleFileNameA(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
     if (n == 0) return {};
-    if (n < buf.size()) return buf.substr(0, n);
+    if (n < buf.size()) return Narrow(std::wstring_view(buf.data(), n));
     if (buf.size() >= 32768) return {};
     buf.resize(buf.size() * 2);
   }
@@ -201,24 +209,24 @@ std::string ModuleFileName() {
 
 std::string GetWorkDir() {
   for (int attempt = 0; attempt < 4; ++attempt) {
-    DWORD need = GetCurrentDirectoryA(0, nullptr);
+    DWORD need = GetCurrentDirectoryW(0, nullptr);
     if (need == 0) return {};
-    std::string buf(need, '\0');
-    DWORD n = GetCurrentDirectoryA(need, buf.data());
+    std::wstring buf(need, L'\0');
+    DWORD n = GetCurrentDirectoryW(need, buf.data());
     if (n == 0) return {};
-    if (n < need) return buf.substr(0, n);
+    if (n < need) return Narrow(std::wstring_view(buf.data(), n));
     // another thread changed the folder between the two calls; ask again
   }
   return {};
 }
 
-bool SetWorkDir(const std::string& path) { return SetCurrentDirectoryA(path.c_str()) != 0; }
+bool SetWorkDir(const std::string& path) { return SetCurrentDirectoryW(Wide(path).c_str()) != 0; }
 
 // ---- files ----
 
 FILE* OpenFile(const std::string& path, const char* mode) {
   if (FaultInjected(FileOp::Open, path)) return nullptr;
-  FILE* file = fopen(path.c_str(), mode);
+  FILE* file = _wfopen(Wide(path).c_str(), Wide(mode).c_str());
   return file ? file : FailedCrt<FILE*>(nullptr);
 }
 
@@ -226,7 +234,7 @@ FILE* CreateNewFile(const std::string& path) {
   if (FaultInjected(FileOp::Open, path)) return nullptr;
   // CREATE_NEW fails on any existing name, a link included. Others may read and delete
   // the file meanwhile, as with fopen.
-  HANDLE raw = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+  HANDLE raw = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                            nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (raw == INVALID_HANDLE_VALUE) return FailedWin32<FILE*>(nullptr);
   int fd = _open_osfhandle(reinterpret_cast<intptr_t>(raw), _O_RDWR | _O_BINARY);
@@ -252,7 +260,7 @@ bool StatPath(const std::string& path, FileInfo& info) {
   // GetFileAttributesEx rather than _stat: the C runtime's stat fails on a trailing
   // separator and shifts times by the daylight saving offset on some volumes.
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return FailedWin32(false);
+  if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return FailedWin32(false);
   info.isDir = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   info.size = info.isDir ? 0 : static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
   info.mtime = FileTimeToUnix(data.ftLastWriteTime);
@@ -283,26 +291,26 @@ void StartWriteBack(FILE*) {}
 
 bool FileExists(const std::string& path) { return Exists(path); }
 
-bool IsWritable(const std::string& path) { return _access(path.c_str(), 2) == 0; }
+bool IsWritable(const std::string& path) { return _waccess(Wide(path).c_str(), 2) == 0; }
 
 bool DeleteFile(const std::string& path) {
   if (!Exists(path)) return FailedWin32(false);
   if (FaultInjected(FileOp::Unlink, path)) return false;
-  return DeleteFileA(path.c_str()) != 0 || FailedWin32(false);
+  return DeleteFileW(Wide(path).c_str()) != 0 || FailedWin32(false);
 }
 
 bool MakeDir(const std::string& path) {
   if (FaultInjected(FileOp::MakeDir, path)) return false;
-  return CreateDirectoryA(path.c_str(), nullptr) != 0 || FailedWin32(false);
+  return CreateDirectoryW(Wide(path).c_str(), nullptr) != 0 || FailedWin32(false);
 }
 
 bool RemoveDir(const std::string& path) {
   if (FaultInjected(FileOp::Unlink, path)) return false;
-  return RemoveDirectoryA(path.c_str()) != 0 || FailedWin32(false);
+  return RemoveDirectoryW(Wide(path).c_str()) != 0 || FailedWin32(false);
 }
 
 bool IsFolder(const std::string& path) {
-  DWORD attr = GetFileAttributesA(path.c_str());
+  DWORD attr = Attributes(path);
   return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) && !(attr & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
@@ -311,18 +319,18 @@ bool SyncFolder(const std::string&) { return true; }
 
 bool ReplaceFile(const std::string& from, const std::string& to) {
   if (FaultInjected(FileOp::Rename, to)) return false;
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0 ||
+  return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0 ||
          FailedWin32(false);
 }
 
 bool SetNormalAttributes(const std::string& path) {
-  return SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
+  return SetFileAttributesW(Wide(path).c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
 }
 
 bool SetFileTime(const std::string& path, int64_t mtime) {
   // Through a handle rather than _utime: that also reaches folders and read-only files
   // (attribute writes are allowed on them) and is not limited to 32-bit times.
-  HANDLE raw = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
+  HANDLE raw = CreateFileW(Wide(path).c_str(), FILE_WRITE_ATTRIBUTES,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (raw == INVALID_HANDLE_VALUE) return false;
@@ -364,8 +372,8 @@ CFolderFind::~CFolderFind() = default;
 
 namespace {
 
-void FillFindData(const WIN32_FIND_DATAA& found, FindData& out) {
-  out.name = found.cFileName;
+void FillFindData(const WIN32_FIND_DATAW& found, FindData& out) {
+  out.name = Narrow(found.cFileName);
   out.isDir = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   out.sizeLow = found.nFileSizeLow;
 }
@@ -375,8 +383,8 @@ void FillFindData(const WIN32_FIND_DATAA& found, FindData& out) {
 bool CFolderFind::First(const std::string& folder, FindData& out) {
   Close();
   std::string pattern = folder.empty() || EndsWithSeparator(folder) ? folder + "*.*" : folder + "\\*.*";
-  WIN32_FIND_DATAA found;
-  HANDLE raw = FindFirstFileA(pattern.c_str(), &found);
+  WIN32_FIND_DATAW found;
+  HANDLE raw = FindFirstFileW(Wide(pattern).c_str(), &found);
   if (raw == INVALID_HANDLE_VALUE) return false;
   m_impl->handle.reset(raw);
   FillFindData(found, out);
@@ -385,8 +393,8 @@ bool CFolderFind::First(const std::string& folder, FindData& out) {
 
 bool CFolderFind::Next(FindData& out) {
   if (!m_impl->handle) return false;
-  WIN32_FIND_DATAA found;
-  if (!FindNextFileA(m_impl->handle.get(), &found)) return false;
+  WIN32_FIND_DATAW found;
+  if (!FindNextFileW(m_impl->handle.get(), &found)) return false;
   FillFindData(found, out);
   return true;
 }
@@ -410,9 +418,12 @@ uint32_t TickMs() { return timeGetTime(); }
 int GetProfileString(const std::string& section, const std::string& key, const std::string& def,
                      char* out, int size, const std::string& path) {
   if (!out || size <= 0) return 0;
+  // The system's call reads the file's bytes in the ANSI code page; on a Windows whose code
+  // page is not 936 that would garble a Chinese value, so the file is read by hand there.
+  if (GetACP() != 936) return ReadProfileFile(section, key, def, out, size, path);
   // Windows looks for a relative name in the Windows folder; everywhere else in this
   // program a relative name means the working directory.
-  std::string full = FullPath(path);
+  std::string full = Narrow(FullPath(path));
   if (full.empty()) full = path;
   // The ANSI call cuts a two-byte character in half when the buffer is short, counting
   // a byte it never wrote (seen under Wine). So the whole value is read into a buffer
@@ -434,7 +445,7 @@ CInstanceMutex::~CInstanceMutex() { Release(); }
 
 bool CInstanceMutex::Acquire(const std::string& name) {
   Release();
-  HANDLE handle = CreateMutexA(nullptr, TRUE, name.c_str());  // owned by the first copy
+  HANDLE handle = CreateMutexW(nullptr, TRUE, Wide(name).c_str());  // owned by the first copy
   DWORD error = GetLastError();
   // No handle at all (access denied when another user's copy made it, or a bad name)
   // counts as held: two copies at once would write the same packages.
@@ -466,7 +477,7 @@ bool CFolderLock::TryAcquire(const std::string& folder) {
   // A lock file that nobody else may open while we hold it, gone when we let it go.
   std::string path = folder.empty() ? std::string("pck.lock")
                                     : folder + (EndsWithSeparator(folder) ? "" : "\\") + "pck.lock";
-  HANDLE raw = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+  HANDLE raw = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (raw == INVALID_HANDLE_VALUE) return FailedWin32(false);
   m_handle = reinterpret_cast<intptr_t>(raw);
@@ -486,19 +497,20 @@ class CWindowsUi : public IMessageUi {
  public:
   int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
     // An empty caption asks for the system's own ("Error"), as a null one does.
-    return MessageBoxA(GetActiveWindow(), text.c_str(), caption.empty() ? nullptr : caption.c_str(), flags);
+    const std::wstring wideCaption = Wide(caption);
+    return MessageBoxW(GetActiveWindow(), Wide(text).c_str(), caption.empty() ? nullptr : wideCaption.c_str(), flags);
   }
 
   void DrainMessages() override {
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       if (msg.message == WM_QUIT) {
         // Swallowing the quit here would leave the main loop running forever.
         PostQuitMessage(static_cast<int>(msg.wParam));
         return;
       }
       TranslateMessage(&msg);
-      DispatchMessageA(&msg);
+      DispatchMessageW(&msg);
     }
   }
 };
