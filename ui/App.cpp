@@ -14,7 +14,8 @@ class CUpdateApp : public win::CApp {
     InitCommonControlsEx(&controls);
 
     if (!m_mutex.Acquire(AppName())) {
-      MessageBoxA(nullptr, "呵呵，已经运行了...", AppName().c_str(), MB_OK | MB_ICONINFORMATION);
+      MessageBoxW(nullptr, plat::Wide("呵呵，已经运行了...").c_str(), plat::Wide(AppName()).c_str(),
+                  MB_OK | MB_ICONINFORMATION);
       return false;
     }
     CUpdateDialog dialog;

@@ -4,6 +4,8 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -47,16 +49,16 @@ BOOL CUpdateDialog::OnInitDialog() {
 
   const std::string about = win::LoadStr(texts::kTextAbout);
   if (HMENU menu = GetSystemMenu(m_hWnd, FALSE); menu && !about.empty()) {
-    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuA(menu, MF_STRING, IDM_ABOUT, about.c_str());
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, IDM_ABOUT, plat::Wide(about).c_str());
   }
 
-  SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-  m_smallIcon.Reset(static_cast<HICON>(LoadImageA(win::Instance(), MAKEINTRESOURCEA(IDI_PROGRAM), IMAGE_ICON,
+  SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+  m_smallIcon.Reset(static_cast<HICON>(LoadImageW(win::Instance(), MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON,
                                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
-  SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL,
+  SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL,
                reinterpret_cast<LPARAM>(m_smallIcon ? m_smallIcon.Get() : m_hIcon));
-  SetWindowTextA(m_hWnd, win::LoadStr(texts::kTextTitle).c_str());
+  SetWindowTextW(m_hWnd, plat::Wide(win::LoadStr(texts::kTextTitle)).c_str());
 
   m_run.m_bRepaintText = false;
   m_run.m_bBusy = false;
@@ -67,9 +69,9 @@ BOOL CUpdateDialog::OnInitDialog() {
   MessageBox(win::LoadStr(texts::kTextCloseTheGame), win::LoadStr(texts::kTextCaption), MB_OK | MB_ICONINFORMATION);
 
   m_run.LogRun("开始设置“背景”");
-  m_bmpBackground.Reset(LoadBitmapA(win::Instance(), MAKEINTRESOURCEA(IDB_BACKGROUND)));
+  m_bmpBackground.Reset(LoadBitmapW(win::Instance(), MAKEINTRESOURCEW(IDB_BACKGROUND)));
   if (m_bmpBackground && m_background.Hwnd()) {
-    SendMessageA(m_background.Hwnd(), STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(m_bmpBackground.Get()));
+    SendMessageW(m_background.Hwnd(), STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(m_bmpBackground.Get()));
   }
   m_run.LogRun("“背景”设置完成");
 
@@ -82,7 +84,7 @@ BOOL CUpdateDialog::OnInitDialog() {
 
   m_run.LogRun("开始设置背景");
   m_run.LogRun("\n开始设置进度条信息");
-  if (m_progress) SendMessageA(m_progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+  if (m_progress) SendMessageW(m_progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
   m_run.LogRun("进度条信息设置完成");
   m_run.LogRun("\n开始设置输出文字的字体");
   m_run.LogRun("输出文字字体的设置完成");
@@ -132,10 +134,10 @@ void CUpdateDialog::BuildWindowRegion() {
   GetClientRect(m_hWnd, &client);
   const int w = client.right, h = client.bottom;
 
-  win::Bitmap bitmap(LoadBitmapA(win::Instance(), MAKEINTRESOURCEA(IDB_BACKGROUND)));
+  win::Bitmap bitmap(LoadBitmapW(win::Instance(), MAKEINTRESOURCEW(IDB_BACKGROUND)));
   BITMAP info{};
   std::vector<skin::Color> pixels;
-  if (bitmap && GetObjectA(bitmap.Get(), sizeof info, &info)) {
+  if (bitmap && GetObjectW(bitmap.Get(), sizeof info, &info)) {
     BITMAPINFO bi{};
     bi.bmiHeader.biSize = sizeof bi.bmiHeader;
     bi.bmiHeader.biWidth = info.bmWidth;
@@ -180,7 +182,7 @@ void CUpdateDialog::OnPaint() {
   if (IsIconic(m_hWnd)) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(m_hWnd, &ps);
-    SendMessageA(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
     RECT rc;
     GetClientRect(m_hWnd, &rc);
     const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
@@ -195,14 +197,14 @@ void CUpdateDialog::OnPaint() {
 HFONT CUpdateDialog::TextFont() const {
   // Made once: the text lines are painted for every file of a run.
   if (m_textFont) return m_textFont.Get();
-  LOGFONTA lf{};
-  auto dialogFont = reinterpret_cast<HFONT>(SendMessageA(m_hWnd, WM_GETFONT, 0, 0));
-  if (!dialogFont || !GetObjectA(dialogFont, sizeof lf, &lf)) lf = LOGFONTA{};
+  LOGFONTW lf{};
+  auto dialogFont = reinterpret_cast<HFONT>(SendMessageW(m_hWnd, WM_GETFONT, 0, 0));
+  if (!dialogFont || !GetObjectW(dialogFont, sizeof lf, &lf)) lf = LOGFONTW{};
   lf.lfHeight = 14;
   lf.lfCharSet = GB2312_CHARSET;
-  const std::string face = win::LoadStr(texts::kTextFont);
-  std::snprintf(lf.lfFaceName, sizeof lf.lfFaceName, "%s", face.c_str());
-  m_textFont.Reset(CreateFontIndirectA(&lf));
+  const std::wstring face = plat::Wide(win::LoadStr(texts::kTextFont));
+  std::swprintf(lf.lfFaceName, std::size(lf.lfFaceName), L"%ls", face.c_str());
+  m_textFont.Reset(CreateFontIndirectW(&lf));
   return m_textFont.Get();
 }
 
@@ -215,7 +217,8 @@ int CUpdateDialog::CounterLeft(const std::string& text) const {
   if (!dc || digits == std::string::npos) return kCounterLeft;
   win::SelectIn select(dc.Get(), TextFont());
   SIZE size{};
-  if (!GetTextExtentPoint32A(dc.Get(), text.c_str(), static_cast<int>(digits), &size)) return kCounterLeft;
+  const std::wstring before = plat::Wide(std::string_view(text).substr(0, digits));
+  if (!GetTextExtentPoint32W(dc.Get(), before.c_str(), static_cast<int>(before.size()), &size)) return kCounterLeft;
   return std::min(kCounterLeft, kStatusLeft + static_cast<int>(size.cx));
 }
 
@@ -223,8 +226,9 @@ void CUpdateDialog::DrawTextLines(HDC dc) const {
   win::SelectIn select(dc, TextFont());
   SetTextColor(dc, RGB(255, 255, 255));
   SetBkMode(dc, TRANSPARENT);
-  TextOutA(dc, 25, 25, m_shownVersion.c_str(), static_cast<int>(m_shownVersion.size()));
-  TextOutA(dc, 240, 200, m_shownText.c_str(), static_cast<int>(m_shownText.size()));
+  const std::wstring version = plat::Wide(m_shownVersion), text = plat::Wide(m_shownText);
+  TextOutW(dc, 25, 25, version.c_str(), static_cast<int>(version.size()));
+  TextOutW(dc, 240, 200, text.c_str(), static_cast<int>(text.size()));
 }
 
 void CUpdateDialog::PaintBackdropLines(void* self, HDC dc) {

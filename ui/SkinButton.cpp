@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -13,7 +14,7 @@ constexpr int kTooltipWidth = 400;
 
 void FillSolid(HDC dc, const RECT& rc, COLORREF color) {
   COLORREF old = SetBkColor(dc, color);
-  ExtTextOutA(dc, 0, 0, ETO_OPAQUE, &rc, nullptr, 0, nullptr);
+  ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rc, nullptr, 0, nullptr);
   SetBkColor(dc, old);
 }
 
@@ -29,11 +30,11 @@ CSkinButton::~CSkinButton() = default;
 
 bool CSkinButton::Attach(UINT id, HWND dialog) {
   if (!SubclassDlgItem(id, dialog)) return false;
-  const auto style = static_cast<DWORD>(GetWindowLongPtrA(m_hWnd, GWL_STYLE));
+  const auto style = static_cast<DWORD>(GetWindowLongPtrW(m_hWnd, GWL_STYLE));
   const DWORD type = style & BS_TYPEMASK;
   m_checkBox = skin::IsCheckBoxType(type);
   m_default = type == BS_DEFPUSHBUTTON;
-  SetWindowLongPtrA(m_hWnd, GWL_STYLE, static_cast<LONG_PTR>((style & ~static_cast<DWORD>(BS_TYPEMASK)) | BS_OWNERDRAW));
+  SetWindowLongPtrW(m_hWnd, GWL_STYLE, static_cast<LONG_PTR>((style & ~static_cast<DWORD>(BS_TYPEMASK)) | BS_OWNERDRAW));
   SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
   return true;
 }
@@ -58,15 +59,15 @@ void CSkinButton::ReleaseImages() {
 
 int CSkinButton::SetBitmaps(UINT hotId, skin::Color hotKey, UINT normalId, skin::Color normalKey) {
   HINSTANCE instance = win::Instance();
-  HBITMAP hot = LoadBitmapA(instance, MAKEINTRESOURCEA(hotId));
-  HBITMAP normal = normalId ? LoadBitmapA(instance, MAKEINTRESOURCEA(normalId)) : nullptr;
+  HBITMAP hot = LoadBitmapW(instance, MAKEINTRESOURCEW(hotId));
+  HBITMAP normal = normalId ? LoadBitmapW(instance, MAKEINTRESOURCEW(normalId)) : nullptr;
   return SetBitmaps(hot, hotKey, normal, normalKey);
 }
 
 int CSkinButton::PrepareImage(Image& image, HBITMAP bitmap, skin::Color key) {
   image.bitmap.Reset(bitmap);
   BITMAP info{};
-  if (!GetObjectA(bitmap, sizeof info, &info) || info.bmWidth <= 0 || info.bmHeight <= 0) return kFailedSize;
+  if (!GetObjectW(bitmap, sizeof info, &info) || info.bmWidth <= 0 || info.bmHeight <= 0) return kFailedSize;
   image.width = info.bmWidth;
   image.height = info.bmHeight;
   const int w = image.width, h = image.height;
@@ -306,16 +307,17 @@ void CSkinButton::OnClicked() {
     const BOOL command = popup ? TrackPopupMenuEx(popup, flags, rc.left, rc.bottom, m_hWnd, nullptr) : 0;
     m_menuShown = false;
     Repaint();
-    if (command && m_menuTarget) PostMessageA(m_menuTarget, WM_COMMAND, MAKEWPARAM(command, 0), 0);
+    if (command && m_menuTarget) PostMessageW(m_menuTarget, WM_COMMAND, MAKEWPARAM(command, 0), 0);
   } else if (skin::IsWebAddress(m_link)) {
-    SHELLEXECUTEINFOA info{};
+    const std::wstring link = plat::Wide(m_link);
+    SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_FLAG_NO_UI;
     info.hwnd = m_hWnd;
-    info.lpVerb = "open";
-    info.lpFile = m_link.c_str();
+    info.lpVerb = L"open";
+    info.lpFile = link.c_str();
     info.nShow = SW_SHOWMAXIMIZED;
-    ShellExecuteExA(&info);
+    ShellExecuteExW(&info);
   }
 }
 
@@ -354,9 +356,9 @@ void CSkinButton::DrawItem(const DRAWITEMSTRUCT& item) {
     OnDrawBorder(dc, rc, true);
   }
 
-  char text[256] = {};
-  GetWindowTextA(m_hWnd, text, sizeof text);
-  const std::string caption = text;
+  wchar_t text[256] = {};
+  const int length = GetWindowTextW(m_hWnd, text, static_cast<int>(std::size(text)));
+  const std::string caption = plat::Narrow(std::wstring_view(text, length > 0 ? static_cast<size_t>(length) : 0));
   RECT captionRect = item.rcItem;
   DrawImage(dc, item.rcItem, !caption.empty(), m_pressed, disabled, captionRect);
   if (!caption.empty()) DrawCaption(dc, captionRect, caption, m_pressed, disabled);
@@ -398,7 +400,7 @@ void CSkinButton::DrawImage(HDC dc, const RECT& rc, bool hasCaption, bool presse
     ICONINFO info{};
     if (GetIconInfo(icon, &info)) {
       BITMAP bm{};
-      GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bm, &bm);
+      GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bm, &bm);
       w = bm.bmWidth;
       h = info.hbmColor ? bm.bmHeight : bm.bmHeight / 2;
       if (info.hbmColor) DeleteObject(info.hbmColor);
@@ -418,12 +420,12 @@ void CSkinButton::DrawImage(HDC dc, const RECT& rc, bool hasCaption, bool presse
   }
 
   if (icon) {
-    DrawStateA(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(icon), 0, x, y, w, h,
+    DrawStateW(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(icon), 0, x, y, w, h,
                DST_ICON | (disabled ? DSS_DISABLED : DSS_NORMAL));
     return;
   }
   if (disabled) {
-    DrawStateA(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(image.bitmap.Get()), 0, x, y, w, h,
+    DrawStateW(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(image.bitmap.Get()), 0, x, y, w, h,
                DST_BITMAP | DSS_DISABLED);
     return;
   }
@@ -446,18 +448,19 @@ void CSkinButton::DrawImage(HDC dc, const RECT& rc, bool hasCaption, bool presse
 void CSkinButton::DrawCaption(HDC dc, RECT rc, const std::string& caption, bool pressed, bool disabled) {
   if (pressed && !m_checkBox) OffsetRect(&rc, 1, 1);
   const UINT format = DT_SINGLELINE | DT_CENTER | DT_VCENTER;
+  const std::wstring wide = plat::Wide(caption);
   if (disabled) {
     RECT shifted = rc;
     OffsetRect(&shifted, 1, 1);
     SetTextColor(dc, GetSysColor(COLOR_3DHILIGHT));
-    DrawTextA(dc, caption.c_str(), -1, &shifted, format);
+    DrawTextW(dc, wide.c_str(), -1, &shifted, format);
     SetTextColor(dc, GetSysColor(COLOR_3DSHADOW));
-    DrawTextA(dc, caption.c_str(), -1, &rc, format);
+    DrawTextW(dc, wide.c_str(), -1, &rc, format);
     return;
   }
   const bool lit = m_hot || pressed;
   SetTextColor(dc, m_colors[lit ? 1 : 3]);
-  DrawTextA(dc, caption.c_str(), -1, &rc, format);
+  DrawTextW(dc, wide.c_str(), -1, &rc, format);
 }
 
 void CSkinButton::PaintParentBackground(HDC dc) {

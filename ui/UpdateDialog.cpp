@@ -23,7 +23,7 @@ LRESULT CBackdrop::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 CUpdateDialog::CUpdateDialog(HWND parent) : win::CDialog(IDD_UPDATE, parent), m_run(*this) {
-  m_hIcon = LoadIconA(win::Instance(), MAKEINTRESOURCEA(IDI_PROGRAM));
+  m_hIcon = LoadIconW(win::Instance(), MAKEINTRESOURCEW(IDI_PROGRAM));
 }
 
 CUpdateDialog::~CUpdateDialog() = default;
@@ -32,7 +32,8 @@ CUpdateDialog::~CUpdateDialog() = default;
 
 int CUpdateDialog::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
   HWND owner = m_hWnd && IsWindow(m_hWnd) ? m_hWnd : GetActiveWindow();
-  return MessageBoxA(owner, text.c_str(), caption.empty() ? nullptr : caption.c_str(), flags);
+  const std::wstring wideCaption = plat::Wide(caption);
+  return MessageBoxW(owner, plat::Wide(text).c_str(), caption.empty() ? nullptr : wideCaption.c_str(), flags);
 }
 
 void CUpdateDialog::DrainMessages() { win::PumpMessages(); }
@@ -42,7 +43,7 @@ void CUpdateDialog::Repaint() {
 }
 
 void CUpdateDialog::PaintNow() {
-  if (m_hWnd) SendMessageA(m_hWnd, WM_PAINT, 0, 0);
+  if (m_hWnd) SendMessageW(m_hWnd, WM_PAINT, 0, 0);
 }
 
 void CUpdateDialog::PaintTextLines(const std::string& version, const std::string& text, EraseArea area) {
@@ -51,7 +52,7 @@ void CUpdateDialog::PaintTextLines(const std::string& version, const std::string
   if (m_progress && text != m_shownText) {
     // The status line is painted, not a control; it is also the progress bar's name, so
     // that screen readers (and the tests' window driver) can read what the run is doing.
-    SetWindowTextA(m_progress, text.c_str());
+    SetWindowTextW(m_progress, plat::Wide(text).c_str());
   }
   m_shownText = text;
   if (area != EraseArea::None && m_background.Hwnd()) {
@@ -65,11 +66,11 @@ void CUpdateDialog::PaintTextLines(const std::string& version, const std::string
 }
 
 void CUpdateDialog::SetProgress(int position) {
-  if (m_progress) SendMessageA(m_progress, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+  if (m_progress) SendMessageW(m_progress, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
 void CUpdateDialog::Close() {
-  if (m_hWnd) SendMessageA(m_hWnd, WM_CLOSE, 0, 0);
+  if (m_hWnd) SendMessageW(m_hWnd, WM_CLOSE, 0, 0);
 }
 
 // ---- messages ----
@@ -94,7 +95,7 @@ bool CUpdateDialog::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
       // A press anywhere on the picture drags the window, as a caption would.
       POINT pt{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
       ClientToScreen(m_hWnd, &pt);
-      PostMessageA(m_hWnd, WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(pt.x, pt.y));
+      PostMessageW(m_hWnd, WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(pt.x, pt.y));
       return true;
     }
     case WM_CLOSE:
@@ -104,7 +105,7 @@ bool CUpdateDialog::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
     case WM_DESTROY: {
       // The picture control may hold a copy of the bitmap of its own; that copy is ours to free.
       if (HWND bg = m_background.Hwnd()) {
-        auto shown = reinterpret_cast<HBITMAP>(SendMessageA(bg, STM_SETIMAGE, IMAGE_BITMAP, 0));
+        auto shown = reinterpret_cast<HBITMAP>(SendMessageW(bg, STM_SETIMAGE, IMAGE_BITMAP, 0));
         if (shown && shown != m_bmpBackground.Get()) DeleteObject(shown);
       }
       return false;

@@ -1,13 +1,16 @@
 // The thin Win32 application and dialog layer.
 #include "ui/Win32Base.h"
 
+#include <iterator>
 #include <vector>
+
+#include "platform/WideText.h"
 
 namespace win {
 
 namespace {
 
-constexpr char kBindingProp[] = "Quorvane.CWnd";
+constexpr wchar_t kBindingProp[] = L"Quorvane.CWnd";
 constexpr UINT_PTR kSubclassId = 0x5156;  // any value unique to this layer
 
 CApp* g_app = nullptr;
@@ -43,13 +46,14 @@ HWND ReflectTarget(UINT msg, WPARAM wp, LPARAM lp) {
 
 }  // namespace
 
-HINSTANCE Instance() { return GetModuleHandleA(nullptr); }
+HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
 
 std::string LoadStr(UINT id) {
-  // A pointer to the resource text would be UTF-16; the ANSI copy is what the program shows.
-  char buffer[1024];
-  int n = LoadStringA(Instance(), id, buffer, sizeof buffer);
-  return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+  // The resource holds UTF-16; the program works in code page 936 bytes, whatever the
+  // system's own code page, and converts back only where a text is shown.
+  wchar_t buffer[1024];
+  int n = LoadStringW(Instance(), id, buffer, static_cast<int>(std::size(buffer)));
+  return n > 0 ? plat::Narrow(std::wstring_view(buffer, static_cast<size_t>(n))) : std::string();
 }
 
 void CenterWindow(HWND hwnd) {
@@ -61,10 +65,10 @@ void CenterWindow(HWND hwnd) {
   HWND owner = GetWindow(hwnd, GW_OWNER);
   if (owner && IsWindowVisible(owner) && !IsIconic(owner)) {
     GetWindowRect(owner, &area);
-  } else if (GetMonitorInfoA(MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), &info)) {
+  } else if (GetMonitorInfoW(MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), &info)) {
     area = info.rcWork;
   } else {
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
   }
   const int w = rc.right - rc.left, h = rc.bottom - rc.top;
   const int x = area.left + (area.right - area.left - w) / 2;
@@ -77,7 +81,7 @@ constexpr ULONG_PTR kDialogClassAtom = 32770;
 
 void PumpMessages() {
   MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {
       // Swallowing the quit here would keep the program's loop running forever.
       PostQuitMessage(static_cast<int>(msg.wParam));
@@ -86,10 +90,10 @@ void PumpMessages() {
     // Keys go through the dialog manager of the window they belong to, as in a dialog's
     // own loop: Tab moves between the buttons, Esc asks to exit, Enter does nothing.
     HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
-    const bool dialog = root && GetClassLongPtrA(root, GCW_ATOM) == kDialogClassAtom;
-    if (dialog && IsDialogMessageA(root, &msg)) continue;
+    const bool dialog = root && GetClassLongPtrW(root, GCW_ATOM) == kDialogClassAtom;
+    if (dialog && IsDialogMessageW(root, &msg)) continue;
     TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+    DispatchMessageW(&msg);
   }
 }
 
@@ -98,16 +102,16 @@ void PumpMessages() {
 CWnd::~CWnd() { Unbind(); }
 
 CWnd* CWnd::FromHandle(HWND hwnd) {
-  return hwnd ? static_cast<CWnd*>(GetPropA(hwnd, kBindingProp)) : nullptr;
+  return hwnd ? static_cast<CWnd*>(GetPropW(hwnd, kBindingProp)) : nullptr;
 }
 
 void CWnd::Bind(HWND hwnd) {
   m_hWnd = hwnd;
-  SetPropA(hwnd, kBindingProp, this);
+  SetPropW(hwnd, kBindingProp, this);
 }
 
 void CWnd::Unbind() {
-  if (m_hWnd && IsWindow(m_hWnd) && GetPropA(m_hWnd, kBindingProp) == this) RemovePropA(m_hWnd, kBindingProp);
+  if (m_hWnd && IsWindow(m_hWnd) && GetPropW(m_hWnd, kBindingProp) == this) RemovePropW(m_hWnd, kBindingProp);
   m_hWnd = nullptr;
 }
 
@@ -148,7 +152,7 @@ LRESULT CALLBACK CSubclassedWnd::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LP
 // ---- CDialog ----
 
 INT_PTR CDialog::DoModal() {
-  return DialogBoxParamA(Instance(), MAKEINTRESOURCEA(m_templateId), m_parent, DialogProc,
+  return DialogBoxParamW(Instance(), MAKEINTRESOURCEW(m_templateId), m_parent, DialogProc,
                          reinterpret_cast<LPARAM>(this));
 }
 
@@ -164,7 +168,7 @@ LRESULT CDialog::DefaultHandling(UINT msg, WPARAM wp, LPARAM lp) {
   const bool wasIn = m_inDefault;
   m_inDefault = true;
   m_defaultMsg = msg;
-  LRESULT result = DefDlgProcA(m_hWnd, msg, wp, lp);
+  LRESULT result = DefDlgProcW(m_hWnd, msg, wp, lp);
   m_inDefault = wasIn;
   m_defaultMsg = outer;
   return result;
@@ -179,7 +183,7 @@ bool CDialog::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
         m_hWnd,
         [](HWND child, LPARAM data) -> BOOL {
           const auto* m = reinterpret_cast<const MSG*>(data);
-          SendMessageA(child, WM_SYSCOLORCHANGE, m->wParam, m->lParam);
+          SendMessageW(child, WM_SYSCOLORCHANGE, m->wParam, m->lParam);
           return TRUE;
         },
         reinterpret_cast<LPARAM>(&change));
@@ -211,7 +215,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
     self->Bind(hwnd);
     BOOL focus = self->OnInitDialog();
     // A dialog placed at 0,0 without a placement style of its own is shown centred.
-    const auto style = static_cast<DWORD>(GetWindowLongPtrA(hwnd, GWL_STYLE));
+    const auto style = static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE));
     if (!(style & (DS_CENTER | DS_CENTERMOUSE | DS_ABSALIGN))) CenterWindow(hwnd);
     return focus;
   }
@@ -228,14 +232,14 @@ INT_PTR CDialog::Route(UINT msg, WPARAM wp, LPARAM lp) {
     // A reflected click still reaches the dialog as the control's command.
     if (handled && msg != WM_COMMAND) {
       if (AnswersDirectly(msg)) return static_cast<INT_PTR>(result);
-      SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, result);
+      SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, result);
       return TRUE;
     }
   }
   result = 0;
   if (!OnMessage(msg, wp, lp, result)) return FALSE;
   if (AnswersDirectly(msg)) return static_cast<INT_PTR>(result);
-  SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, result);
+  SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, result);
   return TRUE;
 }
 
@@ -258,9 +262,9 @@ int CApp::Run() {
   int code = 0;
   if (InitInstance()) {
     MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
       TranslateMessage(&msg);
-      DispatchMessageA(&msg);
+      DispatchMessageW(&msg);
     }
     code = static_cast<int>(msg.wParam);
   }
@@ -272,19 +276,19 @@ int CApp::Run() {
 
 bool CToolTip::Create(HWND owner, int maxWidth) {
   if (m_wnd) return true;
-  m_wnd.Reset(CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+  m_wnd.Reset(CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, owner, nullptr,
                               Instance(), nullptr));
   if (!m_wnd) return false;
-  SendMessageA(m_wnd.Get(), TTM_SETMAXTIPWIDTH, 0, maxWidth);
+  SendMessageW(m_wnd.Get(), TTM_SETMAXTIPWIDTH, 0, maxWidth);
   return true;
 }
 
 namespace {
-TTTOOLINFOA ToolInfo(HWND tool) {
-  TTTOOLINFOA info{};
+TTTOOLINFOW ToolInfo(HWND tool) {
+  TTTOOLINFOW info{};
   // The old structure size is understood by every version of comctl32.
-  info.cbSize = TTTOOLINFOA_V2_SIZE;
+  info.cbSize = TTTOOLINFOW_V2_SIZE;
   info.hwnd = tool;
   info.uId = 1;
   return info;
@@ -293,31 +297,32 @@ TTTOOLINFOA ToolInfo(HWND tool) {
 
 void CToolTip::EnsureTool(HWND tool) {
   if (!m_wnd) return;
-  TTTOOLINFOA info = ToolInfo(tool);
-  if (SendMessageA(m_wnd.Get(), TTM_GETTOOLINFOA, 0, reinterpret_cast<LPARAM>(&info))) return;
+  TTTOOLINFOW info = ToolInfo(tool);
+  if (SendMessageW(m_wnd.Get(), TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&info))) return;
   info = ToolInfo(tool);
   info.uFlags = TTF_SUBCLASS;
-  info.lpszText = const_cast<char*>("");
+  info.lpszText = const_cast<wchar_t*>(L"");
   GetClientRect(tool, &info.rect);
-  SendMessageA(m_wnd.Get(), TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&info));
+  SendMessageW(m_wnd.Get(), TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
 }
 
 void CToolTip::UpdateToolRect(HWND tool) {
   if (!m_wnd) return;
-  TTTOOLINFOA info = ToolInfo(tool);
+  TTTOOLINFOW info = ToolInfo(tool);
   GetClientRect(tool, &info.rect);
-  SendMessageA(m_wnd.Get(), TTM_NEWTOOLRECTA, 0, reinterpret_cast<LPARAM>(&info));
+  SendMessageW(m_wnd.Get(), TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&info));
 }
 
 void CToolTip::SetText(HWND tool, const std::string& text) {
   if (!m_wnd) return;
-  TTTOOLINFOA info = ToolInfo(tool);
-  info.lpszText = const_cast<char*>(text.c_str());
-  SendMessageA(m_wnd.Get(), TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&info));
+  TTTOOLINFOW info = ToolInfo(tool);
+  std::wstring wide = plat::Wide(text);
+  info.lpszText = wide.data();
+  SendMessageW(m_wnd.Get(), TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&info));
 }
 
 void CToolTip::Activate(bool on) {
-  if (m_wnd) SendMessageA(m_wnd.Get(), TTM_ACTIVATE, on ? TRUE : FALSE, 0);
+  if (m_wnd) SendMessageW(m_wnd.Get(), TTM_ACTIVATE, on ? TRUE : FALSE, 0);
 }
 
 }  // namespace win

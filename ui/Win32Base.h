@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/WindowsApi.h"
+#include "platform/WideText.h"
 
 #include <commctrl.h>
 
