@@ -77,10 +77,11 @@ const CommandDef kCommands[] = {
      "compared without case) is written into GAMEDIR/NAME.idx/.nam/.dat, which is created\n"
      "when missing; everything else becomes plain files and folders. An empty file in a\n"
      "package folder removes that entry from the package. Every file of PATCH is decoded\n"
-     "and checked against its MD5 before anything is written. Names that could reach\n"
-     "outside GAMEDIR and paths over 259 bytes stop the release; files written before the\n"
-     "stop stay written. New entries are stored with lzo. Prints 'applied N files' when\n"
-     "done. The password is that of PATCH and of the game's packages alike.\n"
+     "and checked against its MD5, and every target path worked out, before anything\n"
+     "is written: a damaged patch, names that could reach outside GAMEDIR and paths over\n"
+     "259 bytes leave the game as it was. New entries are stored with lzo. Prints\n"
+     "'applied N files' when done. The password is that of PATCH and of the game's\n"
+     "packages alike.\n"
      "  --no-create      do not create missing packages (their files then fail)\n",
      RunApply},
     {"compact", "BASE TARGET", 2, 0, "copy the live content into a new package",

@@ -2,7 +2,15 @@
 // (TerminalPosix.cpp, TerminalWin32.cpp), so the commands stay free of platform tests.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace term {
+
+// The command line's arguments as code page 936 bytes, like every name in the tool. On
+// Windows they are taken from the wide command line, since the C runtime's argv holds
+// them in the system's code page, which garbles a Chinese path on a Western Windows.
+std::vector<std::string> Arguments(int argc, char** argv);
 
 // Whether standard error is an interactive terminal: the progress bar is drawn only
 // there, never into a file or a pipe.

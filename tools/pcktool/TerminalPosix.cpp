@@ -5,6 +5,8 @@
 
 namespace term {
 
+std::vector<std::string> Arguments(int argc, char** argv) { return {argv, argv + argc}; }
+
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 void SetStdoutBinary() {}

@@ -6,7 +6,22 @@
 
 #include <cstdio>
 
+#include "platform/WindowsApi.h"
+#include "platform/WideText.h"
+
+#include <shellapi.h>
+
 namespace term {
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!wide) return {argv, argv + argc};
+  std::vector<std::string> args;
+  for (int i = 0; i < count; ++i) args.push_back(plat::Narrow(wide[i]));
+  LocalFree(wide);
+  return args;
+}
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
