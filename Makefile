@@ -38,7 +38,9 @@ test-linux: linux
 test-windows: windows
 	@echo "==== Windows tests (under Wine) ===="
 	@bash scripts/with-display.sh ctest --preset windows -j$(JOBS)
-	@echo "Screenshots of the updater's window: $(CURDIR)/build/windows/screenshots/"
+	@echo "==== Windows tests again on a Western Windows (code page 1252) ===="
+	@QV_WINE_LOCALE=en_US.UTF-8 bash scripts/with-display.sh ctest --preset windows -j$(JOBS)
+	@echo "Screenshots of the updater's window: $(CURDIR)/build/windows/screenshots/ (cp1252/ for the second run)"
 
 test-asan: asan
 	@echo "==== Linux tests under AddressSanitizer and UndefinedBehaviorSanitizer ===="

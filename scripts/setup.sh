@@ -46,12 +46,15 @@ for tool in x86_64-w64-mingw32-g++ x86_64-w64-mingw32-gcc; do
   fi
 done
 
-# zh_CN.UTF-8 gives Wine the Chinese ANSI code page (936).
-if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
-  log "generating zh_CN.UTF-8 locale"
-  grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null || echo 'zh_CN.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
-  $SUDO locale-gen >/dev/null
-fi
+# zh_CN.UTF-8 gives Wine the Chinese ANSI code page (936); en_US.UTF-8 a Western one (1252),
+# under which the Windows tests run a second time.
+for loc in zh_CN en_US; do
+  if ! locale -a 2>/dev/null | grep -qi "^$loc\.utf-\?8\$"; then
+    log "generating $loc.UTF-8 locale"
+    grep -q "^$loc.UTF-8 UTF-8" /etc/locale.gen 2>/dev/null || echo "$loc.UTF-8 UTF-8" | $SUDO tee -a /etc/locale.gen >/dev/null
+    $SUDO locale-gen >/dev/null
+  fi
+done
 
 # LZO 2 for mingw: Debian ships no mingw build, so build it from Debian's source package.
 if [ ! -f "$MINGW_PREFIX/lib/liblzo2.a" ]; then

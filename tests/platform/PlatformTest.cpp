@@ -279,6 +279,7 @@ TEST_F(ProfileString, FindsValuesWithoutCaseAndTrimmed) {
   EXPECT_EQ(Get("Patch", "Single"), "one");
   EXPECT_EQ(Get("Patch", "Half"), "\"open");
   EXPECT_EQ(Get("Patch", "Empty"), "");  // present but empty is not the default
+  EXPECT_EQ(Get("Patch", "Gbk"), "\xb1\x5c\xb1\x5c");  // the bytes as stored, on any code page
 }
 
 TEST_F(ProfileString, MissingEntriesGiveTheDefault) {

@@ -6,6 +6,7 @@
 #endif
 #include <windows.h>
 
+#include "platform/WideText.h"
 #include "tests/support/TempDir.h"
 
 namespace qvtest {
@@ -18,7 +19,7 @@ std::string Quote(const std::string& s) { return "\"" + s + "\""; }
 
 HANDLE Capture(const std::string& path) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+  return CreateFileW(plat::Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                      nullptr);
 }
 
@@ -30,7 +31,7 @@ RunResult RunTool(const std::string& exe, const std::vector<std::string>& args, 
   const std::string out = scratchDir + "/stdout", err = scratchDir + "/stderr";
   std::string line = Quote(WinePath(exe));
   for (const std::string& a : args) line += ' ' + Quote(a);
-  STARTUPINFOA si{};
+  STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
@@ -38,7 +39,8 @@ RunResult RunTool(const std::string& exe, const std::vector<std::string>& args, 
   si.hStdError = Capture(err);
   PROCESS_INFORMATION pi{};
   DWORD code = DWORD(-1);
-  if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+  std::wstring wide = plat::Wide(line);
+  if (CreateProcessW(nullptr, wide.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
     WaitForSingleObject(pi.hProcess, INFINITE);
     GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hProcess);

@@ -67,10 +67,9 @@ std::string ReadFile(const std::string& path) {
 
 bool Exists(const std::string& path) { return plat::FileExists(path); }
 
-void MakeDirs(const std::string& path) {
-  std::error_code ec;
-  fsys::create_directories(plat::ToSlashes(path), ec);
-}
+// Through the platform layer, so that a name in code page 936 is made as the program
+// under test would make it, whatever the system's code page.
+void MakeDirs(const std::string& path) { plat::MakeFolders(path); }
 
 std::string PseudoRandom(size_t n, uint32_t seed, bool compressible) {
   std::string out(n, '\0');

@@ -139,7 +139,8 @@ TEST_F(Pcktool, EveryCodecAndPasswordRoundTripsThroughCreateListExtractVerify) {
   int k = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.codec) + (c.password.empty() ? " game password" : " password '" + c.password[1] + "'"));
-    const std::string base = Path("pk" + std::to_string(k)), out = Path("out" + std::to_string(k));
+    // Chinese paths on the command line: on Windows they must survive any code page.
+    const std::string base = Path("包" + std::to_string(k)), out = Path("输出" + std::to_string(k));
     ++k;
     auto with = [](std::vector<std::string> args, const std::vector<std::string>& more) {
       args.insert(args.end(), more.begin(), more.end());

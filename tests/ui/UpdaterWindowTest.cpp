@@ -12,6 +12,7 @@
 #include "app/Texts.h"
 #include "payload/PayloadFormat.h"
 #include "pck/PckFormat.h"
+#include "platform/WideText.h"
 #include "tests/support/PackageFixtures.h"
 #include "tests/support/ProcessRunner.h"
 #include "tests/ui/WindowDriver.h"
@@ -24,20 +25,35 @@ constexpr DWORD kStartMs = 60000;  // the first start of a Wine process can be s
 constexpr DWORD kStepMs = 20000;
 constexpr int kProgressId = 1000, kUpdateId = 1001, kExitId = IDCANCEL;
 
+// The screenshots of a run on a Windows whose code page is not 936 go into a folder of
+// their own ("cp1252"), beside those of the Chinese run.
 std::string ScreenshotDir() {
   const char* dir = std::getenv("QV_SCREENSHOT_DIR");
-  const std::string path = qvtest::WinePath(dir && *dir ? dir : ".");
-  CreateDirectoryA(path.c_str(), nullptr);
+  std::string path = qvtest::WinePath(dir && *dir ? dir : ".");
+  if (GetACP() != 936) path += "/cp" + std::to_string(GetACP());
+  qvtest::MakeDirs(path);
   return path;
+}
+
+// The Unix name that Wine gave a file, "" outside Wine.
+std::string UnixNameOf(const std::wstring& path) {
+  using ToUnix = char*(CDECL*)(const wchar_t*);
+  auto toUnix = reinterpret_cast<ToUnix>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  char* name = toUnix ? toUnix(path.c_str()) : nullptr;
+  if (!name) return {};
+  std::string out = name;
+  HeapFree(GetProcessHeap(), 0, name);
+  return out;
 }
 
 // A BMP file's pixels, 0x00RRGGBB, rows from the top.
 bool LoadBmp(const std::string& path, int& w, int& h, std::vector<uint32_t>& pixels) {
   HBITMAP bitmap = static_cast<HBITMAP>(
-      LoadImageA(nullptr, qvtest::WinePath(path).c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+      LoadImageW(nullptr, plat::Wide(qvtest::WinePath(path)).c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
   if (!bitmap) return false;
   BITMAP info{};
-  GetObjectA(bitmap, sizeof info, &info);
+  GetObjectW(bitmap, sizeof info, &info);
   w = info.bmWidth;
   h = info.bmHeight;
   BITMAPINFO bi{};
@@ -90,17 +106,18 @@ class UpdaterWindow : public qvtest::PackageDirTest {
     ASSERT_EQ(qvtest::BuildPackage(G("bld"), m_oldFiles, o), "");
   }
 
-  std::string Game() const { return Path("game"); }
+  // A game installed under a Chinese folder name, as on many players' machines.
+  std::string Game() const { return Path("游戏"); }
   std::string G(const std::string& rel) const { return Game() + "/" + rel; }
   std::string Exe() const { return G("QuorvaneUpdate.exe"); }
 
   // The updater with a patch that offers `offered`, replaces most of the package's
-  // files and brings a new plain file.
+  // files and brings new plain files and a new entry, two of them with Chinese names.
   void MakeUpdater(const std::string& offered) {
     qvtest::PackageOptions o;
     o.password = kPckGamePassword;
     qvtest::FileMap patch{{"CVer.txt", "[Ver]\r\nCurVer=" + offered + "\r\nValidVer=1.0.0\r\n"},
-                          {"docs/readme.txt", "new"}};
+                          {"docs/readme.txt", "new"}, {"说明.txt", "说明"}, {"bld/界面/按钮.tga", "按钮"}};
     for (int i = 0; i < 100; ++i) patch["bld/maps/m" + std::to_string(i) + ".bin"] = "patched " + std::to_string(i);
     qvtest::MakeDirs(Path("src"));
     ASSERT_EQ(qvtest::BuildPackage(Path("src/patch"), patch, o), "");
@@ -121,6 +138,7 @@ class UpdaterWindow : public qvtest::PackageDirTest {
     EXPECT_EQ(gui::MainDialog(process.Id()), nullptr);
     EXPECT_EQ(gui::MessageText(box), texts::Load(105));
     EXPECT_EQ(gui::TextOf(box), texts::Load(106));
+    Screenshot(box, "box-reminder.png");
     gui::Press(box, IDOK);
     HWND dialog = gui::WaitForWindow([&] { return gui::MainDialog(process.Id()); }, kStepMs);
     EXPECT_NE(dialog, nullptr) << "the dialog did not appear after the reminder";
@@ -159,6 +177,7 @@ TEST_F(UpdaterWindow, IdleDialogAsksBeforeExitIgnoresEnterAndRunsOnce) {
     HWND box = gui::WaitForWindow([&] { return gui::MessageBoxOf(second.Id()); }, kStartMs);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(gui::MessageText(box), "呵呵，已经运行了...");
+    Screenshot(box, "box-second-copy.png");
     EXPECT_EQ(gui::MainDialog(second.Id()), nullptr);
     gui::Press(box, IDOK);
     DWORD code = 1;
@@ -173,17 +192,19 @@ TEST_F(UpdaterWindow, IdleDialogAsksBeforeExitIgnoresEnterAndRunsOnce) {
   EXPECT_EQ(gui::MessageText(ask), texts::Load(123));
   EXPECT_EQ(gui::TextOf(ask), texts::Load(106));
   ASSERT_NE(GetDlgItem(ask, IDNO), nullptr);
+  Screenshot(ask, "box-exit.png");
   gui::Press(ask, IDNO);
   EXPECT_TRUE(gui::WaitUntil([&] { return gui::MessageBoxOf(first.Id()) == nullptr; }, kStepMs));
   EXPECT_FALSE(first.WaitExit(500));
   EXPECT_EQ(gui::MainDialog(first.Id()), dialog);
 
   // The system menu's About item shows the About box over the dialog.
-  PostMessageA(dialog, WM_SYSCOMMAND, 0x10, 0);
+  PostMessageW(dialog, WM_SYSCOMMAND, 0x10, 0);
   HWND about = gui::WaitForWindow([&] { return gui::MessageBoxOf(first.Id()); }, kStepMs);
   ASSERT_NE(about, nullptr);
   EXPECT_EQ(gui::TextOf(about), "关于 Quorvane 更新程序");
   EXPECT_NE(gui::MessageText(about).find("Quorvane 更新程序 0.01 版"), std::string::npos) << gui::MessageText(about);
+  Screenshot(about, "box-about.png");
   gui::Press(about, IDOK);
   EXPECT_TRUE(gui::WaitUntil([&] { return gui::MessageBoxOf(first.Id()) == nullptr; }, kStepMs));
 
@@ -198,7 +219,7 @@ TEST_F(UpdaterWindow, IdleDialogAsksBeforeExitIgnoresEnterAndRunsOnce) {
 
   // A copy under another name is another program and starts as usual.
   {
-    ASSERT_TRUE(CopyFileA(Exe().c_str(), G("OtherUpdate.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(plat::Wide(Exe()).c_str(), plat::Wide(G("OtherUpdate.exe")).c_str(), FALSE));
     gui::CProcess other;
     ASSERT_TRUE(other.Start(G("OtherUpdate.exe"), Game()));
     HWND box = gui::WaitForWindow([&] { return gui::MessageBoxOf(other.Id()); }, kStartMs);
@@ -207,7 +228,7 @@ TEST_F(UpdaterWindow, IdleDialogAsksBeforeExitIgnoresEnterAndRunsOnce) {
     gui::Press(box, IDOK);
     HWND otherDialog = gui::WaitForWindow([&] { return gui::MainDialog(other.Id()); }, kStepMs);
     ASSERT_NE(otherDialog, nullptr);
-    PostMessageA(otherDialog, WM_CLOSE, 0, 0);
+    PostMessageW(otherDialog, WM_CLOSE, 0, 0);
     EXPECT_TRUE(other.WaitExit(kStepMs));
   }
 
@@ -227,7 +248,7 @@ TEST_F(UpdaterWindow, IdleDialogAsksBeforeExitIgnoresEnterAndRunsOnce) {
   EXPECT_EQ(Mismatches(shot, w, 357, 390, QV_ARTWORK_DIR "/exit_hot.bmp"), 0);
 
   // Closing the window ends the program without a question.
-  PostMessageA(dialog, WM_CLOSE, 0, 0);
+  PostMessageW(dialog, WM_CLOSE, 0, 0);
   EXPECT_TRUE(first.WaitExit(kStepMs));
 }
 
@@ -256,7 +277,7 @@ TEST_F(UpdaterWindow, WindowRegionLeavesOutTheMagentaOfTheBackground) {
   DeleteObject(region);
   EXPECT_GT(magenta, 0) << "the background has no outline to cut";
   EXPECT_EQ(wrong, 0) << "pixels where the region and the magenta of the picture disagree";
-  PostMessageA(dialog, WM_CLOSE, 0, 0);
+  PostMessageW(dialog, WM_CLOSE, 0, 0);
   EXPECT_TRUE(process.WaitExit(kStepMs));
 }
 
@@ -290,6 +311,7 @@ TEST_F(UpdaterWindow, UpdateRunsTheWholeUpdateAndCloses) {
   EXPECT_EQ(gui::ProgressPos(dialog, kProgressId), 100);
   EXPECT_TRUE(shotDuringRun) << "the run ended before a screenshot could catch it";
   Screenshot(dialog, "updater-done.png");
+  Screenshot(done, "box-done.png");
   gui::Press(done, IDOK);
   DWORD code = 1;
   ASSERT_TRUE(process.WaitExit(kStepMs, &code)) << "the dialog stayed open after the run";
@@ -299,8 +321,24 @@ TEST_F(UpdaterWindow, UpdateRunsTheWholeUpdateAndCloses) {
   EXPECT_EQ(qvtest::ReadFile(G("docs/readme.txt")), "new");
   EXPECT_FALSE(qvtest::Exists(G("patch.idx")));
   EXPECT_FALSE(qvtest::Exists(G("patch.dat")));
+  // The Chinese names are the system's own, whatever its code page: Windows lists the
+  // file as 说明.txt, and Wine stores it under the UTF-8 form of that name.
+  EXPECT_EQ(qvtest::ReadFile(G("说明.txt")), "说明");
+  WIN32_FIND_DATAW found{};
+  HANDLE find = FindFirstFileW(plat::Wide(G("*.txt")).c_str(), &found);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  bool listed = false;
+  do listed = listed || std::wstring(found.cFileName) == L"\u8bf4\u660e.txt";
+  while (FindNextFileW(find, &found));
+  FindClose(find);
+  EXPECT_TRUE(listed) << "说明.txt is not listed under its Unicode name";
+  const std::string unixName = UnixNameOf(plat::Wide(G("说明.txt")));
+  if (!unixName.empty()) {
+    EXPECT_EQ(unixName.substr(unixName.size() - 10), "\xe8\xaf\xb4\xe6\x98\x8e.txt") << unixName;
+  }
   const qvtest::PackageImage image = qvtest::ImageOf(G("bld"), kPckGamePassword);
-  ASSERT_EQ(image.files.size(), m_oldFiles.size());
+  ASSERT_EQ(image.files.size(), m_oldFiles.size() + 1);
+  EXPECT_EQ(image.files.at("界面/按钮.tga"), "按钮");
   for (int i = 0; i < 120; ++i) {
     const std::string name = "maps/m" + std::to_string(i) + ".bin";
     EXPECT_EQ(image.files.at(name), i < 100 ? "patched " + std::to_string(i) : m_oldFiles[name]) << name;
@@ -319,6 +357,7 @@ TEST_F(UpdaterWindow, VersionQuestionAnsweredNoLeavesTheGameAlone) {
   HWND ask = gui::WaitForWindow([&] { return gui::MessageBoxOf(process.Id()); }, kStepMs * 3);
   ASSERT_NE(ask, nullptr);
   ASSERT_NE(GetDlgItem(ask, IDNO), nullptr) << gui::MessageText(ask);
+  Screenshot(ask, "box-version.png");
   gui::Press(ask, IDNO);
   EXPECT_TRUE(gui::WaitUntil([&] { return Status(dialog) == texts::Load(118); }, kStepMs)) << Status(dialog);
   EXPECT_EQ(gui::MessageBoxOf(process.Id()), nullptr);
@@ -327,6 +366,6 @@ TEST_F(UpdaterWindow, VersionQuestionAnsweredNoLeavesTheGameAlone) {
   EXPECT_EQ(qvtest::ReadFile(G("CVer.txt")), "[Ver]\r\nCurVer=1.0.5\r\n");
   EXPECT_FALSE(qvtest::Exists(G("docs/readme.txt")));
   EXPECT_EQ(qvtest::LoadPackageBytes(G("bld")), before);
-  PostMessageA(dialog, WM_CLOSE, 0, 0);
+  PostMessageW(dialog, WM_CLOSE, 0, 0);
   EXPECT_TRUE(process.WaitExit(kStepMs));
 }

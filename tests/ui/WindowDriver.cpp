@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "platform/WideText.h"
 #include "tests/support/ProcessRunner.h"
 #include "tests/ui/PngFile.h"
 
@@ -12,19 +13,19 @@ namespace qvtest::gui {
 namespace {
 
 bool IsDialogClass(HWND w) {
-  char name[64] = {};
-  GetClassNameA(w, name, sizeof name);
-  return std::string(name) == "#32770";
+  wchar_t name[64] = {};
+  GetClassNameW(w, name, 64);
+  return std::wstring(name) == L"#32770";
 }
 
 }  // namespace
 
 bool CProcess::Start(const std::string& exe, const std::string& dir) {
-  std::string line = "\"" + WinePath(exe) + "\"";
-  const std::string cwd = WinePath(dir);
-  STARTUPINFOA si{};
+  std::wstring line = plat::Wide("\"" + WinePath(exe) + "\"");
+  const std::wstring cwd = plat::Wide(WinePath(dir));
+  STARTUPINFOW si{};
   si.cb = sizeof si;
-  return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, cwd.c_str(), &si, &m_pi) != 0;
+  return CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, cwd.c_str(), &si, &m_pi) != 0;
 }
 
 CProcess::~CProcess() {
@@ -75,21 +76,22 @@ HWND MessageBoxOf(DWORD pid) {
 }
 
 std::string TextOf(HWND window) {
-  char text[1024] = {};
+  wchar_t text[1024] = {};
   DWORD_PTR copied = 0;
-  // WM_GETTEXT is carried across processes; a hung window gives "".
-  if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000,
+  // WM_GETTEXT is carried across processes; a hung window gives "". Read wide and given
+  // back in code page 936, so that what is read does not depend on the system's code page.
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000,
                            &copied))
     return "";
-  return std::string(text, copied);
+  return plat::Narrow(std::wstring_view(text, copied));
 }
 
 std::string MessageText(HWND box) {
   std::string text;
   for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-    char name[64] = {};
-    GetClassNameA(child, name, sizeof name);
-    if (lstrcmpiA(name, "Static") != 0) continue;
+    wchar_t name[64] = {};
+    GetClassNameW(child, name, 64);
+    if (lstrcmpiW(name, L"Static") != 0) continue;
     text += TextOf(child);
   }
   return text;
@@ -115,7 +117,7 @@ bool WaitUntil(const std::function<bool()>& done, DWORD ms) {
 
 void Press(HWND dialog, int id) {
   HWND button = GetDlgItem(dialog, id);
-  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
 }
 
 void PressKey(HWND dialog, UINT vk) {
@@ -123,15 +125,15 @@ void PressKey(HWND dialog, UINT vk) {
   info.cbSize = sizeof info;
   HWND target = dialog;
   if (GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) && info.hwndFocus) target = info.hwndFocus;
-  const UINT scan = MapVirtualKeyA(vk, MAPVK_VK_TO_VSC);
-  PostMessageA(target, WM_KEYDOWN, vk, 1 | (scan << 16));
-  PostMessageA(target, WM_KEYUP, vk, 1 | (scan << 16) | (1u << 30) | (1u << 31));
+  const UINT scan = MapVirtualKeyW(vk, MAPVK_VK_TO_VSC);
+  PostMessageW(target, WM_KEYDOWN, vk, 1 | (scan << 16));
+  PostMessageW(target, WM_KEYUP, vk, 1 | (scan << 16) | (1u << 30) | (1u << 31));
 }
 
 int ProgressPos(HWND dialog, int id) {
   HWND bar = GetDlgItem(dialog, id);
   DWORD_PTR pos = 0;
-  if (!bar || !SendMessageTimeoutA(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 5000, &pos)) return -1;
+  if (!bar || !SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 5000, &pos)) return -1;
   return static_cast<int>(pos);
 }
 
