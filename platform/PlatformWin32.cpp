@@ -121,6 +121,26 @@ std::wstring FullPath(const std::string& path) {
 
 DWORD Attributes(const std::string& path) { return GetFileAttributesW(Wide(path).c_str()); }
 
+// A path that the system gave, as code page 936 bytes. A name holding a character that
+// the code page lacks (ñ, ø, ß, ...) would come out with '?' and never open again; its
+// short (8.3) form, plain ASCII where the volume keeps short names, stands in for it, so
+// that a game under C:\Users\Muñoz still updates on a Western Windows.
+std::string NarrowPath(const std::wstring& path) {
+  bool lossless = true;
+  std::string narrow = Narrow(path, &lossless);
+  if (lossless) return narrow;
+  std::wstring shortPath(MAX_PATH, L'\0');
+  DWORD n = GetShortPathNameW(path.c_str(), shortPath.data(), static_cast<DWORD>(shortPath.size()));
+  if (n >= shortPath.size()) {
+    shortPath.resize(n);
+    n = GetShortPathNameW(path.c_str(), shortPath.data(), static_cast<DWORD>(shortPath.size()));
+  }
+  if (n == 0 || n >= shortPath.size()) return narrow;
+  shortPath.resize(n);
+  std::string alternative = Narrow(shortPath, &lossless);
+  return lossless ? alternative : narrow;
+}
+
 bool Exists(const std::string& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
 
 // The entry names of a folder, "." and ".." left out; read in full before anything in
@@ -201,7 +221,7 @@ std::string ModuleFileName() {
   for (;;) {
     DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
     if (n == 0) return {};
-    if (n < buf.size()) return Narrow(std::wstring_view(buf.data(), n));
+    if (n < buf.size()) return NarrowPath(buf.substr(0, n));
     if (buf.size() >= 32768) return {};
     buf.resize(buf.size() * 2);
   }
@@ -214,7 +234,7 @@ std::string GetWorkDir() {
     std::wstring buf(need, L'\0');
     DWORD n = GetCurrentDirectoryW(need, buf.data());
     if (n == 0) return {};
-    if (n < need) return Narrow(std::wstring_view(buf.data(), n));
+    if (n < need) return NarrowPath(buf.substr(0, n));
     // another thread changed the folder between the two calls; ask again
   }
   return {};
@@ -373,7 +393,10 @@ CFolderFind::~CFolderFind() = default;
 namespace {
 
 void FillFindData(const WIN32_FIND_DATAW& found, FindData& out) {
-  out.name = Narrow(found.cFileName);
+  // A name the code page cannot hold is listed under its short name, which opens it.
+  bool lossless = true;
+  out.name = Narrow(found.cFileName, &lossless);
+  if (!lossless && found.cAlternateFileName[0]) out.name = Narrow(found.cAlternateFileName);
   out.isDir = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   out.sizeLow = found.nFileSizeLow;
 }
@@ -423,7 +446,7 @@ int GetProfileString(const std::string& section, const std::string& key, const s
   if (GetACP() != 936) return ReadProfileFile(section, key, def, out, size, path);
   // Windows looks for a relative name in the Windows folder; everywhere else in this
   // program a relative name means the working directory.
-  std::string full = Narrow(FullPath(path));
+  std::string full = NarrowPath(FullPath(path));
   if (full.empty()) full = path;
   // The ANSI call cuts a two-byte character in half when the buffer is short, counting
   // a byte it never wrote (seen under Wine). So the whole value is read into a buffer

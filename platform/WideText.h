@@ -14,7 +14,8 @@ namespace plat {
 // becomes the system's default character, as the ANSI calls would make it.
 std::wstring Wide(std::string_view text);
 
-// UTF-16 as code page 936 bytes; a character the code page lacks becomes '?'.
-std::string Narrow(std::wstring_view text);
+// UTF-16 as code page 936 bytes; a character the code page lacks becomes '?', and
+// `lossless`, when given, is then set false.
+std::string Narrow(std::wstring_view text, bool* lossless = nullptr);
 
 }  // namespace plat

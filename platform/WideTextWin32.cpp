@@ -21,14 +21,17 @@ std::wstring Wide(std::string_view text) {
   return out;
 }
 
-std::string Narrow(std::wstring_view text) {
+std::string Narrow(std::wstring_view text, bool* lossless) {
+  if (lossless) *lossless = true;
   if (text.empty()) return {};
   const int size = static_cast<int>(text.size());
   int n = WideCharToMultiByte(kGameCodePage, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
   if (n <= 0) return {};
   std::string out(static_cast<size_t>(n), '\0');
-  n = WideCharToMultiByte(kGameCodePage, 0, text.data(), size, out.data(), n, nullptr, nullptr);
+  BOOL defaulted = FALSE;
+  n = WideCharToMultiByte(kGameCodePage, 0, text.data(), size, out.data(), n, nullptr, &defaulted);
   out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  if (lossless) *lossless = n > 0 && !defaulted;
   return out;
 }
 

@@ -6,10 +6,16 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <map>
 
 #include "tests/support/TempDir.h"
 #include "tests/support/RecordingUi.h"
+
+#ifdef _WIN32
+#include "platform/WindowsApi.h"
+#include "platform/WideText.h"
+#endif
 
 namespace {
 
@@ -126,6 +132,32 @@ TEST(PlatformPaths, ModuleFileNameIsThisExecutable) {
   EXPECT_TRUE(plat::FileExists(exe));
   EXPECT_NE(exe.find("platform_tests"), std::string::npos);
 }
+
+#ifdef _WIN32
+// What the system names with a character that code page 936 lacks (a folder and a file
+// of a Western user) comes back under its short name, which opens; never with a '?'.
+TEST(PlatformPaths, NamesTheCodePageLacksComeBackUnderNamesThatOpen) {
+  CTempDir dir;
+  const std::wstring folder = plat::Wide(dir.Path()) + L"\\Mu\u00f1oz";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  HANDLE file = CreateFileW((folder + L"\\Stra\u00dfe.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  ::WriteFile(file, "x", 1, &written, nullptr);
+  CloseHandle(file);
+
+  qvtest::CWorkDirGuard guard(dir.Path());
+  ASSERT_TRUE(SetCurrentDirectoryW(folder.c_str()));
+  const std::string here = plat::GetWorkDir();
+  EXPECT_EQ(here.find('?'), std::string::npos) << here;
+  auto entries = ListFolder(here);
+  ASSERT_EQ(entries.size(), 3u);
+  const std::string name = std::prev(entries.end())->first;
+  EXPECT_EQ(name.find('?'), std::string::npos) << name;
+  EXPECT_EQ(ReadFile(here + "\\" + name), "x");
+}
+#endif
 
 // ---- folder listing ----
 
