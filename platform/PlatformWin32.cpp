@@ -121,37 +121,27 @@ std::wstring FullPath(const std::string& path) {
 
 DWORD Attributes(const std::string& path) { return GetFileAttributesW(Wide(path).c_str()); }
 
-// A path that the system gave, as code page 936 bytes. A name holding a character that
-// the code page lacks (ñ, ø, ß, ...) would come out with '?' and never open again; its
-// short (8.3) form, plain ASCII where the volume keeps short names, stands in for it, so
-// that a game under C:\Users\Muñoz still updates on a Western Windows.
-std::string NarrowPath(const std::wstring& path) {
-  bool lossless = true;
-  std::string narrow = Narrow(path, &lossless);
-  if (lossless) return narrow;
-  std::wstring shortPath(MAX_PATH, L'\0');
-  DWORD n = GetShortPathNameW(path.c_str(), shortPath.data(), static_cast<DWORD>(shortPath.size()));
-  if (n >= shortPath.size()) {
-    shortPath.resize(n);
-    n = GetShortPathNameW(path.c_str(), shortPath.data(), static_cast<DWORD>(shortPath.size()));
-  }
-  if (n == 0 || n >= shortPath.size()) return narrow;
-  shortPath.resize(n);
-  std::string alternative = Narrow(shortPath, &lossless);
-  return lossless ? alternative : narrow;
-}
-
 bool Exists(const std::string& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
 
+std::wstring FindPattern(const std::string& folder) {
+  return Wide(folder.empty() || EndsWithSeparator(folder) ? folder + "*.*" : folder + "\\*.*");
+}
+
 // The entry names of a folder, "." and ".." left out; read in full before anything in
-// it is deleted.
+// it is deleted. A name that code page 936 cannot hold is given as its short name, so
+// that it can still be deleted; the folder listing of callers never does that, since a
+// short name is no name to store or show.
 bool ListNames(const std::string& folder, std::vector<std::string>& names) {
-  CFolderFind find;
-  FindData data;
-  if (!find.First(folder, data)) return false;
+  WIN32_FIND_DATAW found;
+  HANDLE raw = FindFirstFileW(FindPattern(folder).c_str(), &found);
+  if (raw == INVALID_HANDLE_VALUE) return false;
+  FindPtr handle(raw);
   do {
-    if (!IsDotName(data.name)) names.push_back(data.name);
-  } while (find.Next(data));
+    bool lossless = true;
+    std::string name = Narrow(found.cFileName, &lossless);
+    if (!lossless && found.cAlternateFileName[0]) name = Narrow(found.cAlternateFileName);
+    if (!IsDotName(name)) names.push_back(name);
+  } while (FindNextFileW(handle.get(), &found));
   return true;
 }
 
@@ -372,7 +362,8 @@ bool ShellDelete(const std::string& path) {
   if (!HasWildcards(last)) return Exists(p) && DeleteEntries({p});
 
   // The matching is done here rather than by the shell, so that "*.*", case and
-  // two-byte characters behave as on POSIX, and 8.3 short names never match.
+  // two-byte characters behave as on POSIX, and 8.3 short names never match (but for
+  // a name that code page 936 cannot hold, which is known only by its short name here).
   std::vector<std::string> names, matches;
   if (!ListNames(folder, names)) return false;
   for (const std::string& name : names) {
@@ -393,10 +384,9 @@ CFolderFind::~CFolderFind() = default;
 namespace {
 
 void FillFindData(const WIN32_FIND_DATAW& found, FindData& out) {
-  // A name the code page cannot hold is listed under its short name, which opens it.
-  bool lossless = true;
-  out.name = Narrow(found.cFileName, &lossless);
-  if (!lossless && found.cAlternateFileName[0]) out.name = Narrow(found.cAlternateFileName);
+  // A name the code page cannot hold comes with '?', as the ANSI listing gives it, and
+  // then fails to open: a caller that stores names must never store another one.
+  out.name = Narrow(found.cFileName);
   out.isDir = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   out.sizeLow = found.nFileSizeLow;
 }
@@ -405,9 +395,8 @@ void FillFindData(const WIN32_FIND_DATAW& found, FindData& out) {
 
 bool CFolderFind::First(const std::string& folder, FindData& out) {
   Close();
-  std::string pattern = folder.empty() || EndsWithSeparator(folder) ? folder + "*.*" : folder + "\\*.*";
   WIN32_FIND_DATAW found;
-  HANDLE raw = FindFirstFileW(Wide(pattern).c_str(), &found);
+  HANDLE raw = FindFirstFileW(FindPattern(folder).c_str(), &found);
   if (raw == INVALID_HANDLE_VALUE) return false;
   m_impl->handle.reset(raw);
   FillFindData(found, out);
@@ -438,12 +427,36 @@ uint32_t TickMs() { return timeGetTime(); }
 
 // ---- profile strings ----
 
+namespace {
+
+// True when the file begins with the byte order mark of UTF-16 or UTF-8.
+bool StartsWithByteOrderMark(const std::string& path) {
+  FILE* file = _wfopen(Wide(path).c_str(), L"rb");
+  if (!file) return false;
+  unsigned char head[3] = {};
+  const size_t n = fread(head, 1, sizeof head, file);
+  fclose(file);
+  return (n >= 2 && ((head[0] == 0xFF && head[1] == 0xFE) || (head[0] == 0xFE && head[1] == 0xFF))) ||
+         (n == 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF);
+}
+
+}  // namespace
+
 int GetProfileString(const std::string& section, const std::string& key, const std::string& def,
                      char* out, int size, const std::string& path) {
   if (!out || size <= 0) return 0;
-  // The system's call reads the file's bytes in the ANSI code page; on a Windows whose code
-  // page is not 936 that would garble a Chinese value, so the file is read by hand there.
-  if (GetACP() != 936) return ReadProfileFile(section, key, def, out, size, path);
+  // The system's call reads the bytes of a file without a byte order mark in the ANSI
+  // code page; on a Windows whose code page is not 936 that would garble a Chinese value,
+  // so such a file is read by hand there. A Unicode file is the system's to read.
+  if (GetACP() != 936) {
+    if (!StartsWithByteOrderMark(path)) return ReadProfileFile(section, key, def, out, size, path);
+    std::wstring full = FullPath(path);
+    if (full.empty()) full = Wide(path);
+    std::vector<wchar_t> buf(kMaxProfileValue);
+    DWORD n = GetPrivateProfileStringW(Wide(section).c_str(), Wide(key).c_str(), Wide(def).c_str(), buf.data(),
+                                       static_cast<DWORD>(buf.size()), full.c_str());
+    return CopyTruncated(Narrow(std::wstring_view(buf.data(), n)), out, size);
+  }
   // Windows looks for a relative name in the Windows folder; everywhere else in this
   // program a relative name means the working directory.
   std::string full = NarrowPath(FullPath(path));

@@ -14,8 +14,15 @@ namespace plat {
 // becomes the system's default character, as the ANSI calls would make it.
 std::wstring Wide(std::string_view text);
 
-// UTF-16 as code page 936 bytes; a character the code page lacks becomes '?', and
-// `lossless`, when given, is then set false.
+// UTF-16 as code page 936 bytes; a character the code page lacks becomes '?' (never a
+// look-alike, which could name another file), and `lossless`, when given, is then set false.
 std::string Narrow(std::wstring_view text, bool* lossless = nullptr);
+
+// A path as code page 936 bytes that opens what `path` names. Where a folder or file name
+// holds a character that the code page lacks (ñ, ø, ß, ...) its short (8.3) form, plain
+// ASCII where the volume keeps short names, stands in for it; a last part that does not
+// exist yet is kept as it is behind its folder's short form. Without a short form the
+// result has '?' for such characters.
+std::string NarrowPath(const std::wstring& path);
 
 }  // namespace plat

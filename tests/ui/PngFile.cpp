@@ -1,5 +1,7 @@
 #include "tests/ui/PngFile.h"
 
+#include "platform/Platform.h"
+
 #include <zlib.h>
 
 #include <cstdio>
@@ -52,7 +54,7 @@ bool WritePng(const std::string& path, int width, int height, const std::vector<
   PutChunk(png, "IDAT", packed);
   PutChunk(png, "IEND", "");
 
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
+  std::unique_ptr<FILE, int (*)(FILE*)> file(plat::OpenFile(path, "wb"), &std::fclose);
   if (!file) return false;
   if (std::fwrite(png.data(), 1, png.size(), file.get()) != png.size()) return false;
   return std::fclose(file.release()) == 0;

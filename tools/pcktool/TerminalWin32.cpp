@@ -18,7 +18,8 @@ std::vector<std::string> Arguments(int argc, char** argv) {
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (!wide) return {argv, argv + argc};
   std::vector<std::string> args;
-  for (int i = 0; i < count; ++i) args.push_back(plat::Narrow(wide[i]));
+  // A path with a character that code page 936 lacks is passed on in its short form.
+  for (int i = 0; i < count; ++i) args.push_back(plat::NarrowPath(wide[i]));
   LocalFree(wide);
   return args;
 }
