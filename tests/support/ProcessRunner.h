@@ -13,9 +13,10 @@ struct RunResult {
 };
 
 // Runs `exe` with `args`, each passed as one argument however it is spelled. The
-// output is captured in files named "stdout" and "stderr" inside `scratchDir` rather
-// than through pipes, so a tool that writes more than a pipe holds cannot stall the
-// test. An `exe` given by its Unix path also works from the Windows build under Wine.
+// output is captured in files inside `scratchDir` ("stdout" and "stderr"; on Windows
+// numbered per run and removed afterwards) rather than through pipes, so a tool that
+// writes more than a pipe holds cannot stall the test. A tool that cannot be started
+// gives code -1 and an `err` that says why. An `exe` given by its Unix path also works from the Windows build under Wine.
 RunResult RunTool(const std::string& exe, const std::vector<std::string>& args, const std::string& scratchDir);
 
 // A path as the Windows build sees it under Wine, where the Unix root is drive Z:; the

@@ -1,11 +1,8 @@
 #include "tests/support/ProcessRunner.h"
 
-#define WIN32_LEAN_AND_MEAN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include <string>
 
+#include "platform/WindowsApi.h"
 #include "platform/WideText.h"
 #include "tests/support/TempDir.h"
 
@@ -28,7 +25,11 @@ HANDLE Capture(const std::string& path) {
 // Started directly rather than through cmd.exe, which would double the processes that
 // Wine has to start.
 RunResult RunTool(const std::string& exe, const std::vector<std::string>& args, const std::string& scratchDir) {
-  const std::string out = scratchDir + "/stdout", err = scratchDir + "/stderr";
+  // Files of their own for every run: under load Wine may still hold the last child's
+  // handles for a moment after it ended, and a second CREATE_ALWAYS would then fail.
+  static int runs = 0;
+  const std::string suffix = std::to_string(++runs);
+  const std::string out = scratchDir + "/stdout" + suffix, err = scratchDir + "/stderr" + suffix;
   std::string line = Quote(WinePath(exe));
   for (const std::string& a : args) line += ' ' + Quote(a);
   STARTUPINFOW si{};
@@ -40,7 +41,9 @@ RunResult RunTool(const std::string& exe, const std::vector<std::string>& args, 
   PROCESS_INFORMATION pi{};
   DWORD code = DWORD(-1);
   std::wstring wide = plat::Wide(line);
-  if (CreateProcessW(nullptr, wide.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+  const bool started = CreateProcessW(nullptr, wide.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  const DWORD startError = started ? 0 : GetLastError();
+  if (started) {
     WaitForSingleObject(pi.hProcess, INFINITE);
     GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hProcess);
@@ -51,7 +54,9 @@ RunResult RunTool(const std::string& exe, const std::vector<std::string>& args, 
   RunResult r;
   r.code = int(code);
   r.out = ReadFile(out);
-  r.err = ReadFile(err);
+  r.err = started ? ReadFile(err) : "cannot start " + exe + ": Windows error " + std::to_string(startError);
+  plat::DeleteFile(out);
+  plat::DeleteFile(err);
   return r;
 }
 
