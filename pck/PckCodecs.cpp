@@ -97,14 +97,12 @@ void CPckCipher::FoldKey(std::string_view password, uint8_t key[8]) {
 }
 
 void CPckCipher::SetPassword(std::string_view password) {
-  if (password.empty()) {
-    m_password.clear();
-    return;
-  }
+  m_password.assign(password);
+  m_xorKey.assign(password.substr(0, kPckMaxPassword));
+  if (password.empty()) return;
   uint8_t key[8];
   FoldKey(password, key);
   m_impl->SetKey(key);
-  m_password.assign(password.substr(0, kPckMaxPassword));
 }
 
 void CPckCipher::SetRawKey(const uint8_t key[8]) { m_impl->SetKey(key); }
@@ -126,9 +124,9 @@ void CPckCipher::EcbDecrypt(uint8_t* data, size_t groups) const {
 }
 
 void CPckCipher::XorRunningKey(uint8_t* data, size_t length) const {
-  size_t p = m_password.size();
+  size_t p = m_xorKey.size();
   if (length == 0 || p == 0) return;
-  const uint8_t* pw = reinterpret_cast<const uint8_t*>(m_password.data());
+  const uint8_t* pw = reinterpret_cast<const uint8_t*>(m_xorKey.data());
   if (length >= p) {
     // The common case: every payload byte meets exactly one password byte, byte k the
     // password's byte k mod p. The payload is taken one password length at a time, so

@@ -35,6 +35,7 @@ class CPckCipher {
   // text and its first 127 bytes become the running XOR key.
   void SetPassword(std::string_view password);
   bool Enabled() const { return !m_password.empty(); }
+  // The whole text as given: another cipher set from it has the same key and XOR key.
   const std::string& Password() const { return m_password; }
 
   // Whole 8-byte groups with DES-ECB, then the running XOR over the whole payload.
@@ -55,6 +56,7 @@ class CPckCipher {
   struct Impl;
   std::unique_ptr<Impl> m_impl;
   std::string m_password;
+  std::string m_xorKey;  // its first 127 bytes
 };
 
 // ---- block encoding ----

@@ -128,8 +128,13 @@ TEST_F(Pcktool, EveryCodecAndPasswordRoundTripsThroughCreateListExtractVerify) {
     const char* codec;
     std::vector<std::string> password;  // the option words; none means the game's
     std::vector<std::string> wrong;     // the option words of a password that must not open it
+    const char* firstBad = "a.txt";     // the first file that the wrong one cannot decode
   };
+  // Over 127 bytes: the key is folded from the whole text, so a change past the XOR key's
+  // end is another password, though a.txt (shorter than a DES group) reads the same.
+  const std::string longer(200, 'k'), longerWrong = std::string(199, 'k') + "K";
   const Case cases[] = {
+      {"lzo", {"--password", longer}, {"--password", longerWrong}, "Alpha/inner.bin"},
       {"stored", {}, {"--password", ""}},
       {"stored", {"--password", ""}, {}},
       {"zlib", {"--password", "s3cret"}, {"--password", "s3creT"}},
@@ -165,14 +170,14 @@ TEST_F(Pcktool, EveryCodecAndPasswordRoundTripsThroughCreateListExtractVerify) {
       EXPECT_EQ(info.mtime, n.mtime) << n.path;
     }
     // Binary content comes out of cat byte for byte, carriage returns and all.
-    if (k == 1) {
+    if (k == 2) {
       EXPECT_EQ(Ok(with({"cat", base, "_x.bin"}, c.password)), tree[4].content);
     }
     EXPECT_EQ(Text(Ok(with({"verify", base}, c.password))), "ok: 6 files verified\n");
 
     Result bad = Run(with({"verify", base}, c.wrong));
     EXPECT_EQ(bad.code, 1);
-    EXPECT_NE(bad.out.find("bad: a.txt: "), std::string::npos) << bad.out;
+    EXPECT_NE(bad.out.find("bad: " + std::string(c.firstBad) + ": "), std::string::npos) << bad.out;
     EXPECT_EQ(bad.out.find("zero.dat"), std::string::npos) << "an empty file has nothing to decipher";
   }
 }
