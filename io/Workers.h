@@ -18,7 +18,8 @@ class CWorkers {
   // The pool for this process, started at first use with one thread per core (at most
   // kMaxThreads), none on a single core. After fork() the child starts a fresh one.
   static CWorkers& Shared();
-  // Limits the pool to `threads` (0: none, jobs run in place); for tests and benchmarks.
+  // Limits the pool to `threads` (0: none, jobs run in place); for tests and benchmarks,
+  // between packages only: a reader or writer at work keeps the pool it started with.
   static void SetThreads(size_t threads);
 
   size_t Threads() const { return m_threads.size(); }
@@ -35,7 +36,6 @@ class CWorkers {
     // Starts `work` on a worker (or runs it now when there are none).
     void Run(CWorkers& pool, std::function<void()> work);
     void Wait();
-    bool Busy() const { return m_busy; }
 
    private:
     friend class CWorkers;

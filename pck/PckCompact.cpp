@@ -75,7 +75,7 @@ bool CCompaction::CopyName(PckRecord& r) {
   if (!m_namWindow->Read(r.nameOffset, &len, 1)) return false;
   m_name.assign(len, '\0');
   if (len && !m_namWindow->Read(uint64_t(r.nameOffset) + 1, m_name.data(), len)) return false;
-  if (m_namEnd + 1 + len > 0xFFFFFFFFull) return false;
+  if (m_namEnd + 1 + len > kPckMaxOffset) return false;
   r.nameOffset = uint32_t(m_namEnd);
   if (!m_dstNam.WriteAll(&len, 1) || (len && !m_dstNam.WriteAll(m_name.data(), len))) return false;
   m_namEnd += 1 + len;
@@ -90,7 +90,7 @@ bool CCompaction::CopyEntry(PckRecord& r) {
   PckEntryLayout layout;
   if (PckReadEntryLayout(readAt, m_srcDatLength, r, m_header.blockSize, layout) != PckLayoutRead::Ok) return false;
   if (layout.headerBlocks != n) return false;
-  if (m_datEnd > 0xFFFFFFFFull) return false;
+  if (m_datEnd > kPckMaxOffset) return false;
   r.dataOffset = uint32_t(m_datEnd);
   if (!m_dstDat.WriteAll(layout.header, sizeof layout.header)) return false;
   m_datEnd += sizeof layout.header;
@@ -103,7 +103,7 @@ bool CCompaction::CopyEntry(PckRecord& r) {
     PutLE32(copied.data() + 4 * i, uint32_t(offset));
     if (layout.blocks[i].stored > m_header.blockSize) return false;  // would overrun the copy buffer
     offset += kPckBlockHeaderSize + layout.blocks[i].stored;
-    if (offset > 0xFFFFFFFFull) return false;
+    if (offset > kPckMaxOffset) return false;
   }
   if (!m_dstDat.WriteAll(copied.data(), copied.size())) return false;
   m_datEnd += copied.size();

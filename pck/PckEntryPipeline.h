@@ -92,5 +92,6 @@ class CEntryPipeline {
   std::deque<CEncodeJob*> m_inFlight;
   std::deque<CPendingEntry> m_entries;
   bool m_writeFailed = false;
+  bool m_entryFailed = false;  // an entry failed: sticky, so that no later Finish passes
 };
 

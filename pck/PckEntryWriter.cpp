@@ -14,13 +14,10 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <optional>
 
 #include "pck/PckEntryPipeline.h"
 #include "pck/PckWriter.h"
-
-namespace {
-constexpr uint64_t kMaxOffset = 0xFFFFFFFFull;  // offsets in the index are 32-bit
-}  // namespace
 
 CEncodeJob* CEntryPipeline::NextJob() {
   if (m_free.empty() && m_jobs.size() < m_workers.Depth()) {
@@ -30,6 +27,8 @@ CEncodeJob* CEntryPipeline::NextJob() {
   while (m_free.empty()) LandOne();
   CEncodeJob* j = m_free.back();
   m_free.pop_back();
+  // The writer's password may have changed since the job was made.
+  if (j->cipher.Password() != m_w.m_cipher.Password()) j->cipher.SetPassword(m_w.m_cipher.Password());
   return j;
 }
 
@@ -43,7 +42,7 @@ void CEntryPipeline::SettleDatEnd() {
 bool CEntryPipeline::LandHeader(CPendingEntry& e) {
   e.started = true;
   e.start = m_w.m_datEnd;
-  if (e.start > kMaxOffset) return false;
+  if (e.start > kPckMaxOffset) return false;
   uint8_t head[kPckEntryHeaderSize];
   PckEncodeEntryHeader(e.blocks, head);
   if (!m_w.m_dat.Seek(e.start) || !m_w.m_dat.WriteAll(head, sizeof head) ||
@@ -69,19 +68,20 @@ void CEntryPipeline::Complete(CPendingEntry& e) {
 }
 
 void CEncodeJob::Work() {
-  CMd5 md5;
+  std::optional<CMd5> md5;  // made only for a whole file: a digest context costs an allocation
+  if (wholeFile) md5.emplace();
   output.clear();
   used.resize(lengths.size());
   stored.resize(lengths.size());
   for (size_t k = 0; k < lengths.size(); ++k) {
     const uint8_t* block = input.data() + k * blockSize;
-    if (wholeFile) md5.Update(block, lengths[k]);
+    if (md5) md5->Update(block, lengths[k]);
     used[k] = encoder.Encode(want, block, lengths[k]);
     cipher.Encipher(encoder.Payload(), encoder.PayloadLength());
     stored[k] = encoder.PayloadLength();
     output.insert(output.end(), encoder.Payload(), encoder.Payload() + encoder.PayloadLength());
   }
-  if (wholeFile) md5.Final(digest);
+  if (md5) md5->Final(digest);
 }
 
 void CEntryPipeline::LandOne() {
@@ -98,7 +98,7 @@ void CEntryPipeline::LandOne() {
     const uint64_t tableEnd = e.start + kPckEntryHeaderSize + e.table.size();
     const uint64_t pos = m_w.m_datEnd;
     const uint32_t stored = j->stored[k];
-    ok = pos - tableEnd <= kMaxOffset && pos + kPckBlockHeaderSize + stored <= kMaxOffset + 1;
+    ok = pos - tableEnd <= kPckMaxOffset && pos + kPckBlockHeaderSize + stored <= kPckMaxOffset + 1;
     if (!ok) break;
     PutLE32(e.table.data() + 4 * (j->first + k), uint32_t(pos - tableEnd));
     uint8_t blockHead[kPckBlockHeaderSize] = {uint8_t(j->used[k])};
@@ -122,8 +122,11 @@ void CEntryPipeline::Forget() {
   // Entries land in order; those in front that are through, and that no job points to
   // any more, are forgotten. The newest stays: its writer asks how it went.
   while (m_entries.size() > 1 && (m_entries.front().done || m_entries.front().failed) &&
-         m_entries.front().inFlight == 0)
+         m_entries.front().inFlight == 0) {
+    // A deferred entry that failed after its Write returned must still fail Finish.
+    if (m_entries.front().failed) m_entryFailed = true;
     m_entries.pop_front();
+  }
 }
 
 bool CEntryPipeline::Write(DataStream& source, int codec, PckRecord& out, uint32_t record, bool deferred) {
@@ -221,11 +224,10 @@ bool CEntryPipeline::Write(DataStream& source, int codec, PckRecord& out, uint32
 
 bool CEntryPipeline::Finish() {
   while (!m_inFlight.empty()) LandOne();
-  bool ok = !m_writeFailed;
   for (const CPendingEntry& e : m_entries)
-    if (e.failed) ok = false;
+    if (e.failed) m_entryFailed = true;
   m_entries.clear();
-  return ok;
+  return !m_writeFailed && !m_entryFailed;
 }
 
 void CEntryPipeline::Discard() {
@@ -240,7 +242,7 @@ void CEntryPipeline::Discard() {
 bool CEntryPipeline::CopyStored(IStoredBlocks& stored, DataStream& source, PckRecord& record) {
   const uint32_t n = stored.StoredBlockCount();
   const uint64_t start = m_w.m_datEnd;
-  if (start > kMaxOffset) return false;
+  if (start > kPckMaxOffset) return false;
   std::vector<uint8_t> payload;
   uint8_t codec = 0;
   // Blocks follow the table in order; their offsets are known from their lengths, so
@@ -252,7 +254,7 @@ bool CEntryPipeline::CopyStored(IStoredBlocks& stored, DataStream& source, PckRe
     if (!stored.StoredLength(i, lengths[i])) return false;
     PutLE32(table.data() + 4 * i, uint32_t(offset));
     offset += kPckBlockHeaderSize + lengths[i];
-    if (offset > kMaxOffset) return false;
+    if (offset > kPckMaxOffset) return false;
   }
   uint8_t head[kPckEntryHeaderSize];
   PckEncodeEntryHeader(n, head);

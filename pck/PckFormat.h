@@ -27,6 +27,8 @@ inline constexpr size_t kPckEntryHeaderSize = 16;
 inline constexpr size_t kPckBlockHeaderSize = 5;
 inline constexpr size_t kPckMaxNameLength = 254;  // the length byte holds name + zero
 inline constexpr int kPckMaxPathNames = 64;
+// Offsets into .nam and .dat, and the dead-byte count, are 32-bit in the index.
+inline constexpr uint64_t kPckMaxOffset = 0xFFFFFFFFull;
 inline constexpr size_t kPckMaxPassword = kMaxPasswordBytes;
 // The password with which the game's packages and the patch are enciphered.
 inline constexpr char kPckGamePassword[] = "pelnirodvastemuk";

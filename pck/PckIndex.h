@@ -31,8 +31,6 @@ class CPckIndex {
   const std::string& Names() const { return m_names; }
   // The name of a record; "" for the root and for indices outside the table.
   std::string_view Name(int index) const;
-  // The folder that holds a record, -1 for the root.
-  int64_t Parent(size_t index) const { return m_parents[index]; }
 
   // Record index of the entry at a path ("" is the root), or -1. Names compare as the
   // package's names do; a name before the last must be a folder.

@@ -11,12 +11,10 @@
 #include <memory>
 
 #include "io/Workers.h"
+#include "pck/PckEntryPipeline.h"
 #include "pck/PckReader.h"
 
 namespace {
-
-// As many blocks as the writer puts into one job.
-constexpr uint32_t kWholeFileBlocks = 8;
 
 struct CDecodeJob {
   explicit CDecodeJob(const CPckCipher& like) { cipher.SetPassword(like.Password()); }

@@ -19,7 +19,6 @@ std::string Quoted(std::string_view text) {
   out += '"';
   return out;
 }
-constexpr uint64_t kMaxOffset = 0xFFFFFFFFull;  // offsets in the index are 32-bit
 }  // namespace
 
 PckWriter::PckWriter() : m_header(PckHeader::Default()) {}
@@ -203,7 +202,7 @@ std::unique_ptr<PckDirIterator> PckWriter::OpenDir(int index) { return m_index.O
 int64_t PckWriter::WriteName(std::string_view name) {
   const uint64_t at = m_index.Names().size();
   std::string entry = PckEncodeNameEntry(name);
-  if (at + entry.size() > kMaxOffset) return -1;
+  if (at + entry.size() > kPckMaxOffset) return -1;
   if (!m_nam.Seek(at) || !m_nam.WriteAll(entry.data(), entry.size())) {
     // what reached the file is dead space; the in-memory copy must still match the file
     // offsets of later names, so take the file's own end from now on
@@ -370,7 +369,7 @@ int PckWriter::AddFile(std::string_view path, DataStream& source, int codec) {
 void PckWriter::AddDeadBytes(uint64_t n) {
   // The field is 32-bit; it saturates rather than wrap round to a small number, which
   // would hide dead space from the tidy pass.
-  m_header.deadBytes = uint32_t(std::min<uint64_t>(uint64_t(m_header.deadBytes) + n, 0xFFFFFFFFull));
+  m_header.deadBytes = uint32_t(std::min<uint64_t>(uint64_t(m_header.deadBytes) + n, kPckMaxOffset));
 }
 
 int PckWriter::ReplaceFile(std::string_view path, DataStream& source, int codec) {

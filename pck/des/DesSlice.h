@@ -13,7 +13,6 @@
 struct DesSchedule {
   uint64_t words[16 * 48];
 };
-inline constexpr size_t kDesScheduleBytes = sizeof(DesSchedule);
 
 // A DES-ECB implementation over many 8-byte groups under one key.
 struct DesEcbImpl {
