@@ -128,6 +128,8 @@ TEST_F(GameDiff, WhatAPatchCannotExpressIsRefusedAndNothingIsWritten) {
       {"a plain folder where a new package goes", packages, {{"mb", {{"items/i1.txt", "one"}}}, {"pm", {{"a", "a"}}}},
        {{"pm/x.txt", "x"}}, {}, "cannot turn a plain file or folder into a package"},
       {"a name no Windows can hold", packages, packages, {}, {{"con.txt", "device"}}, "would refuse"},
+      {"a removed file Delete.txt would take for a wildcard", packages, packages, {{"a*.txt", "x"}}, {}, "wildcard"},
+      {"a removed file whose name ends with a blank", packages, packages, {{"old.txt ", "x"}}, {}, "blank"},
   };
   int n = 0;
   for (const auto& row : rows) {

@@ -111,6 +111,19 @@ class CGameDiff {
   uint64_t m_files = 0, m_bytes = 0;
 };
 
+// Why the updater would not delete exactly this path from a line of Delete.txt, or null.
+// It reads at most 255 characters a line (CR LF included), trims blanks at both ends,
+// takes "*" and "?" as wildcards and "\\" as a separator.
+const char* DeleteLineProblem(const std::string& path) {
+  if (path.size() > 253) return "its path is too long for a line of Delete.txt";
+  if (path.find_first_of(" \t") == 0 || path.find_last_of(" \t") == path.size() - 1)
+    return "Delete.txt cannot name a path that begins or ends with a blank";
+  if (plat::HasWildcards(path)) return "Delete.txt would take its \"*\" or \"?\" for a wildcard";
+  for (size_t at : plat::SeparatorPositions(path))
+    if (path[at] == '\\') return "Delete.txt would take the \"\\\" in its name for a folder";
+  return nullptr;
+}
+
 bool CGameDiff::ScanTop(Game& game) {
   plat::CFolderFind find;
   plat::FindData data;
@@ -125,7 +138,7 @@ bool CGameDiff::ScanTop(Game& game) {
     for (const std::string& name : game.top)
       for (int k = 0; k < 3; ++k) {
         const size_t n = std::strlen(exts[k]);
-        if (name.size() > n && name.compare(name.size() - n, n, exts[k]) == 0 &&
+        if (name.size() > n && PckNamesEqual(name.substr(name.size() - n), exts[k]) &&
             PckNamesEqual(name.substr(0, name.size() - n), *p) && parts[k].empty()) {
           parts[k] = name;
           ++found;
@@ -320,6 +333,8 @@ bool CGameDiff::DiffPlain() {
     if (news.count(key)) continue;
     const std::string parent = ParentKey(key);
     if (!parent.empty() && !news.count(parent)) continue;  // its folder goes as a whole
+    if (const char* why = DeleteLineProblem(f.path))
+      return Refuse(ShowName(m_old + "/" + f.path) + " is gone from the new game, but " + why);
     std::string line = f.path;
     std::replace(line.begin(), line.end(), '/', '\\');
     m_deletes.push_back(line);

@@ -58,6 +58,10 @@ class CProgressStream : public DataStream {
   FILE* Handle() override { return m_inner.Handle(); }
   int Seek64(int64_t offset) override { return m_inner.Seek64(offset); }
   int64_t Length64() override { return m_inner.Length64(); }
+  // What the inner stream learns of its content, and its blocks as stored, pass through:
+  // a damaged entry must stay damaged, and a stored copy needs no decoding.
+  bool Failed() override { return m_inner.Failed(); }
+  IStoredBlocks* StoredBlocks() override { return m_inner.StoredBlocks(); }
 
  private:
   DataStream& m_inner;
