@@ -3,7 +3,6 @@
 // truncated file where a good one was.
 #include "fs/FileTarget.h"
 
-#include <algorithm>
 
 #include <vector>
 
@@ -67,15 +66,6 @@ struct CFileTarget::CPendingFile {
 
 namespace {
 constexpr size_t kBatchFiles = 32;  // open temporaries at most
-
-std::string FoldedPath(const std::string& path) {
-  std::string key = path;
-  for (char& c : key) {
-    if (c == '\\') c = '/';
-    else if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  }
-  return key;
-}
 }  // namespace
 
 CFileTarget::~CFileTarget() { CloseAll(); }
@@ -89,7 +79,6 @@ int CFileTarget::LandPlainFiles() {
   std::vector<std::unique_ptr<CPendingFile>> pending = std::move(m_pending);
   m_pending.clear();
   int result = 0;
-  std::vector<std::string> folders;
   // All contents first: each temporary is on the disk before any file is replaced.
   for (auto& p : pending) {
     if (result != 0) break;
@@ -106,11 +95,8 @@ int CFileTarget::LandPlainFiles() {
       result = Fail(OsFailure("replace", p->path));
       break;
     }
-    p->temp.clear();
-    std::string folder = plat::ParentFolder(p->path, true);
-    if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(std::move(folder));
+    p->temp.clear();  // the rename has put itself on the disk, its folder synced
   }
-  for (const std::string& folder : folders) plat::SyncFolder(folder.empty() ? "." : folder);
   // What did not land is not left behind.
   for (auto& p : pending) {
     p->file.Close();
@@ -295,7 +281,7 @@ int CFileTarget::WritePlainFile(const std::string& path, DataStream& stream) {
 int CFileTarget::BatchPlainFile(const std::string& path, const std::string& temp, DataStream& stream) {
   // A file that is already in the batch (under any spelling), or that shares its
   // temporary, lands with the batch before it first; so does a full batch.
-  const std::string key = FoldedPath(path);
+  const std::string key = Key(path);
   for (const auto& p : m_pending)
     if (p->key == key || p->temp == temp || m_pending.size() >= kBatchFiles) {
       if (LandPlainFiles() != 0) return -1;

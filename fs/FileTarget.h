@@ -79,7 +79,7 @@ class CFileTarget {
   void SetJournal(CPckJournal* journal) { m_journal = journal; }
   // Batched plain files: each is written to its temporary and left for the system to
   // write out, and the batch lands together (every temporary put on the disk, then each
-  // renamed over its file, then each folder synced once) when it is full, before any
+  // renamed over its file, each rename synced) when it is full, before any
   // other change to a plain path, and at CloseAll. A stop before that leaves the old
   // files and stray temporaries, which the next run writes over. Off (the default), a
   // plain file has landed when PutFile returns.

@@ -90,15 +90,23 @@ int PckWriter::OpenForEdit(const std::string& base) {
     m_index.Clear();
     return Fail(Failure(ErrorKind::Damaged, PckIndexName(base), std::move(text)));
   };
+  // Nor is one that cannot be read: the writer is then left closed, as after any failure.
+  auto failOs = [this](CError error) {
+    const int rc = Fail(std::move(error));  // first: a failed read explains itself
+    m_dat.Close();
+    m_nam.Close();
+    m_index.Clear();
+    return rc;
+  };
   if (!PckParseIndex(idx, m_header, records, &why)) return failClose(PckIndexName(base) + ": " + why);
   // Editing rewrites the index in this layout, so only this version is taken on.
   if (m_header.version != kPckVersion) return failClose(PckIndexName(base) + ": version is not 2");
   if (!m_header.HasUsableBlockSize()) return failClose(PckIndexName(base) + ": block size out of range");
   if (records.empty()) return failClose(PckIndexName(base) + ": index holds no root folder");
-  if (!m_nam.ReadAll(names)) return Fail(OsFailure("read", PckNameTableName(base)));
+  if (!m_nam.ReadAll(names)) return failOs(OsFailure("read", PckNameTableName(base)));
   if (!PckCheckTree(records, names, &why)) return failClose(PckIndexName(base) + ": " + why);
   int64_t datLen = m_dat.Length();
-  if (datLen < 0) return Fail(OsFailure("measure", PckDataName(base)));
+  if (datLen < 0) return failOs(OsFailure("measure", PckDataName(base)));
   m_datEnd = m_datStart = uint64_t(datLen);
   m_namStart = names.size();
   // Appending to a data file shorter than its index says would put new entries where

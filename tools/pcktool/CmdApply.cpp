@@ -1,9 +1,7 @@
 // The apply command: releases a patch package into a game folder the way the game's
 // patcher does, so a publisher can try a patch on a copy of the game before shipping it.
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -74,9 +72,12 @@ int RunApply(const Options& opt) {
   // comes out as "" or "C:", which still names the same place.
   while (!game.empty() && plat::IsSeparator(game.back())) game.pop_back();
 
+  uint64_t checkBytes = 0, checkFiles = 0;  // for the progress bar of the check
   {
     PckReader reader;
     if (!OpenPackage(reader, patch, opt.password)) return kExitFailed;
+    for (const PckRecord& r : reader.Records())
+      if (r.type == kPckFile) checkBytes += r.size, ++checkFiles;
   }
   plat::CFolderLock lock;
   if (!TakeFolder(game, lock)) return kExitFailed;
@@ -89,12 +90,7 @@ int RunApply(const Options& opt) {
   CPatchPlan plan;
   CError problem;
   {
-    uint64_t total = 0, files = 0;
-    PckReader reader;
-    if (reader.Open(patch) == 0)
-      for (const PckRecord& r : reader.Records())
-        if (r.type == kPckFile) total += r.size, ++files;
-    CProgress progress(files, total);
+    CProgress progress(checkFiles, checkBytes);
     auto onBlock = [&progress](uint32_t length) {
       progress.AddBytes(length);
       return true;

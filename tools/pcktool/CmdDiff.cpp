@@ -20,7 +20,6 @@
 #include "patch/PatchCheck.h"
 #include "patch/PatchRelease.h"
 #include "payload/PayloadFormat.h"
-#include "pck/PckJournal.h"
 #include "pck/PckWriter.h"
 #include "platform/PathText.h"
 #include "platform/Platform.h"

@@ -3,14 +3,12 @@
 // package's index stays as it was, and a failed commit is reported as a failure.
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "io/FileStream.h"
 #include "io/IWalkSink.h"
-#include "pck/PckCodecs.h"
 #include "pck/PckCompact.h"
 #include "pck/PckWriter.h"
 #include "platform/Platform.h"

@@ -9,10 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "io/File.h"
 #include "pck/PckEntryLayout.h"
 #include "pck/PckReader.h"
-#include "platform/Platform.h"
 #include "tools/pcktool/Commands.h"
 #include "tools/pcktool/Tool.h"
 
@@ -63,9 +61,7 @@ int RunInfo(const Options& opt) {
   const std::string_view names = reader.NameTable();
   const uint64_t datLength = uint64_t(reader.DataLength());
 
-  CFile dat;
-  if (!dat.Open(PckDataName(base), "rb")) return Fail(PckDataName(base), dat.Error());
-  auto readAt = [&dat](uint64_t offset, void* out, size_t length) { return dat.Seek(offset) && dat.ReadExact(out, length); };
+  const PckReadAt readAt = reader.DataReader();
   std::vector<Range> dataRanges, nameRanges;
   uint64_t files = 0, folders = 0, unreadable = 0;
   for (size_t i = 0; i < records.size(); ++i) {
@@ -80,7 +76,6 @@ int RunInfo(const Options& opt) {
     if ((r.type == kPckFile || r.type == kPckFolder) && r.nameOffset < names.size())
       nameRanges.emplace_back(r.nameOffset, uint64_t(r.nameOffset) + 1 + uint8_t(names[r.nameOffset]));
   }
-  dat.Close();
 
   std::string magic(h.magic, strnlen(h.magic, sizeof h.magic));
   printf("magic: %s\n", ShowName(magic).c_str());

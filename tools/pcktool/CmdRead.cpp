@@ -1,9 +1,7 @@
 // The reading commands: list, cat, extract and verify. Content is decoded block by
 // block through PckReader::ReadBlock, so a damaged file is reported with its block
 // number, and every file's MD5 is checked against the index before it counts as read.
-#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
