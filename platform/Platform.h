@@ -1,10 +1,11 @@
 // The platform layer: everything the portable core needs from the operating system.
 //
-// This header is the whole contract. PlatformWin32.cpp implements it over the Windows
-// ANSI API (narrow text is code page 936 there), PlatformPosix.cpp over POSIX, where a
-// backslash counts as a path separator like "/" (the byte after a code page 936 lead
-// byte is never taken for a separator). Nothing outside platform/, ui/ and res/ sees a
-// Windows type; everything here speaks std::string, plain integers and FILE.
+// This header is the whole contract. PlatformWin32.cpp implements it over the wide
+// Windows API (narrow text is code page 936, converted at each call), PlatformPosix.cpp
+// over POSIX, where a backslash counts as a path separator like "/" (the byte after a
+// code page 936 lead byte is never taken for a separator). Nothing outside platform/,
+// ui/ and res/ sees a Windows type; everything here speaks std::string, plain integers
+// and FILE.
 #pragma once
 
 #include <cstdint>
@@ -214,7 +215,7 @@ enum : int { kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
 inline constexpr unsigned kMbTypeMask = 0xF;  // the button set within the flags
 
 // Where the core shows its questions and keeps the window alive during long work.
-// The Win32 dialog implements it with MessageBoxA and a PeekMessage loop; the console
+// The Win32 dialog implements it with MessageBoxW and a PeekMessage loop; the console
 // updater with terminal prompts; tests with a recording double.
 class IMessageUi {
  public:

@@ -2,7 +2,6 @@
 // block through PckReader::ReadBlock, so a damaged file is reported with its block
 // number, and every file's MD5 is checked against the index before it counts as read.
 #include <cstdio>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,29 +16,6 @@
 #include "tools/pcktool/Tool.h"
 
 namespace {
-
-using BlockSink = std::function<bool(const uint8_t*, size_t)>;
-
-enum class DecodeResult { kOk, kDamaged, kSinkFailed };
-
-// Decodes file record `index`, handing each block to `sink` (which may be empty) and
-// the byte counts to `progress`. On kDamaged `problem` says what is wrong.
-DecodeResult DecodeFile(PckReader& reader, int index, const BlockSink& sink, CProgress* progress,
-                        std::string& problem) {
-  uint32_t bad = 0;
-  const int rc = reader.VerifyEntry(
-      index,
-      [&](const uint8_t* data, uint32_t length) {
-        if (sink && !sink(data, length)) return false;
-        if (progress) progress->AddBytes(length);
-        return true;
-      },
-      &bad);
-  if (rc == -2) return DecodeResult::kSinkFailed;
-  if (rc == 0) return DecodeResult::kOk;
-  problem = bad == PckReader::kDigestMismatch ? "digest mismatch" : "block " + std::to_string(bad) + " does not decode";
-  return DecodeResult::kDamaged;
-}
 
 // Totals of the file records, for the bar.
 void CountFiles(const PckReader& reader, uint64_t& files, uint64_t& bytes) {
@@ -95,11 +71,11 @@ int RunCat(const Options& opt) {
   if (index < 0) return Fail(base, "no entry \"" + path + "\"");
   if (reader.Records()[size_t(index)].type != kPckFile) return Fail(base, "\"" + path + "\" is a folder");
   term::SetStdoutBinary();
-  std::string problem;
-  DecodeResult result = DecodeFile(
-      reader, index, [](const uint8_t* p, size_t n) { return fwrite(p, 1, n, stdout) == n; }, nullptr, problem);
-  if (result == DecodeResult::kDamaged) return Fail(PckDataName(base), path + ": " + problem);
-  if (result == DecodeResult::kSinkFailed) return Fail("standard output", "write failed");
+  uint32_t bad = 0;
+  const int rc = reader.VerifyEntry(
+      index, [](const uint8_t* p, uint32_t n) { return fwrite(p, 1, n, stdout) == n; }, &bad);
+  if (rc == -2) return Fail("standard output", "write failed");
+  if (rc != 0) return Fail(PckDataName(base), path + ": " + Problem(bad));
   return kExitOk;
 }
 
