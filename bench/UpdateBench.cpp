@@ -12,11 +12,6 @@
 // back.
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
-#include <malloc.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

@@ -238,7 +238,8 @@ TEST_F(UpdateRun, PatchSinkLinesForAFolderWithOneFile) {
 }
 
 TEST_F(UpdateRun, ClosingTheWindowDuringTheRunAbortsTheReleaseWith118) {
-  MakeUpdater({{"a.txt", "a"}, {"b.txt", "b"}});
+  // No payload to copy: the first drain is the release's own.
+  MakeUpdater({{"a.txt", "a"}, {"b.txt", "b"}}, false);
   CScriptedWindow w;
   CUpdateDlg dlg(w);
   w.onDrain = [] { g_bAbort = true; };  // as Exit confirmed from a pumped message

@@ -2,10 +2,6 @@
 // package gets, laid out as the format fixes them.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -13,7 +9,6 @@
 #include "pck/PckCodecs.h"
 #include "pck/PckCompact.h"
 #include "pck/PckReader.h"
-#include "pck/PckTree.h"
 #include "pck/PckWriter.h"
 #include "tests/support/PackageFixtures.h"
 #include "tests/support/TempDir.h"

@@ -1,6 +1,6 @@
 // The bit-sliced DES implementations against the NBS / FIPS known answers and against
 // libgcrypt, with libgcrypt itself run through the same known answers as a check of the
-// tables; and the package cipher giving the same bytes under every backend.
+// tables. (The package cipher under every backend is tried in CodecsTest.cpp.)
 #include <gtest/gtest.h>
 
 #include <cctype>

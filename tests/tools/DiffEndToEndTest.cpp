@@ -12,7 +12,6 @@
 #include "tests/support/PackageFixtures.h"
 #include "tests/support/ProcessRunner.h"
 
-#include <sys/wait.h>
 
 using namespace qvtest;
 namespace fsys = std::filesystem;
