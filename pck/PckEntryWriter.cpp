@@ -165,7 +165,9 @@ bool CEntryPipeline::Write(DataStream& source, int codec, PckRecord& out, uint32
   for (uint32_t i = 0; i < n && readOk;) {
     CEncodeJob* j = NextJob();
     const uint32_t count = whole ? n : 1;
-    j->input.resize(size_t(count) * bs);
+    // Blocks one block size apart, the last only as long as it is: a small file under a
+    // large block size keeps a small buffer.
+    j->input.resize(size_t(std::min<uint64_t>(uint64_t(count) * bs, uint64_t(size) - uint64_t(i) * bs)));
     j->lengths.clear();
     for (uint32_t k = 0; k < count && readOk; ++k) {
       // Exactly this block's share of the declared size: a source that runs short fails

@@ -158,7 +158,7 @@ void PckReader::VerifyEntries(const std::vector<int>& indices, const FileBlockVi
         j->job.Run(workers, [j, bs] { j->Work(bs); });
       inFlight.push_back(j);
       b += std::max<uint32_t>(count, 1);
-    } while (b < blocks);
+    } while (b < blocks && !stopped);  // a sink that stopped wants none of the rest
   }
   while (!inFlight.empty()) consume();
 }
