@@ -41,8 +41,16 @@ RunResult RunTool(const std::string& exe, const std::vector<std::string>& args, 
   PROCESS_INFORMATION pi{};
   DWORD code = DWORD(-1);
   std::wstring wide = plat::Wide(line);
-  const bool started = CreateProcessW(nullptr, wide.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-  const DWORD startError = started ? 0 : GetLastError();
+  // Wine under load now and then fails to start a process with ERROR_INTERNAL_ERROR
+  // (1359); that says nothing about the tool, so the start is tried again.
+  bool started = false;
+  DWORD startError = 0;
+  for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+    if (attempt > 0) Sleep(200);
+    started = CreateProcessW(nullptr, wide.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    startError = started ? 0 : GetLastError();
+    if (!started && startError != ERROR_INTERNAL_ERROR) break;
+  }
   if (started) {
     WaitForSingleObject(pi.hProcess, INFINITE);
     GetExitCodeProcess(pi.hProcess, &code);

@@ -25,7 +25,13 @@ bool CProcess::Start(const std::string& exe, const std::string& dir) {
   const std::wstring cwd = plat::Wide(WinePath(dir));
   STARTUPINFOW si{};
   si.cb = sizeof si;
-  return CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, cwd.c_str(), &si, &m_pi) != 0;
+  // Wine under load now and then fails a start with ERROR_INTERNAL_ERROR; try again.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    if (attempt > 0) Sleep(200);
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, cwd.c_str(), &si, &m_pi)) return true;
+    if (GetLastError() != ERROR_INTERNAL_ERROR) break;
+  }
+  return false;
 }
 
 CProcess::~CProcess() {
