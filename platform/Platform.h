@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace plat {
@@ -104,6 +105,14 @@ bool ReplaceFile(const std::string& from, const std::string& to);
 bool SetNormalAttributes(const std::string& path);
 // Sets the modification (and access) time, seconds since 1970-01-01 UTC.
 bool SetFileTime(const std::string& path, int64_t mtime);
+// Gives `to` the run permission that `from` has (chmod from its mode bits on POSIX, so
+// that a copy of a program stays runnable); true where files carry no such bit.
+bool CopyRunPermission(const std::string& from, const std::string& to);
+// Whether `name` (from untrusted input) can be created as one entry of a folder on this
+// system's disks: never empty, ".", "..", a separator ("/" or "\\" outside a two-byte
+// character) or a control byte; on Windows also everything IsSafeName refuses (devices,
+// drives, streams, <>"|?*, trailing dots and blanks), names that POSIX disks hold.
+bool IsCreatableName(std::string_view name);
 // The shell's delete: a file, or a folder with everything below it, without asking.
 // The last path component may hold the wildcards * and ?; every match is deleted.
 // Symbolic links and junctions are removed themselves, never followed: neither on the

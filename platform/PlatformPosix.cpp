@@ -313,6 +313,27 @@ bool SetFileTime(const std::string& path, int64_t mtime) {
   return utime(ToSlashes(path).c_str(), &times) == 0;
 }
 
+bool CopyRunPermission(const std::string& from, const std::string& to) {
+  struct stat src, dst;
+  if (stat(ToSlashes(from).c_str(), &src) != 0 || stat(ToSlashes(to).c_str(), &dst) != 0) return Failed(false);
+  const mode_t run = src.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH);
+  if ((dst.st_mode & run) == run) return true;
+  return chmod(ToSlashes(to).c_str(), (dst.st_mode & 07777) | run) == 0 || Failed(false);
+}
+
+bool IsCreatableName(std::string_view name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  if (LastSeparator(name) != std::string_view::npos) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (IsLeadByte(c) && i + 1 < name.size())
+      ++i;
+    else if (c < 0x20 || c == 0x7F)
+      return false;
+  }
+  return true;
+}
+
 bool ShellDelete(const std::string& path) {
   std::string p = ToSlashes(path);
   while (p.size() > 1 && p.back() == '/') p.pop_back();

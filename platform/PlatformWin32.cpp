@@ -349,6 +349,10 @@ bool SetFileTime(const std::string& path, int64_t mtime) {
   return ::SetFileTime(handle.get(), nullptr, &ft, &ft) != 0;
 }
 
+bool CopyRunPermission(const std::string&, const std::string&) { return true; }
+
+bool IsCreatableName(std::string_view name) { return IsSafeName(name); }
+
 bool ShellDelete(const std::string& path) {
   std::string p = path;
   while (p.size() > 1 && EndsWithSeparator(p)) p.pop_back();

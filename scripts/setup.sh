@@ -25,6 +25,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   wine wine64 xvfb xauth x11-utils imagemagick
   locales fonts-wqy-microhei strace
+  osslsigncode openssl
   dpkg-dev
 )
 
