@@ -3,7 +3,9 @@
 // This header is the whole contract. PlatformWin32.cpp implements it over the wide
 // Windows API (narrow text is code page 936, converted at each call), PlatformPosix.cpp
 // over POSIX, where a backslash counts as a path separator like "/" (the byte after a
-// code page 936 lead byte is never taken for a separator). Nothing outside platform/,
+// code page 936 lead byte is never taken for a separator) and every name is converted
+// between code page 936 and the locale's character set (UTF-8 in practice) at each call.
+// So both sides hand the core the same code page 936 bytes for the same file. Nothing outside platform/,
 // ui/ and res/ sees a Windows type; everything here speaks std::string, plain integers
 // and FILE.
 #pragma once
@@ -23,7 +25,9 @@ namespace plat {
 // The operating system's reason for the last failure of a call of this layer on this
 // thread (errno or GetLastError), as a number and as a text in the system's words
 // ("No space left on device"). Calls that succeed leave it as it was.
-enum class OsErrorKind : uint8_t { Other, NotFound, Access, NoSpace };
+// BadName: a name that cannot be converted between code page 936 and the system's
+// character set (POSIX), so no call was made.
+enum class OsErrorKind : uint8_t { Other, NotFound, Access, NoSpace, BadName };
 struct OsError {
   int code = 0;
   std::string text;
@@ -126,6 +130,11 @@ struct FindData {
   std::string name;
   bool isDir = false;
   uint32_t sizeLow = 0;  // low 32 bits of the file size
+  // False when the name on the disk holds a character that code page 936 lacks (or, on
+  // POSIX, bytes that are no text in the locale's character set). `name` then has a
+  // stand-in for it ('?' on Windows, 0xFF on POSIX) and must be neither stored nor
+  // taken for the file's real name; on POSIX no call of this layer opens it.
+  bool exact = true;
 };
 
 // Lists one folder. "." and ".." are delivered like any other entry.
@@ -147,6 +156,19 @@ class CFolderFind {
   struct Impl;
   std::unique_ptr<Impl> m_impl;
 };
+
+// ---- text for and from the terminal ----
+
+// Code page 936 text as the terminal shows it: in the locale's character set on POSIX
+// (what cannot be converted shows as '?'); unchanged on Windows, where the program's
+// own code page is the console's.
+std::string ToConsoleText(std::string_view cp936);
+// Text in the system's character set (a command-line argument) as code page 936, with
+// `exact` set false when it holds a character the code page lacks (see FindData).
+std::string FromSystemText(std::string_view text, bool* exact = nullptr);
+// The character set names are converted to and from on this system ("UTF-8"; on
+// Windows "UTF-16").
+std::string SystemCharsetName();
 
 // ---- processes ----
 

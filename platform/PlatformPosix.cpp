@@ -1,6 +1,9 @@
 // The platform layer over POSIX. Paths arrive in the Windows style of the rest of the
-// program: "\\" is a separator too, so every path goes through ToSlashes before it
-// reaches the OS (the trail byte of a code page 936 character is left alone).
+// program: code page 936 bytes, "\\" a separator too. Every path goes through CSysPath
+// before it reaches the OS: separators become "/" (the trail byte of a code page 936
+// character is left alone) and the text is converted to the locale's character set, so
+// that a name lands on the disk as the system and its other programs see it. Names that
+// come back (listings, the working folder) are converted the other way.
 #include <dirent.h>
 #include <pthread.h>
 #include <fcntl.h>
@@ -16,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/Charset.h"
 #include "platform/FaultInternal.h"
 #include "platform/PathText.h"
 #include "platform/ProfileText.h"
@@ -41,6 +45,36 @@ T Failed(T result) {
   detail::SetLastError(code, std::strerror(code), detail::ErrnoKind(code));
   return result;
 }
+
+// Records that a name could not be converted, as the failure of the call it was for.
+void NoteBadName() {
+  errno = EILSEQ;
+  detail::SetLastError(EILSEQ, "the name cannot be converted between code page 936 and " + charset::SystemCharset(),
+                       OsErrorKind::BadName);
+}
+
+// A path of the program as the system takes it: "/" separators, the locale's character
+// set. A path that cannot be converted records a BadName failure, and the call that
+// wanted it fails without reaching the system.
+class CSysPath {
+ public:
+  explicit CSysPath(std::string_view path, const char* empty = nullptr) {
+    if (path.empty() && empty) {
+      m_text = empty;
+      m_ok = true;
+      return;
+    }
+    m_ok = charset::ToSystem(ToSlashes(path), m_text);
+    if (!m_ok) NoteBadName();
+  }
+  explicit operator bool() const { return m_ok; }
+  const char* c_str() const { return m_text.c_str(); }
+  const std::string& str() const { return m_text; }
+
+ private:
+  std::string m_text;
+  bool m_ok = false;
+};
 
 // Closes its descriptor on every way out of a function.
 class CFd {
@@ -152,7 +186,7 @@ std::string ModuleFileName() {
   for (;;) {
     ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
     if (n < 0) return {};
-    if (static_cast<size_t>(n) < buf.size()) return buf.substr(0, n);
+    if (static_cast<size_t>(n) < buf.size()) return charset::FromSystem(buf.substr(0, n));
     if (buf.size() >= 65536) return {};
     buf.resize(buf.size() * 2);
   }
@@ -161,19 +195,24 @@ std::string ModuleFileName() {
 std::string GetWorkDir() {
   std::string buf(256, '\0');
   for (;;) {
-    if (getcwd(buf.data(), buf.size())) return buf.c_str();
+    if (getcwd(buf.data(), buf.size())) return charset::FromSystem(buf.c_str());
     if (errno != ERANGE || buf.size() >= 65536) return {};
     buf.resize(buf.size() * 2);
   }
 }
 
-bool SetWorkDir(const std::string& path) { return chdir(ToSlashes(path).c_str()) == 0; }
+bool SetWorkDir(const std::string& path) {
+  CSysPath p(path);
+  return p && (chdir(p.c_str()) == 0 || Failed(false));
+}
 
 // ---- files ----
 
 FILE* OpenFile(const std::string& path, const char* mode) {
   if (FaultInjected(FileOp::Open, path)) return nullptr;
-  FILE* file = fopen(ToSlashes(path).c_str(), mode);
+  CSysPath p(path);
+  if (!p) return nullptr;
+  FILE* file = fopen(p.c_str(), mode);
   if (!file) return Failed<FILE*>(nullptr);
   // A folder opens for reading on POSIX, and reads back as nonsense (its "length" runs
   // to the end of the 64-bit range); Windows refuses it, and so does this.
@@ -188,7 +227,9 @@ FILE* OpenFile(const std::string& path, const char* mode) {
 
 FILE* CreateNewFile(const std::string& path) {
   if (FaultInjected(FileOp::Open, path)) return nullptr;
-  int fd = open(ToSlashes(path).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  CSysPath p(path);
+  if (!p) return nullptr;
+  int fd = open(p.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return Failed<FILE*>(nullptr);
   FILE* file = fdopen(fd, "w+b");
   if (!file) {
@@ -206,7 +247,9 @@ bool TruncateFile(FILE* file, int64_t length) {
 
 bool StatPath(const std::string& path, FileInfo& info) {
   struct stat st;
-  if (stat(ToSlashes(path).c_str(), &st) != 0) return Failed(false);
+  CSysPath p(path);
+  if (!p) return false;
+  if (stat(p.c_str(), &st) != 0) return Failed(false);
   info.isDir = S_ISDIR(st.st_mode);
   info.size = info.isDir ? 0 : static_cast<int64_t>(st.st_size);
   info.mtime = static_cast<int64_t>(st.st_mtime);
@@ -240,21 +283,23 @@ void StartWriteBack(FILE*) {}
 
 bool FileExists(const std::string& path) {
   struct stat st;
-  return lstat(ToSlashes(path).c_str(), &st) == 0;
+  CSysPath p(path);
+  return p && lstat(p.c_str(), &st) == 0;
 }
 
 // A file without any write bit is read-only even for root, whom access() lets write
 // anything: that is what the read-only attribute means on Windows.
 bool IsWritable(const std::string& path) {
-  std::string p = ToSlashes(path);
+  CSysPath p(path);
   struct stat st;
-  if (stat(p.c_str(), &st) != 0 || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
+  if (!p || stat(p.c_str(), &st) != 0 || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
   return access(p.c_str(), W_OK) == 0;
 }
 
 bool DeleteFile(const std::string& path) {
-  std::string p = ToSlashes(path);
+  CSysPath p(path);
   struct stat st;
+  if (!p) return false;
   if (lstat(p.c_str(), &st) != 0) return Failed(false);
   if (S_ISDIR(st.st_mode)) {
     errno = EISDIR;
@@ -266,43 +311,53 @@ bool DeleteFile(const std::string& path) {
 
 bool MakeDir(const std::string& path) {
   if (FaultInjected(FileOp::MakeDir, path)) return false;
-  return mkdir(ToSlashes(path).c_str(), 0777) == 0 || Failed(false);
+  CSysPath p(path);
+  return p && (mkdir(p.c_str(), 0777) == 0 || Failed(false));
 }
 
 bool RemoveDir(const std::string& path) {
   if (FaultInjected(FileOp::Unlink, path)) return false;
-  return rmdir(ToSlashes(path).c_str()) == 0 || Failed(false);
+  CSysPath p(path);
+  return p && (rmdir(p.c_str()) == 0 || Failed(false));
 }
 
 bool IsFolder(const std::string& path) {
   struct stat st;
-  return lstat(ToSlashes(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  CSysPath p(path);
+  return p && lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // Makes a rename durable: the new folder entry is only on the disk once the folder is.
 // Folders that cannot be opened or synced (some file systems refuse) are left as they
 // are; only a real write error counts as a failure.
-bool SyncFolder(const std::string& folder) {
-  CFd fd(open(folder.empty() ? "." : ToSlashes(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+// Syncs a folder given as the system names it.
+bool SyncSysFolder(const std::string& folder) {
+  CFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!fd.Valid()) return true;
   return fsync(fd.Get()) == 0 || errno != EIO || Failed(false);
 }
 
+bool SyncFolder(const std::string& folder) {
+  CSysPath p(folder, ".");
+  return !p || SyncSysFolder(p.str());
+}
+
 bool ReplaceFile(const std::string& from, const std::string& to) {
-  std::string src = ToSlashes(from), dst = ToSlashes(to);
+  CSysPath src(from), dst(to);
   if (FaultInjected(FileOp::Rename, to)) return false;
+  if (!src || !dst) return false;
   if (rename(src.c_str(), dst.c_str()) != 0) return Failed(false);
-  std::string srcFolder = FolderOf(src), dstFolder = FolderOf(dst);
-  bool ok = SyncFolder(dstFolder);
+  std::string srcFolder = FolderOf(src.str()), dstFolder = FolderOf(dst.str());
+  bool ok = SyncSysFolder(dstFolder);
   // A move between folders also changed the one the file left.
-  if (srcFolder != dstFolder) ok = SyncFolder(srcFolder) && ok;
+  if (srcFolder != dstFolder) ok = SyncSysFolder(srcFolder) && ok;
   return ok;
 }
 
 bool SetNormalAttributes(const std::string& path) {
-  std::string p = ToSlashes(path);
+  CSysPath p(path);
   struct stat st;
-  if (stat(p.c_str(), &st) != 0) return false;
+  if (!p || stat(p.c_str(), &st) != 0) return false;
   return chmod(p.c_str(), (st.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0;
 }
 
@@ -310,15 +365,18 @@ bool SetFileTime(const std::string& path, int64_t mtime) {
   utimbuf times;
   times.actime = static_cast<time_t>(mtime);
   times.modtime = static_cast<time_t>(mtime);
-  return utime(ToSlashes(path).c_str(), &times) == 0;
+  CSysPath p(path);
+  return p && utime(p.c_str(), &times) == 0;
 }
 
 bool CopyRunPermission(const std::string& from, const std::string& to) {
   struct stat src, dst;
-  if (stat(ToSlashes(from).c_str(), &src) != 0 || stat(ToSlashes(to).c_str(), &dst) != 0) return Failed(false);
+  CSysPath fromPath(from), toPath(to);
+  if (!fromPath || !toPath) return false;
+  if (stat(fromPath.c_str(), &src) != 0 || stat(toPath.c_str(), &dst) != 0) return Failed(false);
   const mode_t run = src.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH);
   if ((dst.st_mode & run) == run) return true;
-  return chmod(ToSlashes(to).c_str(), (dst.st_mode & 07777) | run) == 0 || Failed(false);
+  return chmod(toPath.c_str(), (dst.st_mode & 07777) | run) == 0 || Failed(false);
 }
 
 bool IsCreatableName(std::string_view name) {
@@ -343,15 +401,22 @@ bool ShellDelete(const std::string& path) {
   // Refuse what would take a parent or the root along: the shell deletes no such thing.
   if (last.empty() || last == "." || last == "..") return false;
 
-  CFd dir(OpenFolderNoFollow(folder));
+  CSysPath sysFolder(folder);
+  if (!sysFolder) return false;
+  CFd dir(OpenFolderNoFollow(sysFolder.str()));
   if (!dir.Valid()) return false;
-  if (!HasWildcards(last)) return RemoveTreeAt(dir.Get(), last);
+  if (!HasWildcards(last)) {
+    CSysPath sysLast(last);
+    return sysLast && RemoveTreeAt(dir.Get(), sysLast.str());
+  }
 
   std::vector<std::string> names;
   if (!ListNames(dir.Get(), names)) return false;
   bool ok = true;
+  // The pattern is code page 936, the names are the disk's: each is matched as the
+  // program would list it, and removed under its own bytes.
   for (const std::string& name : names) {
-    if (WildcardMatch(last, name)) ok = RemoveTreeAt(dir.Get(), name) && ok;
+    if (WildcardMatch(last, charset::FromSystem(name))) ok = RemoveTreeAt(dir.Get(), name) && ok;
   }
   return ok;
 }
@@ -370,7 +435,9 @@ CFolderFind::~CFolderFind() = default;
 
 bool CFolderFind::First(const std::string& folder, FindData& out) {
   Close();
-  m_impl->dir.reset(opendir(folder.empty() ? "." : ToSlashes(folder).c_str()));
+  CSysPath p(folder, ".");
+  if (!p) return false;
+  m_impl->dir.reset(opendir(p.c_str()));
   if (!m_impl->dir) return false;
   return Next(out);
 }
@@ -381,6 +448,7 @@ bool CFolderFind::Next(FindData& out) {
     out.name = m_impl->dotsGiven++ == 0 ? "." : "..";
     out.isDir = true;
     out.sizeLow = 0;
+    out.exact = true;
     return true;
   }
   while (dirent* entry = readdir(m_impl->dir.get())) {
@@ -390,7 +458,8 @@ bool CFolderFind::Next(FindData& out) {
     // A link is listed as what it points to; a broken one as itself.
     bool known = fstatat(fd, entry->d_name, &st, 0) == 0 ||
                  fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
-    out.name = entry->d_name;
+    out.exact = true;
+    out.name = charset::FromSystem(entry->d_name, &out.exact);
     out.isDir = known ? S_ISDIR(st.st_mode) : entry->d_type == DT_DIR;
     out.sizeLow = known && !out.isDir ? static_cast<uint32_t>(st.st_size & 0xFFFFFFFFu) : 0;
     return true;
@@ -404,6 +473,14 @@ void CFolderFind::Close() {
 }
 
 bool CFolderFind::IsOpen() const { return m_impl->dir != nullptr; }
+
+// ---- text for and from the terminal ----
+
+std::string ToConsoleText(std::string_view cp936) { return charset::ForDisplay(cp936); }
+
+std::string FromSystemText(std::string_view text, bool* exact) { return charset::FromSystem(text, exact); }
+
+std::string SystemCharsetName() { return charset::SystemCharset(); }
 
 // ---- processes ----
 
@@ -439,7 +516,9 @@ bool CInstanceMutex::Acquire(const std::string& name) {
   Release();
   const char* tmp = getenv("TMPDIR");
   std::string folder = tmp && *tmp ? tmp : "/tmp";
-  std::string path = folder + "/" + LockFileName(name) + ".lock";
+  // The name is the program's, in code page 936; one the system cannot take keeps a
+  // '?' where it cannot, which is still one fixed name for every copy.
+  std::string path = folder + "/" + charset::ForDisplay(LockFileName(name)) + ".lock";
   // Close-on-exec: a game started by this process must not inherit and keep the lock.
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -472,7 +551,9 @@ bool CFolderLock::TryAcquire(const std::string& folder) {
   Release();
   // The folder itself carries the lock, so no lock file is ever left behind. Close-on-
   // exec: a game started from here must not inherit and keep it.
-  int fd = open(folder.empty() ? "." : ToSlashes(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  CSysPath p(folder, ".");
+  if (!p) return false;
+  int fd = open(p.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return Failed(false);
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     Failed(0);

@@ -390,7 +390,8 @@ namespace {
 void FillFindData(const WIN32_FIND_DATAW& found, FindData& out) {
   // A name the code page cannot hold comes with '?', as the ANSI listing gives it, and
   // then fails to open: a caller that stores names must never store another one.
-  out.name = Narrow(found.cFileName);
+  out.exact = true;
+  out.name = Narrow(found.cFileName, &out.exact);
   out.isDir = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   out.sizeLow = found.nFileSizeLow;
 }
@@ -418,6 +419,19 @@ bool CFolderFind::Next(FindData& out) {
 void CFolderFind::Close() { m_impl->handle.reset(); }
 
 bool CFolderFind::IsOpen() const { return m_impl->handle != nullptr; }
+
+// ---- text for and from the terminal ----
+
+std::string ToConsoleText(std::string_view cp936) { return std::string(cp936); }
+
+std::string FromSystemText(std::string_view text, bool* exact) {
+  const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+  return Narrow(wide, exact);
+}
+
+std::string SystemCharsetName() { return "UTF-16"; }
 
 // ---- processes ----
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <map>
 
@@ -163,6 +164,68 @@ TEST(PlatformPaths, NamesTheCodePageLacksOpenUnderTheirShortForms) {
   EXPECT_FALSE(Exists(here + "\\Stra?e.txt"));
   EXPECT_TRUE(plat::ShellDelete(here + "\\S*.txt"));
   EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+#else
+std::string Utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
+
+// The program speaks code page 936 (string literals here are compiled to it), the disk
+// the locale's character set (UTF-8; the C locale counts as UTF-8 too): every call
+// converts, so a name lands under the name other programs show, and lists back as the
+// same bytes.
+TEST(PlatformPaths, NamesAreCodePage936InsideAndTheLocalesOnTheDisk) {
+  CTempDir dir;
+  const struct {
+    std::string inside, onDisk;
+  } rows[] = {
+      {"说明.txt", Utf8(u8"说明.txt")},
+      {"界面", Utf8(u8"界面")},
+      {"\x80.txt", Utf8(u8"\u20ac.txt")},          // the code page's one-byte euro sign
+      {"\xa1\x40.txt", Utf8(u8"\ue4c6.txt")},      // a user-defined code, as Windows maps it
+      {"\xf7\x7c.txt", Utf8(u8"鱸.txt")},          // a trail byte that looks like '|'
+      {"con.txt", "con.txt"},
+  };
+  for (const auto& row : rows) {
+    WriteFile(dir.Path() + "\\" + row.inside, "x");
+    EXPECT_TRUE(std::filesystem::exists(dir.Path() + "/" + row.onDisk)) << row.onDisk;
+    auto entries = ListFolder(dir.Path());
+    ASSERT_EQ(entries.count(row.inside), 1u) << row.onDisk;
+    EXPECT_TRUE(entries[row.inside].exact);
+    EXPECT_EQ(ReadFile(dir.Path() + "/" + row.inside), "x");
+    EXPECT_TRUE(plat::ShellDelete(dir.Path() + "/" + row.inside));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() + "/" + row.onDisk));
+  }
+  qvtest::CWorkDirGuard guard(dir.Path());
+  ASSERT_TRUE(plat::MakeDir("界面"));
+  ASSERT_TRUE(plat::SetWorkDir("界面"));
+  EXPECT_EQ(plat::GetWorkDir(), plat::FromSystemText(dir.Path()) + "/界面");
+}
+
+// A name on the disk that the code page cannot hold (an emoji, bytes that are no UTF-8)
+// lists as inexact with 0xFF for what is missing, and nothing opens or deletes a file
+// under that stand-in; a wildcard still reaches it, as the shell's would. Bytes that are
+// no code page 936 text never reach the disk.
+TEST(PlatformPaths, NamesThatDoNotConvertAreRefusedNeverGuessed) {
+  CTempDir dir;
+  for (const std::string& raw : {Utf8(u8"\U0001F600.txt"), std::string("\xcb\xb5.txt")}) {
+    WriteFile(dir.Path() + "/plain.txt", "keep");
+    { std::ofstream(dir.Path() + "/" + raw) << "y"; }
+    auto entries = ListFolder(dir.Path());
+    auto bad = std::find_if(entries.begin(), entries.end(), [](const auto& e) { return !e.second.exact; });
+    ASSERT_NE(bad, entries.end()) << raw;
+    EXPECT_NE(bad->first.find('\xFF'), std::string::npos);
+    EXPECT_EQ(plat::OpenFile(dir.Path() + "/" + bad->first, "rb"), nullptr);
+    EXPECT_EQ(plat::LastError().kind, plat::OsErrorKind::BadName);
+    EXPECT_FALSE(plat::ShellDelete(dir.Path() + "/" + bad->first));
+    EXPECT_TRUE(std::filesystem::exists(dir.Path() + "/" + raw));
+    EXPECT_TRUE(plat::ShellDelete(dir.Path() + "/*.txt"));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() + "/" + raw));
+  }
+  for (const char* inside : {"a\x81\x7f", "a\xff", "a\x81"}) {
+    EXPECT_EQ(plat::OpenFile(dir.Path() + "/" + inside, "wb"), nullptr) << inside;
+    EXPECT_EQ(plat::LastError().kind, plat::OsErrorKind::BadName);
+    EXPECT_FALSE(plat::MakeDir(dir.Path() + "/" + inside));
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
 }
 #endif
 

@@ -13,7 +13,8 @@
 
 namespace term {
 
-std::vector<std::string> Arguments(int argc, char** argv) {
+std::vector<std::string> Arguments(int argc, char** argv, int* inexact) {
+  if (inexact) *inexact = -1;
   int count = 0;
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (!wide) return {argv, argv + argc};

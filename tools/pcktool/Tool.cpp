@@ -17,7 +17,7 @@ int Fail(std::string_view subject, std::string_view problem) {
   // Library texts may quote names; they must not break the one line either.
   line += ShowName(problem);
   line += '\n';
-  fputs(line.c_str(), stderr);
+  fputs(plat::ToConsoleText(line).c_str(), stderr);
   fflush(stderr);
   return kExitFailed;
 }
@@ -36,6 +36,8 @@ std::string ShowName(std::string_view name) {
   }
   return out;
 }
+
+std::string Shown(std::string_view name) { return plat::ToConsoleText(ShowName(name)); }
 
 std::string JoinPath(std::string_view dir, std::string_view name) {
   std::string out(dir);
@@ -91,7 +93,7 @@ bool TakeFolder(const std::string& folder, plat::CFolderLock& lock) {
     if (waited == 0) {
       CProgress::EraseActive();
       fprintf(stderr, "pcktool: %s: another program is changing packages in this folder; waiting...\n",
-              ShowName(shown).c_str());
+              Shown(shown).c_str());
     }
     if (waited >= kWaitMs) return Fail(shown, "another program is still changing packages in this folder"), false;
     plat::SleepMs(kStepMs);

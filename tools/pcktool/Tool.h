@@ -16,12 +16,16 @@ inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
 // Writes "pcktool: SUBJECT: PROBLEM" as one line on standard error (after erasing a
-// progress bar) and returns kExitFailed.
+// progress bar), converted for the terminal, and returns kExitFailed.
 int Fail(std::string_view subject, std::string_view problem);
 
 // A name or path for messages and listings: control bytes appear as \xNN, so a crafted
 // name can neither break a line nor forge one.
 std::string ShowName(std::string_view name);
+
+// ShowName as the terminal shows it (the locale's character set on POSIX), for a name
+// printed on its own. Text composed for Fail stays code page 936: Fail converts it.
+std::string Shown(std::string_view name);
 
 // "dir/name", or just the name under the root.
 std::string JoinPath(std::string_view dir, std::string_view name);
