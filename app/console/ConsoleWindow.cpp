@@ -1,40 +1,13 @@
 #include "app/console/ConsoleWindow.h"
 
-#include <iconv.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 
-std::string CConsoleWindow::ToUtf8(const std::string& gbk) {
-  iconv_t cd = iconv_open("UTF-8", "GB18030");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return gbk;
-  std::string out(gbk.size() * 2 + 16, '\0');
-  char* in = const_cast<char*>(gbk.data());
-  size_t inLeft = gbk.size();
-  char* dst = out.data();
-  size_t outLeft = out.size();
-  while (inLeft > 0) {
-    if (iconv(cd, &in, &inLeft, &dst, &outLeft) == size_t(-1)) {
-      if (errno == E2BIG) {
-        size_t used = size_t(dst - out.data());
-        out.resize(out.size() * 2);
-        dst = out.data() + used;
-        outLeft = out.size() - used;
-        continue;
-      }
-      // A byte that is no character: shown as "?" rather than cutting the text short.
-      if (outLeft == 0) break;
-      *dst++ = '?';
-      --outLeft;
-      ++in;
-      --inLeft;
-    }
-  }
-  iconv_close(cd);
-  out.resize(size_t(dst - out.data()));
-  return out;
-}
+#include "platform/Platform.h"
+
+std::string CConsoleWindow::ForTerminal(const std::string& gbk) { return plat::ToConsoleText(gbk); }
 
 CConsoleWindow::CConsoleWindow(Answer answer)
     : m_answer(answer), m_bInteractive(isatty(0) != 0), m_bDrawBar(isatty(2) != 0) {}
@@ -50,7 +23,7 @@ void CConsoleWindow::EndLine() {
 
 void CConsoleWindow::Draw() {
   if (!m_bDrawBar) return;
-  std::string line = ToUtf8(m_status);
+  std::string line = ForTerminal(m_status);
   if (m_progress >= 0) {
     const int width = 30, filled = std::clamp(m_progress, 0, 100) * width / 100;
     line += "  [" + std::string(size_t(filled), '#') + std::string(size_t(width - filled), ' ') + "] " +
@@ -75,8 +48,8 @@ void CConsoleWindow::SetProgress(int position) {
 int CConsoleWindow::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
   EndLine();
   const bool question = (flags & plat::kMbTypeMask) == plat::kMbYesNo;
-  std::string head = caption.empty() ? std::string() : "[" + ToUtf8(caption) + "] ";
-  std::string body = ToUtf8(text);
+  std::string head = caption.empty() ? std::string() : "[" + ForTerminal(caption) + "] ";
+  std::string body = ForTerminal(text);
   // Windows line ends in the texts would leave stray carriage returns on a terminal.
   body.erase(std::remove(body.begin(), body.end(), '\r'), body.end());
   std::fprintf(stderr, "%s%s\n", head.c_str(), body.c_str());

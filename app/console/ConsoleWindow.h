@@ -28,8 +28,8 @@ class CConsoleWindow : public IUpdateWindow {
   const std::string& Status() const { return m_status; }
   void SetStatus(const std::string& status) { m_status = status; }
 
-  // Code page 936 text as UTF-8 for the terminal.
-  static std::string ToUtf8(const std::string& gbk);
+  // Code page 936 text in the terminal's character set (the locale's).
+  static std::string ForTerminal(const std::string& gbk);
 
  private:
   void Draw();

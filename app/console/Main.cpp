@@ -61,15 +61,15 @@ int main(int argc, char** argv) {
   CUpdateDlg dlg(window);
   dlg.m_bRunLog = dlg.m_bPatchLog = dlg.m_bTidyLog = log;
   dlg.m_strVersion = VersionLine(plat::ModuleFolder());
-  std::fprintf(stderr, "%s\n", CConsoleWindow::ToUtf8(texts::Load(texts::kTextTitle)).c_str());
-  std::fprintf(stderr, "%s\n", CConsoleWindow::ToUtf8(dlg.m_strVersion).c_str());
+  std::fprintf(stderr, "%s\n", CConsoleWindow::ForTerminal(texts::Load(texts::kTextTitle)).c_str());
+  std::fprintf(stderr, "%s\n", CConsoleWindow::ForTerminal(dlg.m_strVersion).c_str());
 
   // The reminder that every start shows, then the run.
   window.MessageBox(texts::Load(texts::kTextCloseTheGame), texts::Load(texts::kTextCaption), plat::kMbOk | plat::kMbIconInfo);
   window.SetStatus(dlg.m_strStatus);
   dlg.OnUpdate();
   if (window.Closed()) return 0;
-  std::fprintf(stderr, "\n%s\n", CConsoleWindow::ToUtf8(dlg.m_strStatus).c_str());
-  if (dlg.m_problem.Failed()) std::fprintf(stderr, "%s\n", CConsoleWindow::ToUtf8(dlg.m_problem.text).c_str());
+  std::fprintf(stderr, "\n%s\n", CConsoleWindow::ForTerminal(dlg.m_strStatus).c_str());
+  if (dlg.m_problem.Failed()) std::fprintf(stderr, "%s\n", CConsoleWindow::ForTerminal(dlg.m_problem.text).c_str());
   return 1;
 }

@@ -45,6 +45,7 @@ bool CTreePlan::ScanFolder(const std::string& dir, int depth) {
   plat::FindData data;
   if (!find.First(dir, data)) return Fail(dir, "cannot list the folder"), false;
   do {
+    if (!data.exact) return Fail(dir + "/" + data.name, kNameOutsideCodePage), false;
     if (data.name != "." && data.name != "..") children.push_back({data.name, data.isDir});
   } while (find.Next(data));
   find.Close();

@@ -15,6 +15,11 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
+// Why a name listed on the disk is refused (plat::FindData::exact is false): a package
+// holds code page 936 names only, and a stand-in would be stored as if it were the name.
+inline constexpr const char* kNameOutsideCodePage =
+    "the name holds a character that code page 936 lacks (shown as '?'); a package cannot store it";
+
 // Writes "pcktool: SUBJECT: PROBLEM" as one line on standard error (after erasing a
 // progress bar), converted for the terminal, and returns kExitFailed.
 int Fail(std::string_view subject, std::string_view problem);
