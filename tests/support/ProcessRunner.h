@@ -12,25 +12,23 @@ struct RunResult {
   std::string out, err;
 };
 
-// Runs `exe` with `args`, each passed as one argument however it is spelled. The
+// Runs `exe` with `args`, each passed as one argument however it is spelled (code page
+// 936 text, handed over as the system spells it, as a user's shell would). The
 // output is captured in files inside `scratchDir` ("stdout" and "stderr"; on Windows
 // numbered per run and removed afterwards) rather than through pipes, so a tool that
 // writes more than a pipe holds cannot stall the test. A tool that cannot be started
-// gives code -1 and an `err` that says why. An `exe` given by its Unix path also works from the Windows build under Wine.
+// gives code -1 and an `err` that says why. `err` comes as Text() gives it; `out` as it
+// was written (it may be a file's bytes). An `exe` given by its Unix path also works from the Windows build under Wine.
 RunResult RunTool(const std::string& exe, const std::vector<std::string>& args, const std::string& scratchDir);
 
 // A path as the Windows build sees it under Wine, where the Unix root is drive Z:; the
 // build names its own files by Unix paths.
 inline std::string WinePath(const std::string& p) { return !p.empty() && p[0] == '/' ? "Z:" + p : p; }
 
-// Without the carriage returns of Windows text mode, so that one expectation holds on
-// both platforms.
-inline std::string Text(const std::string& s) {
-  std::string out;
-  for (char c : s)
-    if (c != '\r') out += c;
-  return out;
-}
+// A tool's text output as the program's own code page 936 text, without the carriage
+// returns of Windows text mode, so that one expectation holds on both platforms (on
+// POSIX the tools write in the locale's character set).
+std::string Text(const std::string& s);
 
 // A final line without "\n" still counts.
 inline std::vector<std::string> Lines(const std::string& text) {

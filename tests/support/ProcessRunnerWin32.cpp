@@ -62,10 +62,18 @@ RunResult RunTool(const std::string& exe, const std::vector<std::string>& args, 
   RunResult r;
   r.code = int(code);
   r.out = ReadFile(out);
-  r.err = started ? ReadFile(err) : "cannot start " + exe + ": Windows error " + std::to_string(startError);
+  r.err = started ? Text(ReadFile(err)) : "cannot start " + exe + ": Windows error " + std::to_string(startError);
   plat::DeleteFile(out);
   plat::DeleteFile(err);
   return r;
+}
+
+// The tools write code page 936 as it is; only text mode's carriage returns go.
+std::string Text(const std::string& s) {
+  std::string out;
+  for (char c : s)
+    if (c != '\r') out += c;
+  return out;
 }
 
 }  // namespace qvtest

@@ -78,7 +78,7 @@ int RunInfo(const Options& opt) {
   }
 
   std::string magic(h.magic, strnlen(h.magic, sizeof h.magic));
-  printf("magic: %s\n", ShowName(magic).c_str());
+  printf("magic: %s\n", Shown(magic).c_str());
   printf("version: %u\nblock size: %u\ndead bytes: %u\n", h.version, h.blockSize, h.deadBytes);
   printf("records: %llu\nfiles: %llu\nfolders: %llu\n", (unsigned long long)records.size(),
          (unsigned long long)files, (unsigned long long)folders);
