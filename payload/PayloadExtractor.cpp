@@ -1,6 +1,6 @@
-// The extractor: reads the trailer from the end of an executable, checks it against the
-// file before trusting any offset in it, and copies each carried file out through one
-// 4096-byte buffer.
+// The extractor: reads the trailer from the end of an executable (or from just before
+// the certificate table of a signed one), checks it against the file before trusting any
+// offset in it, and copies each carried file out through one 4096-byte buffer.
 #include "payload/PayloadExtractor.h"
 
 #include "io/FileStream.h"
@@ -59,23 +59,42 @@ int32_t CPayloadExtractor::ReadDirectory(const std::string& path) {
   m_trailerLength = 0;
   m_storedCheck = 0;
   m_fileSize = 0;
+  m_payloadEnd = 0;
 
   UniqueFile file(plat::OpenFile(path, "rb"));
   if (!file) return kPayloadCannotOpen;
   const int64_t fileSize = SizeOf(file.get());
+  if (fileSize < 0) return kPayloadBadTrailer;
+  // A signed executable carries its payload before the certificate table, maybe with a
+  // few zero bytes of the signer's padding between; the first end whose trailer checks
+  // is the payload's. When none does, the failure at the first end is reported.
+  const PeCertificateTable table = ScanPeCertificateTable(file.get(), uint64_t(fileSize));
+  int32_t first = 0;
+  for (uint64_t end : PayloadEndCandidates(table, uint64_t(fileSize))) {
+    const int32_t r = ReadDirectoryEndingAt(file.get(), end);
+    if (r >= 1) {
+      m_fileSize = uint64_t(fileSize);
+      return r;
+    }
+    if (first == 0) first = r;
+  }
+  return first;
+}
+
+int32_t CPayloadExtractor::ReadDirectoryEndingAt(FILE* file, uint64_t end) {
+  m_storedCheck = 0;
   uint8_t tail[kPayloadTailSize];
-  if (fileSize < int64_t(kPayloadTailSize) || !ReadAt(file.get(), fileSize - 8, tail, sizeof tail))
+  if (end < kPayloadTailSize || !ReadAt(file, int64_t(end - kPayloadTailSize), tail, sizeof tail))
     return kPayloadBadTrailer;
   const uint32_t trailerSize = GetLE32(tail);
   m_storedCheck = GetLE32(tail + 4);
   // Too small to hold the header, the first entry and the tail: the check value would
   // be computed over bytes that are not a trailer.
-  if (trailerSize == 0 || trailerSize > uint64_t(fileSize) || trailerSize < kPayloadMinTrailer)
-    return kPayloadBadTrailer;
+  if (trailerSize == 0 || trailerSize > end || trailerSize < kPayloadMinTrailer) return kPayloadBadTrailer;
 
-  const int64_t trailerStart = fileSize - trailerSize;
+  const int64_t trailerStart = int64_t(end - trailerSize);
   m_buffer.assign(kPayloadCheckedBytes, 0);
-  if (!ReadAt(file.get(), trailerStart, m_buffer.data(), kPayloadCheckedBytes)) return kPayloadBadTrailer;
+  if (!ReadAt(file, trailerStart, m_buffer.data(), kPayloadCheckedBytes)) return kPayloadBadTrailer;
   if (PayloadCheckValue(m_buffer.data()) != m_storedCheck) return kPayloadBadCheck;
 
   // The magic is not compared: a trailer with another text but the right check value
@@ -88,7 +107,7 @@ int32_t CPayloadExtractor::ReadDirectory(const std::string& path) {
   const size_t directoryBytes = kPayloadHeaderSize + kPayloadEntrySize * count;
   if (directoryBytes > m_buffer.size()) {
     m_buffer.resize(directoryBytes, 0);
-    if (!ReadAt(file.get(), trailerStart + int64_t(kPayloadCheckedBytes), m_buffer.data() + kPayloadCheckedBytes,
+    if (!ReadAt(file, trailerStart + int64_t(kPayloadCheckedBytes), m_buffer.data() + kPayloadCheckedBytes,
                 directoryBytes - kPayloadCheckedBytes))
       return kPayloadBadTrailer;
   }
@@ -98,22 +117,21 @@ int32_t CPayloadExtractor::ReadDirectory(const std::string& path) {
     entries[i] = PayloadEntry::Decode(m_buffer.data() + kPayloadHeaderSize + kPayloadEntrySize * i);
     // Every entry's data must lie between the start of the file and the trailer; a
     // truncated or forged file would otherwise have us copy from before the file's
-    // start or copy the trailer itself.
+    // start, copy the trailer itself, or copy the certificate table.
     const PayloadEntry& e = entries[i];
-    if (e.distance > uint64_t(fileSize) || e.distance < trailerSize || e.size > e.distance - trailerSize)
-      return kPayloadBadTrailer;
+    if (e.distance > end || e.distance < trailerSize || e.size > e.distance - trailerSize) return kPayloadBadTrailer;
   }
   for (const PayloadEntry& e : entries) {
     Drain();
     m_entries.push_back(e);
   }
-  m_fileSize = uint64_t(fileSize);
+  m_payloadEnd = end;
   m_trailerLength = trailerSize - 4;
   return int32_t(m_trailerLength);
 }
 
-int32_t CPayloadExtractor::CopyEntry(FILE* exe, uint64_t fileSize, const PayloadEntry& entry, CFile& out) {
-  const int64_t start = int64_t(fileSize) - int64_t(entry.distance);
+int32_t CPayloadExtractor::CopyEntry(FILE* exe, const PayloadEntry& entry, CFile& out) {
+  const int64_t start = int64_t(m_payloadEnd) - int64_t(entry.distance);
   for (uint32_t o = 0; o < entry.size; o += uint32_t(kPayloadChunk)) {
     Drain();
     const size_t chunk = entry.size - o < kPayloadChunk ? size_t(entry.size - o) : kPayloadChunk;
@@ -153,7 +171,7 @@ int32_t CPayloadExtractor::Release(const std::string& path) {
       m_failedName = outName;
       return kPayloadCannotCreate;
     }
-    int32_t rc = CopyEntry(exe.get(), m_fileSize, e, out);
+    int32_t rc = CopyEntry(exe.get(), e, out);
     if (!out.Close() && rc == kPayloadReleased) rc = kPayloadCopyFailed;
     if (rc != kPayloadReleased) {
       // Half a patch file would pass for a whole one in a later run.

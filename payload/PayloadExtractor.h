@@ -53,6 +53,9 @@ class CPayloadExtractor {
 
   // Reads and checks the trailer of the file at `path` and loads its entries. Returns
   // the trailer size minus 4 on success, or 0, kPayloadBadTrailer, kPayloadBadCheck.
+  // The payload ends at the end of the file, or, in a signed executable, before the
+  // certificate table and the zero padding in front of it; entry distances count back
+  // from there.
   int32_t ReadDirectory(const std::string& path);
   // ReadDirectory, then writes every entry. Every entry name is checked before the first
   // file is written: one that is not a bare, safe file name, or too long with the prefix,
@@ -63,12 +66,16 @@ class CPayloadExtractor {
   const std::vector<PayloadEntry>& Entries() const { return m_entries; }
   uint32_t TrailerLength() const { return m_trailerLength; }
   uint32_t StoredCheck() const { return m_storedCheck; }
+  // Where the payload that ReadDirectory read ends: the file's size, or less in a signed
+  // executable.
+  uint64_t PayloadEnd() const { return m_payloadEnd; }
   // The output name that the last failed Release could not write ("" otherwise).
   const std::string& FailedName() const { return m_failedName; }
 
  private:
   void Drain();
-  int32_t CopyEntry(FILE* exe, uint64_t fileSize, const PayloadEntry& entry, CFile& out);
+  int32_t ReadDirectoryEndingAt(FILE* file, uint64_t end);
+  int32_t CopyEntry(FILE* exe, const PayloadEntry& entry, CFile& out);
 
   plat::IMessageUi* m_ui;
   std::vector<PayloadEntry> m_entries;
@@ -76,6 +83,7 @@ class CPayloadExtractor {
   uint32_t m_trailerLength = 0;
   uint32_t m_storedCheck = 0;
   uint64_t m_fileSize = 0;
+  uint64_t m_payloadEnd = 0;
   std::string m_prefix = "temp";
   std::string m_savedDir;
   std::string m_failedName;

@@ -1,11 +1,13 @@
 // The payload at the end of the updater: the shipped layout, what the extractor writes
 // and where, the message drain, and how it refuses files that carry no payload, damaged
-// or forged trailers and names that would leave the folder.
+// or forged trailers and names that would leave the folder; signed updaters, whose
+// payload ends before the certificate table, and security directories that do not fit.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "pck/PckFormat.h"
 #include "platform/PathText.h"
 #include "platform/Platform.h"
+#include "tests/payload/PeFixture.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/RecordingUi.h"
 
@@ -383,6 +386,128 @@ TEST(PayloadExtractor, WorkingDirectoryMovesAndComesBack) {
   EXPECT_EQ(plat::GetWorkDir(), before);
 }
 
+// A minimal PE of either kind whose payload ends at every place of an 8-byte word,
+// signed as osslsigncode signs: padding, then the table.
+TEST(PayloadExtractor, SignedExecutablesCarryThePayloadBeforeTheCertificateTable) {
+  CTempDir dir;
+  MakeDirs(dir / "out");
+  for (bool pe32Plus : {false, true}) {
+    for (size_t extra = 0; extra < 8; ++extra) {
+      SCOPED_TRACE(std::string(pe32Plus ? "PE32+, " : "PE32, ") + std::to_string(extra) + " extra bytes");
+      const std::vector<Carried> files = {{"patch.dat", PseudoRandom(5000 + extra, 1)},
+                                          {"patch.idx", PseudoRandom(262, 2)}};
+      const std::string updater = Assemble(MinimalPe(pe32Plus), Concat(files), Entries(files));
+      std::string signedUpdater = updater;
+      const size_t table = FakeSign(signedUpdater);
+      // The scan over bytes in memory, held in a buffer of exactly their size.
+      const std::vector<uint8_t> bytes(signedUpdater.begin(), signedUpdater.end());
+      const PeCertificateTable t = ScanPeCertificateTable(bytes.data(), bytes.size());
+      EXPECT_TRUE(t.isPe);
+      ASSERT_TRUE(t.found);
+      EXPECT_EQ(t.tableOffset, table);
+      EXPECT_EQ(t.tableSize, signedUpdater.size() - table);
+      EXPECT_EQ(t.directoryOffset, PeSecurityEntry(pe32Plus));
+      EXPECT_EQ(t.checksumOffset, PeChecksumField());
+      EXPECT_GE(t.zerosBefore, table - updater.size());
+
+      WriteFile(dir / "signed.exe", signedUpdater);
+      CPayloadExtractor ex(dir / "out");
+      ex.SetOutputPrefix("");
+      EXPECT_EQ(ex.ReadDirectory(dir / "signed.exe"), int32_t(PayloadTrailerSize(2) - 4));
+      EXPECT_EQ(ex.PayloadEnd(), updater.size());
+      EXPECT_EQ(ex.Release(dir / "signed.exe"), kPayloadReleased);
+      for (const Carried& c : files) EXPECT_EQ(ReadFile(dir / ("out/" + c.name)), c.bytes) << c.name;
+    }
+  }
+}
+
+TEST(PayloadExtractor, SecurityDirectoriesThatDoNotFitAreIgnoredOrRefusedSafely) {
+  CTempDir dir;
+  MakeDirs(dir / "out");
+  const std::vector<Carried> files = {{"patch.idx", PseudoRandom(300, 2)}};
+  using Forge = std::function<void(std::string& file, size_t table, bool pe32Plus)>;
+  auto directory = [](uint32_t offset, uint32_t size) -> Forge {
+    return [=](std::string& f, size_t, bool plus) {
+      SetLE32(f, PeSecurityEntry(plus), offset);
+      SetLE32(f, PeSecurityEntry(plus) + 4, size);
+    };
+  };
+  struct Row {
+    const char* what;
+    Forge forge;
+    bool isPe, found;
+  };
+  const uint32_t kSize = 0x5B0;  // FakeSign's table
+  const Row rows[] = {
+      {"as signed", [](std::string&, size_t, bool) {}, true, true},
+      {"table beyond the file",
+       [&](std::string& f, size_t, bool plus) { directory(uint32_t(f.size() + 8), kSize)(f, 0, plus); }, true, false},
+      {"table ending before the file does",
+       [&](std::string& f, size_t t, bool plus) { directory(uint32_t(t), kSize - 8)(f, t, plus); }, true, false},
+      {"offset and size wrapping 32 bits to the file's end",
+       [&](std::string& f, size_t t, bool plus) { directory(0xFFFFFFF8u, uint32_t(f.size() + 8))(f, t, plus); },
+       true, false},
+      {"an empty table", [&](std::string& f, size_t t, bool plus) { directory(uint32_t(t), 0)(f, t, plus); }, true,
+       false},
+      {"table over the headers",
+       [&](std::string& f, size_t t, bool plus) { directory(0x10, uint32_t(f.size() - 0x10))(f, t, plus); }, true,
+       false},
+      {"four data directories", [](std::string& f, size_t, bool plus) { SetLE32(f, PeDirectoryCountField(plus), 4); },
+       true, false},
+      {"optional header too short for the entry",
+       [](std::string& f, size_t, bool) { SetLE16(f, kPeHeaderOffset + 4 + 16, 0x60); }, true, false},
+      {"unknown optional header", [](std::string& f, size_t, bool) { SetLE16(f, kPeOptionalHeader, 0x107); }, false,
+       false},
+      {"PE header beyond the file", [](std::string& f, size_t, bool) { SetLE32(f, 0x3C, 0xFFFFFFF0u); }, false, false},
+      {"PE header cut by the file's end",
+       [](std::string& f, size_t, bool) { SetLE32(f, 0x3C, uint32_t(f.size() - 10)); }, false, false},
+      {"no PE signature", [](std::string& f, size_t, bool) { f[kPeHeaderOffset + 3] = 1; }, false, false},
+      {"no MZ", [](std::string& f, size_t, bool) { f[0] = 'Z'; }, false, false},
+      // Found, but no trailer ends before it: refused like any file without a payload.
+      {"table starting inside the payload",
+       [&](std::string& f, size_t t, bool plus) { directory(uint32_t(t - 200), kSize + 200)(f, t, plus); }, true,
+       true},
+  };
+  for (bool pe32Plus : {false, true}) {
+    for (const Row& row : rows) {
+      SCOPED_TRACE(std::string(pe32Plus ? "PE32+: " : "PE32: ") + row.what);
+      std::string file = Assemble(MinimalPe(pe32Plus), Concat(files), Entries(files));
+      const size_t table = FakeSign(file);
+      row.forge(file, table, pe32Plus);
+      const std::vector<uint8_t> bytes(file.begin(), file.end());
+      const PeCertificateTable t = ScanPeCertificateTable(bytes.data(), bytes.size());
+      EXPECT_EQ(t.isPe, row.isPe);
+      EXPECT_EQ(t.found, row.found);
+
+      // Without a table that fits, the trailer is looked for at the end of the file, in
+      // the table's bytes, and not found.
+      WriteFile(dir / "forged.exe", file);
+      CPayloadExtractor ex(dir / "out");
+      ex.SetOutputPrefix("");
+      const int32_t r = ex.Release(dir / "forged.exe");
+      if (std::string(row.what) == "as signed") {
+        EXPECT_EQ(r, kPayloadReleased);
+        std::filesystem::remove(dir / "out/patch.idx");
+      } else {
+        EXPECT_LT(r, 1);
+        EXPECT_TRUE(Listing(dir / "out").empty());
+      }
+    }
+    // An image signed before its payload was appended: the table lies inside the file
+    // and the payload at its end is read as it always was.
+    std::string image = MinimalPe(pe32Plus);
+    FakeSign(image);
+    const std::string updater = Assemble(image, Concat(files), Entries(files));
+    const PeCertificateTable t =
+        ScanPeCertificateTable(reinterpret_cast<const uint8_t*>(updater.data()), updater.size());
+    EXPECT_TRUE(t.isPe && !t.found);
+    WriteFile(dir / "late.exe", updater);
+    CPayloadExtractor ex(dir / "out");
+    EXPECT_EQ(ex.ReadDirectory(dir / "late.exe"), int32_t(PayloadTrailerSize(1) - 4));
+    EXPECT_EQ(ex.PayloadEnd(), updater.size());
+  }
+}
+
 TEST(PayloadBuilder, RefusesNamesThatCannotBeCarried) {
   CTempDir dir;
   WriteFile(dir / "f", "x");
@@ -418,4 +543,83 @@ TEST(PayloadBuilder, OutputMayReplaceTheImage) {
   const std::string bytes = ReadFile(dir / "updater.exe");
   EXPECT_EQ(bytes.substr(0, 13), "MZ imageindex");
   EXPECT_EQ(bytes.size(), 13 + PayloadTrailerSize(1));
+}
+
+// A PE image is padded so that a signer appends its table right after the trailer; the
+// output keeps the image's run permission.
+TEST(PayloadBuilder, PeOutputLeavesTheSignerNothingToPad) {
+  CTempDir dir;
+  for (bool pe32Plus : {false, true}) {
+    for (size_t extra = 0; extra < 8; ++extra) {
+      SCOPED_TRACE(std::string(pe32Plus ? "PE32+, " : "PE32, ") + std::to_string(extra) + " extra bytes");
+      const std::string image = MinimalPe(pe32Plus);
+      const std::vector<Carried> files = {{"patch.dat", PseudoRandom(100 + extra, 1)}};
+      std::string bytes = ReadFile(BuildPayload(dir, image, files));
+      EXPECT_EQ(bytes.size() % 8, 0u);
+      const size_t payload = files[0].bytes.size() + PayloadTrailerSize(1);
+      const size_t imageLength = bytes.size() - payload;
+      EXPECT_LT(imageLength - image.size(), 8u);
+      EXPECT_EQ(bytes.substr(0, imageLength), image + std::string(imageLength - image.size(), '\0'));
+      EXPECT_EQ(PayloadHeader::Decode(reinterpret_cast<const uint8_t*>(bytes.data() + bytes.size() - PayloadTrailerSize(1)))
+                    .imageLength,
+                imageLength);
+      const size_t unsignedSize = bytes.size();
+      EXPECT_EQ(FakeSign(bytes), unsignedSize);
+    }
+  }
+
+  WriteFile(dir / "image.exe", MinimalPe(false));
+  namespace fs = std::filesystem;
+  const fs::perms run = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+  fs::permissions(dir / "image.exe", run, fs::perm_options::add);
+  CPayloadBuilder b;
+  std::string why;
+  ASSERT_TRUE(b.Add("patch.dat", dir / "src/patch.dat", why)) << why;
+  ASSERT_TRUE(b.Write(dir / "image.exe", dir / "run.exe", why)) << why;
+  const fs::perms imageRun = fs::status(dir / "image.exe").permissions() & run;
+  EXPECT_EQ(fs::status(dir / "run.exe").permissions() & imageRun, imageRun);
+}
+
+// A signed image loses its table, the signer's padding, the security directory and the
+// checksum; a section's own zeros stay.
+TEST(PayloadBuilder, SignedImageLosesItsSignature) {
+  CTempDir dir;
+  WriteFile(dir / "patch.idx", "index");
+  const struct {
+    size_t sectionBytes, trailingZeros;
+  } rows[] = {{0x200, 0}, {0x1FD, 0}, {0x200, 16}, {0x1FB, 2}};
+  for (bool pe32Plus : {false, true}) {
+    for (const auto& row : rows) {
+      SCOPED_TRACE(std::string(pe32Plus ? "PE32+, " : "PE32, ") + std::to_string(row.sectionBytes) + " bytes, " +
+                   std::to_string(row.trailingZeros) + " zeros");
+      const std::string image = MinimalPe(pe32Plus, row.sectionBytes, row.trailingZeros);
+      std::string signedImage = image;
+      FakeSign(signedImage);
+      WriteFile(dir / "signed.exe", signedImage);
+      CPayloadBuilder b;
+      std::string why;
+      bool removed = false;
+      ASSERT_TRUE(b.Add("patch.idx", dir / "patch.idx", why));
+      ASSERT_TRUE(b.Write(dir / "signed.exe", dir / "updater.exe", why, &removed)) << why;
+      EXPECT_TRUE(removed);
+
+      const std::string out = ReadFile(dir / "updater.exe");
+      std::string expected = image;
+      SetLE32(expected, PeChecksumField(), 0);
+      EXPECT_EQ(out.substr(0, image.size()), expected);
+      const size_t imageLength = out.size() - 5 - PayloadTrailerSize(1);
+      EXPECT_LT(imageLength - image.size(), 8u);
+      EXPECT_EQ(out.substr(image.size(), imageLength - image.size()), std::string(imageLength - image.size(), '\0'));
+      const PeCertificateTable t = ScanPeCertificateTable(reinterpret_cast<const uint8_t*>(out.data()), out.size());
+      EXPECT_TRUE(t.isPe && !t.found);
+      CPayloadExtractor ex(dir.Path());
+      EXPECT_EQ(ex.ReadDirectory(dir / "updater.exe"), int32_t(PayloadTrailerSize(1) - 4));
+
+      // The same image unsigned keeps its checksum, and nothing is reported.
+      WriteFile(dir / "plain.exe", image);
+      ASSERT_TRUE(b.Write(dir / "plain.exe", dir / "updater.exe", why, &removed)) << why;
+      EXPECT_FALSE(removed);
+      EXPECT_EQ(ReadFile(dir / "updater.exe").substr(0, image.size()), image);
+    }
+  }
 }

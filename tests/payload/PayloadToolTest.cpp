@@ -7,6 +7,7 @@
 
 #include "payload/PayloadExtractor.h"
 #include "platform/Platform.h"
+#include "tests/payload/PeFixture.h"
 #include "tests/support/ProcessRunner.h"
 #include "tests/support/TempDir.h"
 
@@ -43,6 +44,7 @@ TEST_F(PayloadTool, BuildListAndExtractRoundTrip) {
       Run({"build", Path("image.exe"), Path("updater.exe"), Path("src/patch.dat"), Path("src/sub/patch.idx"),
            Path("src/patch.nam")});
   ASSERT_EQ(built.code, 0) << built.err;
+  EXPECT_EQ(built.err, "") << "an unsigned image needs no note";
   EXPECT_EQ(ReadFile(Path("updater.exe")).substr(0, 7000), ReadFile(Path("image.exe")));
 
   Result listed = Run({"list", Path("updater.exe")});
@@ -92,4 +94,29 @@ TEST_F(PayloadTool, FailuresAndUsage) {
   EXPECT_EQ(help.code, 0);
   for (const char* word : {"build IMAGE OUT FILE...", "list EXE", "extract EXE DIR"})
     EXPECT_NE(help.out.find(word), std::string::npos) << word;
+}
+
+// A vendor-signed image is a normal input: its signature goes, with a note to sign OUT.
+// The signed updater is listed and extracted through its certificate table.
+TEST_F(PayloadTool, SignedImagesAndSignedUpdaters) {
+  std::string image = MinimalPe(true);
+  FakeSign(image);
+  WriteFile(Path("signed-image.exe"), image);
+  WriteFile(Path("patch.idx"), "index");
+  Result built = Run({"build", Path("signed-image.exe"), Path("updater.exe"), Path("patch.idx")});
+  ASSERT_EQ(built.code, 0) << built.err;
+  EXPECT_NE(built.err.find("signature was removed, since appending the patch invalidates it"), std::string::npos)
+      << built.err;
+  EXPECT_NE(built.err.find("Sign "), std::string::npos) << built.err;
+  EXPECT_EQ(built.err.find('\n'), built.err.size() - 1) << "one line";
+
+  std::string updater = ReadFile(Path("updater.exe"));
+  FakeSign(updater);
+  WriteFile(Path("signed.exe"), updater);
+  Result listed = Run({"list", Path("signed.exe")});
+  ASSERT_EQ(listed.code, 0) << listed.err;
+  EXPECT_EQ(listed.out, "patch.idx\t137\t5\n");
+  Result released = Run({"extract", Path("signed.exe"), Path("out")});
+  ASSERT_EQ(released.code, 0) << released.err;
+  EXPECT_EQ(ReadFile(Path("out/patch.idx")), "index");
 }

@@ -1,5 +1,6 @@
 // The payload command: appends files to a copy of the updater's executable, lists what
-// an executable carries, and releases it as the updater does.
+// an executable carries, and releases it as the updater does (a signed one too: the
+// extractor finds the payload before the certificate table).
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -48,7 +49,13 @@ int Build(const std::vector<std::string>& args) {
   std::string why;
   for (size_t i = 2; i < args.size(); ++i)
     if (!builder.Add(BareName(args[i]), args[i], why)) return Fail(args[i], why);
-  if (!builder.Write(image, out, why)) return Fail(out, why);
+  bool signatureRemoved = false;
+  if (!builder.Write(image, out, why, &signatureRemoved)) return Fail(out, why);
+  if (signatureRemoved)
+    fprintf(stderr,
+            "pcktool: payload: note: %s was signed; the signature was removed, since appending the patch "
+            "invalidates it. Sign %s now.\n",
+            ShowName(image).c_str(), ShowName(out).c_str());
   printf("built %s carrying %zu files\n", ShowName(out).c_str(), builder.Count());
   return kExitOk;
 }
