@@ -85,10 +85,12 @@ int RunExtract(const Options& opt) {
   PckReader reader;
   if (!OpenPackage(reader, base, opt.password)) return kExitFailed;
 
-  // Every name is checked before the first byte is written.
+  // Every name is checked before the first byte is written, by the rules of this
+  // system's disks: what Windows cannot hold (CON, aux.tga, "a:b") is refused there, and
+  // a POSIX disk takes it.
   std::string unsafe;
   WalkRecords(reader, [&unsafe, &reader](int i, const PckRecord& r, const std::string& path) {
-    if (r.type != kPckFolderEnd && !plat::IsSafeName(reader.Name(i))) unsafe = path;
+    if (r.type != kPckFolderEnd && !plat::IsCreatableName(reader.Name(i))) unsafe = path;
     return unsafe.empty();
   });
   if (!unsafe.empty())

@@ -42,9 +42,13 @@ const CommandDef kCommands[] = {
     {"extract", "BASE DIR", 2, kOptPassword | kOptThreads, "write the whole tree under a folder",
      "Writes every folder and file of the package under DIR (created when missing) and\n"
      "sets file times from the stored stamps. Every name is checked before anything is\n"
-     "written: empty names, '.', '..', names of only dots and blanks, names holding '/',\n"
-     "'\\' or ':' and device names (CON, NUL, COM1, ...) are refused. A file that does not\n"
-     "decode or does not match its MD5 stops the run and is not left behind.\n",
+     "written, by the rules of the system the tool runs on. Refused everywhere: empty\n"
+     "names, '.', '..', names holding '/', '\\' or a control byte. Refused on Windows\n"
+     "too, where no file can have them: names of only dots and blanks, names holding\n"
+     "':', '<', '>', '\"', '|', '?' or '*', and device names with or without an extension\n"
+     "(CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9: con.txt, aux.tga); Linux takes\n"
+     "those. A file that does not decode or does not match its MD5 stops the run and is\n"
+     "not left behind.\n",
      RunExtract},
     {"verify", "BASE", 1, kOptPassword | kOptThreads, "decode every file and check its MD5",
      "Prints 'bad: PATH: PROBLEM' for each damaged file and exits 1 if there is any;\n"
