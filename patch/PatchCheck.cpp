@@ -72,12 +72,13 @@ struct CPlannedTree {
 class CPatchChecker {
  public:
   CPatchChecker(const std::string& patchBase, const char* const* packageNames, const std::string& gameFolder,
-                uint32_t flags, const std::function<bool(uint32_t)>& onBlock, CPatchPlan& plan)
+                uint32_t flags, const std::function<bool(uint32_t)>& onBlock, CPatchPlan& plan, GameAccess access)
       : m_patchBase(patchBase),
         m_packageNames(packageNames),
         m_gameFolder(gameFolder),
         m_onBlock(onBlock),
-        m_plan(plan) {
+        m_plan(plan),
+        m_access(access) {
     m_target.SetFlags(flags);
     m_target.SetRoot(gameFolder);
   }
@@ -101,6 +102,7 @@ class CPatchChecker {
   const std::string& m_gameFolder;
   const std::function<bool(uint32_t)>& m_onBlock;
   CPatchPlan& m_plan;
+  const GameAccess m_access;
   CFileTarget m_target;
   CPlannedDisk m_disk;
   std::map<std::string, CPlannedTree> m_trees;  // by folded package base
@@ -263,9 +265,12 @@ CPlannedTree* CPatchChecker::LoadTree(const Landing& landing) {
     m_disk.AddPackage(landing.base);
   } else {
     // The writer's own checks: the package must open for editing exactly as the release
-    // will open it (whole, writable, version 2, its data as long as its index says).
+    // will open it (whole, writable, version 2, its data as long as its index says);
+    // read-only, all of them but the writable one.
     PckWriter writer;
-    if (writer.OpenForEdit(landing.base) != 0) {
+    const int opened = m_access == GameAccess::ReadOnly ? writer.OpenToCheck(landing.base)
+                                                        : writer.OpenForEdit(landing.base);
+    if (opened != 0) {
       m_problem = writer.Error();
       m_problem.text = landing.base + ": " + writer.LastError();
       return nullptr;
@@ -330,7 +335,7 @@ bool CPatchChecker::CheckEntry(const Landing& landing, uint32_t size) {
 
 int CheckPatchPackage(const std::string& patchBase, const char* const* packageNames, const std::string& gameFolder,
                       uint32_t targetFlags, const char* password, const std::function<bool(uint32_t)>& onBlock,
-                      CPatchPlan& plan, CError& problem) {
-  CPatchChecker checker(patchBase, packageNames, gameFolder, targetFlags, onBlock, plan);
+                      CPatchPlan& plan, CError& problem, GameAccess access) {
+  CPatchChecker checker(patchBase, packageNames, gameFolder, targetFlags, onBlock, plan, access);
   return checker.Run(password, problem);
 }

@@ -35,10 +35,18 @@ struct CPatchPlan {
 // writes last: it is the commit point of the whole update.
 bool IsVersionFile(const std::string& name);
 
+// What the check may do to the game folder. Before a release every package the patch
+// edits is opened for writing, exactly as the release will open it, so that one that
+// cannot be changed stops the update before anything is written. A publisher's check
+// against a copy of the old game, which may well be read-only, opens everything for
+// reading only: the same checks but the one of being writable, and nothing in the game
+// is opened for writing or created.
+enum class GameAccess : uint8_t { ForRelease, ReadOnly };
+
 // Checks the patch package `patchBase` against `gameFolder` with the arguments the
 // release will get. `onBlock` is called with the length of every block decoded (to
 // drain the window's messages, to move a bar); when it returns false the check stops
 // and fails. 0 and the plan, or -1 with `problem` naming the file and what is wrong.
 int CheckPatchPackage(const std::string& patchBase, const char* const* packageNames, const std::string& gameFolder,
                       uint32_t targetFlags, const char* password, const std::function<bool(uint32_t)>& onBlock,
-                      CPatchPlan& plan, CError& problem);
+                      CPatchPlan& plan, CError& problem, GameAccess access = GameAccess::ForRelease);

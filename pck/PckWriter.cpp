@@ -68,7 +68,11 @@ int PckWriter::Create(const std::string& base, uint32_t blockSize) {
   return 0;
 }
 
-int PckWriter::OpenForEdit(const std::string& base) {
+int PckWriter::OpenForEdit(const std::string& base) { return Open(base, true); }
+
+int PckWriter::OpenToCheck(const std::string& base) { return Open(base, false); }
+
+int PckWriter::Open(const std::string& base, bool forEdit) {
   Abandon();
   m_commitFailed = false;
   CFile idxFile;
@@ -77,9 +81,11 @@ int PckWriter::OpenForEdit(const std::string& base) {
   if (!idxFile.Open(PckIndexName(base), "rb")) return Fail(OsFailure("read", PckIndexName(base)));
   if (!idxFile.ReadAll(idx)) return Fail(OsFailure("read", PckIndexName(base)));
   idxFile.Close();
-  if (!m_dat.Open(PckDataName(base), "rb+")) return Fail(OsFailure("open for writing", PckDataName(base)));
-  if (!m_nam.Open(PckNameTableName(base), "rb+")) {
-    CError why = OsFailure("open for writing", PckNameTableName(base));
+  const char* mode = forEdit ? "rb+" : "rb";
+  const char* verb = forEdit ? "open for writing" : "read";
+  if (!m_dat.Open(PckDataName(base), mode)) return Fail(OsFailure(verb, PckDataName(base)));
+  if (!m_nam.Open(PckNameTableName(base), mode)) {
+    CError why = OsFailure(verb, PckNameTableName(base));
     m_dat.Close();
     return Fail(std::move(why));
   }
@@ -123,8 +129,15 @@ int PckWriter::OpenForEdit(const std::string& base) {
   m_stack.clear();
   m_pipeline.reset();
   m_dirty = false;
-  m_editing = true;
+  m_editing = forEdit;
+  m_readOnly = !forEdit;
   m_renameTried = false;
+  return 0;
+}
+
+int PckWriter::CheckChangeable() {
+  if (!IsOpen()) return Fail("package is not open");
+  if (m_readOnly) return Fail("package is open for reading only");
   return 0;
 }
 
@@ -136,6 +149,7 @@ void PckWriter::Abandon() {
   m_nam.Close();
   if (gaveUp) GiveBackAppended();
   m_editing = false;
+  m_readOnly = false;
 }
 
 void PckWriter::GiveBackAppended() {
@@ -328,7 +342,7 @@ std::string FirstNewFolder(std::string_view path, size_t missing) {
 int PckWriter::MakeDir(std::string_view path) {
   // An edit changes records in place; entries of sequential building land first.
   if (!LandEntries()) return -1;
-  if (!IsOpen()) return Fail("package is not open");
+  if (CheckChangeable() != 0) return -1;
   if (!m_stack.empty()) return Fail("folders of sequential building are still open");
   std::string rest;
   int r = FindDeepest(path, rest);
@@ -351,7 +365,7 @@ int PckWriter::MakeDir(std::string_view path) {
 int PckWriter::AddFile(std::string_view path, DataStream& source, int codec) {
   // An edit changes records in place; entries of sequential building land first.
   if (!LandEntries()) return -1;
-  if (!IsOpen()) return Fail("package is not open");
+  if (CheckChangeable() != 0) return -1;
   if (!m_stack.empty()) return Fail("folders of sequential building are still open");
   std::string rest;
   int r = FindDeepest(path, rest);
@@ -383,7 +397,7 @@ void PckWriter::AddDeadBytes(uint64_t n) {
 int PckWriter::ReplaceFile(std::string_view path, DataStream& source, int codec) {
   // An edit changes records in place; entries of sequential building land first.
   if (!LandEntries()) return -1;
-  if (!IsOpen()) return Fail("package is not open");
+  if (CheckChangeable() != 0) return -1;
   int i = Find(path);
   if (i <= 0 || m_index.Records()[size_t(i)].type != kPckFile) return Fail(Quoted(path) + " is not a file");
   // The new entry is written into a copy; the record changes only once it is complete.
@@ -398,7 +412,7 @@ int PckWriter::ReplaceFile(std::string_view path, DataStream& source, int codec)
 int PckWriter::Delete(std::string_view path) {
   // An edit changes records in place; entries of sequential building land first.
   if (!LandEntries()) return -1;
-  if (!IsOpen()) return Fail("package is not open");
+  if (CheckChangeable() != 0) return -1;
   // Folders still open in sequential building have spans that do not yet cover their
   // children, so the tree cannot be cut until they are closed.
   if (!m_stack.empty()) return Fail("folders of sequential building are still open");

@@ -50,6 +50,10 @@ class PckWriter {
 
   int Create(const std::string& base, uint32_t blockSize = kPckDefaultBlockSize);
   int OpenForEdit(const std::string& base);
+  // Opens the package with every check that OpenForEdit makes but its files for reading
+  // only, to look at what an edit would meet: every change then fails, and nothing of the
+  // package is ever opened for writing, created or written.
+  int OpenToCheck(const std::string& base);
   // Commits the index when it changed and closes the files. Always 0; CommitFailed()
   // tells whether the commit failed (the package then stays as it was).
   int Close();
@@ -77,6 +81,9 @@ class PckWriter {
   // A request that cannot be done ("exists already"), or the failed write behind it.
   int Fail(std::string why);
   bool IsOpen() const { return m_dat.IsOpen(); }
+  int Open(const std::string& base, bool forEdit);
+  // 0 when the open package may be changed, else -1 with the reason.
+  int CheckChangeable();
   // Appends a name to .nam; its offset, or -1.
   int64_t WriteName(std::string_view name);
   // Appends a file's entry to .dat and fills the record's data offset, size, digest and
@@ -108,6 +115,7 @@ class PckWriter {
   bool m_dirty = false;
   bool m_commitFailed = false;
   bool m_editing = false;      // opened by OpenForEdit: the files existed before
+  bool m_readOnly = false;     // opened by OpenToCheck
   bool m_renameTried = false;  // the commit got as far as renaming the new index
   uint64_t m_datStart = 0, m_namStart = 0;  // their lengths when opened
   CError m_error;

@@ -2,6 +2,7 @@
 // that diff builds is run by a player on a copy of the old game, and the copy must then
 // hold exactly the new game.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -39,7 +40,39 @@ class GameDiff : public PackageDirTest {
       WriteFile(root + "/" + path, content);
     }
   }
-  RunResult Pcktool(const std::vector<std::string>& args) { return RunTool(PCKTOOL_PATH, args, Path("")); }
+  RunResult Pcktool(const std::vector<std::string>& args) {
+    // Root writes through missing permission bits; without the capabilities that allow
+    // it, a folder made read-only is read-only to the tool too.
+    if (m_withoutOverride) {
+      std::vector<std::string> line = {"--bounding-set=-dac_override,-dac_read_search,-fowner", "--", PCKTOOL_PATH};
+      line.insert(line.end(), args.begin(), args.end());
+      return RunTool("setpriv", line, Path(""));
+    }
+    return RunTool(PCKTOOL_PATH, args, Path(""));
+  }
+  // Makes the folders read-only for the tool: no permission bit to write, and for root
+  // (who needs none) the runs lose the right to ignore them when setpriv can take it.
+  void MakeReadOnly(const std::vector<std::string>& folders) {
+    for (const std::string& f : folders) ASSERT_EQ(std::system(("chmod -R a-w '" + f + "'").c_str()), 0);
+    m_readOnly.insert(m_readOnly.end(), folders.begin(), folders.end());
+    m_withoutOverride = geteuid() == 0 && std::system("setpriv --version >/dev/null 2>&1") == 0;
+  }
+  void TearDown() override {
+    for (const std::string& f : m_readOnly) std::system(("chmod -R u+w '" + f + "'").c_str());
+  }
+  // `root` and every path below it with what would show a change: size, time, mode.
+  static std::map<std::string, std::string> Listing(const std::string& root) {
+    std::map<std::string, std::string> out;
+    const auto note = [&](const fsys::path& p) {
+      out[fsys::relative(p, root).generic_string()] =
+          (fsys::is_directory(p) ? std::string("d") : std::to_string(fsys::file_size(p))) + " " +
+          std::to_string(fsys::last_write_time(p).time_since_epoch().count()) + " " +
+          std::to_string(int(fsys::status(p).permissions()));
+    };
+    note(root);
+    for (const auto& e : fsys::recursive_directory_iterator(root)) note(e.path());
+    return out;
+  }
 
   // Every plain file below `root` but the packages' files and what the updater leaves.
   static FileMap PlainFiles(const std::string& root) {
@@ -56,6 +89,8 @@ class GameDiff : public PackageDirTest {
     return files;
   }
   int m_sources = 0;
+  std::vector<std::string> m_readOnly;
+  bool m_withoutOverride = false;
   static std::string Ver(const char* cur) { return std::string("[Ver]\r\nCurVer=") + cur + "\r\nValidVer=1.0.0\r\n"; }
 };
 
@@ -78,6 +113,10 @@ TEST_F(GameDiff, TheUpdaterItMakesTurnsTheOldGameIntoTheNewOne) {
            {{"CVer.txt", Ver("1.0.6")}, {"readme.txt", "readme"}, {"docs/new.txt", "new doc"},
             {kNotes + ".txt", "notes 2"}});
   fsys::copy(oldGame, copy, fsys::copy_options::recursive);
+  // diff only reads the two games: they may be read-only, and it changes nothing there
+  // and leaves nothing behind (no lock, no journal, no temporary).
+  MakeReadOnly({oldGame, newGame});
+  const auto oldBefore = Listing(oldGame), newBefore = Listing(newGame);
 
   const RunResult diff = Pcktool({"diff", oldGame, newGame, out, "--updater", QUORVANE_UPDATE_PATH, copy + "/quorvane-update"});
   ASSERT_EQ(diff.code, 0) << diff.err;
@@ -108,6 +147,8 @@ TEST_F(GameDiff, TheUpdaterItMakesTurnsTheOldGameIntoTheNewOne) {
   ASSERT_EQ(same.code, 0) << same.err;
   EXPECT_EQ(ImageOf(Path("same/patch"), kPckGamePassword).files, (FileMap{{"CVer.txt", Ver("1.0.6")}}));
   EXPECT_EQ(ReadFile(Path("same/Delete.txt")), "");
+  EXPECT_EQ(Listing(oldGame), oldBefore);
+  EXPECT_EQ(Listing(newGame), newBefore);
 }
 
 TEST_F(GameDiff, WhatAPatchCannotExpressIsRefusedAndNothingIsWritten) {
@@ -129,6 +170,8 @@ TEST_F(GameDiff, WhatAPatchCannotExpressIsRefusedAndNothingIsWritten) {
       {"a name no Windows can hold", packages, packages, {}, {{"con.txt", "device"}}, "would refuse"},
       {"a removed file Delete.txt would take for a wildcard", packages, packages, {{"a*.txt", "x"}}, {}, "wildcard"},
       {"a removed file whose name ends with a blank", packages, packages, {{"old.txt ", "x"}}, {}, "blank"},
+      // Settling it would change the old game, which diff only reads.
+      {"a change a stopped run left unfinished", packages, packages, {{"pck.journal", "x"}}, {}, "unfinished"},
   };
   int n = 0;
   for (const auto& row : rows) {

@@ -20,6 +20,7 @@
 #include "patch/PatchCheck.h"
 #include "patch/PatchRelease.h"
 #include "payload/PayloadFormat.h"
+#include "pck/PckJournal.h"
 #include "pck/PckWriter.h"
 #include "platform/PathText.h"
 #include "platform/Platform.h"
@@ -128,8 +129,16 @@ bool CGameDiff::ScanTop(Game& game) {
   plat::FindData data;
   if (!find.First(game.root, data)) return Fail(game.root, "cannot list the folder"), false;
   do {
+    if (!data.exact) return Fail(game.root + "/" + data.name, kNameOutsideCodePage), false;
     if (data.name != "." && data.name != "..") game.top.push_back(data.name);
   } while (find.Next(data));
+  // A stopped run's change that the journal still lists leaves packages half swapped,
+  // and settling it would change the folder, which diff only reads.
+  for (const std::string& name : game.top)
+    if (name == kPckJournalName)
+      return Refuse(ShowName(game.root + "/" + name) +
+                    ": a stopped run left a change of the packages here unfinished; let the updater or a pcktool "
+                    "command on one of them (verify) settle it first");
   for (const char* const* p = g_packageNames; *p; ++p) {
     std::string parts[3];
     const char* exts[3] = {".idx", ".nam", ".dat"};
@@ -175,6 +184,7 @@ bool CGameDiff::ListPlain(const Game& game, const std::string& dir, const std::s
   if (!find.First(dir, data)) return Fail(dir, "cannot list the folder"), false;
   std::vector<plat::FindData> children;
   do {
+    if (!data.exact) return Fail(dir + "/" + data.name, kNameOutsideCodePage), false;
     if (data.name != "." && data.name != "..") children.push_back(data);
   } while (find.Next(data));
   find.Close();
@@ -445,10 +455,11 @@ int RunDiff(const Options& opt) {
     return Fail(base, w.LastError());
   }
   // The updater's own check, against the old game: what it would refuse is not made.
+  // The old game is only read (it may be a read-only copy), never opened for writing.
   CPatchPlan plan;
   CError problem;
   if (CheckPatchPackage(scratch, g_packageNames, oldRoot, CFileTarget::kFlagCreatePackages, opt.password.c_str(),
-                        nullptr, plan, problem) != 0) {
+                        nullptr, plan, problem, GameAccess::ReadOnly) != 0) {
     RemovePackageFiles(scratch);
     return Fail("diff", "the updater would refuse this patch on the old game: " + problem.text);
   }
@@ -466,7 +477,7 @@ int RunDiff(const Options& opt) {
     for (const std::string& f : {PckIndexName(base), PckNameTableName(base), PckDataName(base), deleteList})
       if (!builder.Add(f.substr(f.rfind('/') + 1), f, why)) return Fail(f, why);
     if (!builder.Write(opt.updaterImage, opt.updaterExe, why)) return Fail(opt.updaterExe, why);
-    printf("built %s\n", ShowName(opt.updaterExe).c_str());
+    printf("built %s\n", Shown(opt.updaterExe).c_str());
   }
   return kExitOk;
 }
