@@ -54,9 +54,9 @@ int RunList(const Options& opt) {
   if (!OpenPackage(reader, opt.operands[0], "")) return kExitFailed;
   WalkRecords(reader, [](int, const PckRecord& r, const std::string& path) {
     if (r.type == kPckFile)
-      printf("f\t%u\t%d\t%s\t%s\n", r.size, r.stamp, Md5Hex(r.digest).c_str(), ShowName(path).c_str());
+      printf("f\t%u\t%d\t%s\t%s\n", r.size, r.stamp, Md5Hex(r.digest).c_str(), Shown(path).c_str());
     else if (r.type == kPckFolder)
-      printf("d\t%u\t-\t-\t%s\n", r.ChildCount(), ShowName(path).c_str());
+      printf("d\t%u\t-\t-\t%s\n", r.ChildCount(), Shown(path).c_str());
     return true;
   });
   return kExitOk;
@@ -182,7 +182,7 @@ int RunVerify(const Options& opt) {
       [&](size_t n, int result, uint32_t badBlock) {
         if (result != 0) {
           CProgress::EraseActive();  // standard output may share the terminal with the bar
-          printf("bad: %s: %s\n", ShowName(list.paths[n]).c_str(), Problem(badBlock).c_str());
+          printf("bad: %s: %s\n", Shown(list.paths[n]).c_str(), plat::ToConsoleText(Problem(badBlock)).c_str());
           fflush(stdout);
           ++bad;
         }
