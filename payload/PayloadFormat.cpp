@@ -85,13 +85,16 @@ constexpr uint64_t kDosHeaderSize = 64;
 constexpr uint64_t kDosNewHeaderField = 0x3C;  // e_lfanew: where "PE\0\0" is
 constexpr uint64_t kCoffHeaderSize = 20;
 constexpr uint64_t kCoffSectionCount = 2;      // in the COFF header
+constexpr uint64_t kCoffSymbolTable = 8;       // PointerToSymbolTable
+constexpr uint64_t kCoffSymbolCount = 12;      // NumberOfSymbols
+constexpr uint64_t kCoffSymbolSize = 18;
 constexpr uint64_t kCoffOptionalSize = 16;     // SizeOfOptionalHeader
 constexpr uint64_t kOptSizeOfHeaders = 60;
 constexpr uint64_t kOptCheckSum = 64;
 constexpr uint16_t kPe32Magic = 0x10B, kPe32PlusMagic = 0x20B;
 constexpr uint64_t kSecurityDirectory = 4;
 constexpr uint64_t kSectionHeaderSize = 40;
-constexpr uint64_t kSectionRawSize = 16, kSectionRawPointer = 20;
+constexpr uint64_t kSectionRawSize = 16;  // SizeOfRawData, then PointerToRawData
 // A certificate table holds at least one WIN_CERTIFICATE header.
 constexpr uint64_t kMinCertificateTable = 8;
 // Signers pad the file to an 8-byte boundary before the table.
@@ -99,15 +102,26 @@ constexpr uint32_t kMaxSignerPadding = 7;
 
 uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 
-// The end of the headers and of every section's raw data; 0 when the section table
-// cannot be read (then no zero byte counts as padding).
-uint64_t RawDataEnd(const ByteReader& read, uint64_t sectionTable, uint16_t sections, uint64_t headersSize) {
+// The end of the image's own bytes: the headers, every section's raw data and the COFF
+// symbol and string tables that an unstripped image carries after them. 0 when any of
+// them cannot be read (then no zero byte counts as padding).
+uint64_t RawDataEnd(const ByteReader& read, const uint8_t* coff, uint64_t sectionTable, uint64_t headersSize) {
   uint64_t end = headersSize;
+  const uint16_t sections = Le16(coff + kCoffSectionCount);
   for (uint16_t i = 0; i < sections; ++i) {
     uint8_t raw[8];
     if (!read(sectionTable + kSectionHeaderSize * i + kSectionRawSize, raw, sizeof raw)) return 0;
     const uint64_t size = GetLE32(raw), pointer = GetLE32(raw + 4);
     if (size != 0 && pointer + size > end) end = pointer + size;
+  }
+  const uint64_t symbols = GetLE32(coff + kCoffSymbolTable);
+  if (symbols != 0) {
+    // The string table follows the symbols and begins with its own length.
+    const uint64_t strings = symbols + kCoffSymbolSize * GetLE32(coff + kCoffSymbolCount);
+    uint8_t length[4];
+    if (!read(strings, length, sizeof length)) return 0;
+    const uint64_t stringsEnd = strings + (GetLE32(length) < 4 ? 4 : GetLE32(length));
+    if (stringsEnd > end) end = stringsEnd;
   }
   return end;
 }
@@ -116,7 +130,7 @@ uint64_t RawDataEnd(const ByteReader& read, uint64_t sectionTable, uint16_t sect
 
 uint64_t PeCertificateTable::UnsignedLength() const {
   // Padding makes the table start on an 8-byte boundary: a table elsewhere had none, and
-  // without a readable section table no zero byte is known to be padding.
+  // where the image's own bytes end is unknown no zero byte is known to be padding.
   uint64_t padding = zerosBefore;
   if (tableOffset % 8 != 0 || rawDataEnd == 0)
     padding = 0;
@@ -137,7 +151,6 @@ PeCertificateTable ScanPeCertificateTable(uint64_t fileSize, const ByteReader& r
   const uint64_t pe = GetLE32(dos + kDosNewHeaderField);
   uint8_t coff[4 + kCoffHeaderSize + 2];  // signature, COFF header, optional header magic
   if (!get(pe, coff, sizeof coff) || std::memcmp(coff, "PE\0\0", 4) != 0) return t;
-  const uint16_t sections = Le16(coff + 4 + kCoffSectionCount);
   const uint64_t optionalSize = Le16(coff + 4 + kCoffOptionalSize);
   const uint16_t magic = Le16(coff + 4 + kCoffHeaderSize);
   if (magic != kPe32Magic && magic != kPe32PlusMagic) return t;
@@ -169,7 +182,7 @@ PeCertificateTable ScanPeCertificateTable(uint64_t fileSize, const ByteReader& r
   const uint32_t look = uint32_t(tableOffset < kMaxSignerPadding ? tableOffset : kMaxSignerPadding);
   if (get(tableOffset - look, before, look))
     while (t.zerosBefore < look && before[look - 1 - t.zerosBefore] == 0) ++t.zerosBefore;
-  t.rawDataEnd = RawDataEnd(get, opt + optionalSize, sections, GetLE32(header + kOptSizeOfHeaders));
+  t.rawDataEnd = RawDataEnd(get, coff + 4, opt + optionalSize, GetLE32(header + kOptSizeOfHeaders));
   return t;
 }
 

@@ -87,11 +87,11 @@ struct PeCertificateTable {
   uint64_t tableOffset = 0;      // the table runs from here to the end of the file
   uint64_t tableSize = 0;
   uint32_t zerosBefore = 0;  // zero bytes just before the table, at most 7
-  uint64_t rawDataEnd = 0;   // end of the headers and of every section's raw data
+  uint64_t rawDataEnd = 0;   // end of the headers, the sections' raw data and the symbols
 
   // The file as it was before signing: without the table and the signer's padding. Only
-  // zero bytes past every section's data count as padding, since a section's own data
-  // may end in zeros.
+  // zero bytes past the image's own data count as padding, since a section or the
+  // string table may end in zeros of its own.
   uint64_t UnsignedLength() const;
 };
 

@@ -581,18 +581,19 @@ TEST(PayloadBuilder, PeOutputLeavesTheSignerNothingToPad) {
 }
 
 // A signed image loses its table, the signer's padding, the security directory and the
-// checksum; a section's own zeros stay.
+// checksum; a section's or the string table's own zeros stay.
 TEST(PayloadBuilder, SignedImageLosesItsSignature) {
   CTempDir dir;
   WriteFile(dir / "patch.idx", "index");
   const struct {
     size_t sectionBytes, trailingZeros;
-  } rows[] = {{0x200, 0}, {0x1FD, 0}, {0x200, 16}, {0x1FB, 2}};
+    bool symbols;
+  } rows[] = {{0x200, 0, false}, {0x1FD, 0, false}, {0x200, 16, false}, {0x1FB, 2, false}, {0x200, 0, true}};
   for (bool pe32Plus : {false, true}) {
     for (const auto& row : rows) {
       SCOPED_TRACE(std::string(pe32Plus ? "PE32+, " : "PE32, ") + std::to_string(row.sectionBytes) + " bytes, " +
-                   std::to_string(row.trailingZeros) + " zeros");
-      const std::string image = MinimalPe(pe32Plus, row.sectionBytes, row.trailingZeros);
+                   std::to_string(row.trailingZeros) + " zeros" + (row.symbols ? ", symbols" : ""));
+      const std::string image = MinimalPe(pe32Plus, row.sectionBytes, row.trailingZeros, row.symbols);
       std::string signedImage = image;
       FakeSign(signedImage);
       WriteFile(dir / "signed.exe", signedImage);

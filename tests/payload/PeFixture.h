@@ -36,8 +36,10 @@ inline bool IsPe32Plus(const std::string& pe) {
 }
 
 // The image: headers up to 0x200, then `sectionBytes` of section data, whose last
-// `trailingZeros` bytes are zero (as a linker pads a section).
-inline std::string MinimalPe(bool pe32Plus, size_t sectionBytes = 0x200, size_t trailingZeros = 0) {
+// `trailingZeros` bytes are zero (as a linker pads a section), then, with `symbols`, a
+// COFF string table as an unstripped image ends: its length and one name and its zero.
+inline std::string MinimalPe(bool pe32Plus, size_t sectionBytes = 0x200, size_t trailingZeros = 0,
+                             bool symbols = false) {
   std::string pe(kPeHeadersSize, '\0');
   pe[0] = 'M';
   pe[1] = 'Z';
@@ -58,7 +60,12 @@ inline std::string MinimalPe(bool pe32Plus, size_t sectionBytes = 0x200, size_t 
   SetLE32(pe, section + 20, uint32_t(kPeHeadersSize));  // PointerToRawData
   std::string data = PseudoRandom(sectionBytes, 77);
   data.replace(sectionBytes - trailingZeros, trailingZeros, std::string(trailingZeros, '\0'));
-  return pe + data;
+  if (!symbols) return pe + data;
+  SetLE32(pe, coff + 8, uint32_t(pe.size() + data.size()));  // PointerToSymbolTable, no symbols
+  std::string strings("\0\0\0\0.debug_info", 15);
+  strings += '\0';
+  SetLE32(strings, 0, uint32_t(strings.size()));
+  return pe + data + strings;
 }
 
 // Signs `file` as osslsigncode does, with a certificate table of random bytes behind a
