@@ -493,6 +493,14 @@ TEST(PayloadExtractor, SecurityDirectoriesThatDoNotFitAreIgnoredOrRefusedSafely)
         EXPECT_TRUE(Listing(dir / "out").empty());
       }
     }
+    // Cut at every length, a signed file's table no longer ends it; each cut is scanned
+    // in a buffer of exactly its size.
+    std::string whole = Assemble(MinimalPe(pe32Plus), Concat(files), Entries(files));
+    FakeSign(whole);
+    for (size_t length = 0; length < whole.size(); ++length) {
+      const std::vector<uint8_t> cut(whole.begin(), whole.begin() + std::ptrdiff_t(length));
+      ASSERT_FALSE(ScanPeCertificateTable(cut.data(), cut.size()).found) << length;
+    }
     // An image signed before its payload was appended: the table lies inside the file
     // and the payload at its end is read as it always was.
     std::string image = MinimalPe(pe32Plus);
