@@ -1,6 +1,8 @@
-// The patch pass: the version check, then the release of the patch into the game.
+// The patch pass: the version check, Delete.txt, then the release of the patch into the
+// game.
 #include "app/RunLog.h"
 #include "app/Sinks.h"
+#include "app/Texts.h"
 #include "app/UpdateDlg.h"
 #include "fs/FileTarget.h"
 #include "patch/PatchCheck.h"
@@ -20,6 +22,18 @@ int CUpdateDlg::RunPatchPass() {
   return PatchFromPackage(base, gameFolder, kPckGamePassword, g_packageNames, int(PckCodec::Lzo1x)) >= 0 ? 0 : -1;
 }
 
+// Delete.txt, once the patch has been accepted and before the release: the whole-patch
+// check has planned the release against the game as this leaves it.
+void CUpdateDlg::DeleteObsolete() {
+  m_window.Repaint();
+  ShowStatus(texts::kTextDeleting);
+  m_window.PaintNow();
+  DeleteObsoleteFiles(m_window, [this](const std::string& line) { LogRun("%s", line.c_str()); });
+  m_strStatus = texts::Format(texts::kTextProgress, 0, m_nFileCount);
+  m_window.Repaint();
+  DrawProgressText(m_strStatus);
+}
+
 int CUpdateDlg::PatchFromPackage(const std::string& patchBase, const std::string& gameFolder,
                                  const char* password, const char* const* packageNames, int codec) {
   if (!PackageExists(patchBase)) {
@@ -35,6 +49,14 @@ int CUpdateDlg::PatchFromPackage(const std::string& patchBase, const std::string
     m_bBusy = false;
     return -1;
   }
+  // The questions leave the dialog usable; a player who closed it meanwhile has asked to
+  // stop, and nothing of the game has changed yet.
+  if (g_bAbort) {
+    LogRun("更新已取消");
+    m_bBusy = false;
+    return -1;
+  }
+  DeleteObsolete();
   plat::DeleteFile("Ver.dat");
   LogRun("释放压缩包: %s 到目标目录: %s ...", patchBase.c_str(), gameFolder.c_str());
   // Packages the release creates are listed in the game folder's journal until their

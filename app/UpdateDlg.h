@@ -78,6 +78,7 @@ class CUpdateDlg {
   // Checks the whole released patch against the game before the game changes and keeps
   // the plan for the release; false (logged) when the patch cannot be installed.
   bool CheckWholePatch();
+  void DeleteObsolete();
   // The tidy pass's way out when a package cannot be rebuilt or swapped: the
   // temporaries go, the old package stays, and the player is told.
   void TidyAccessError();

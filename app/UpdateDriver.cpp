@@ -8,6 +8,7 @@
 #include "app/Texts.h"
 #include "app/UpdateDlg.h"
 #include "io/FileStream.h"
+#include "patch/ObsoleteList.h"
 #include "patch/PatchCheck.h"
 #include "patch/PatchRelease.h"
 #include "payload/PayloadExtractor.h"
@@ -98,8 +99,12 @@ bool CUpdateDlg::CheckWholePatch() {
     m_window.DrainMessages();
     return !g_bAbort;
   };
+  // Delete.txt runs after the version questions and before the release: the plan is
+  // made against the game as the deletion will leave it, read with the deletion's own
+  // reader and matcher, deleting nothing yet.
+  const std::vector<std::string> deletions = ObsoleteTargets(ReadObsoleteList("Delete.txt"));
   if (CheckPatchPackage(base, g_packageNames, gameFolder, CFileTarget::kFlagCreatePackages, kPckGamePassword,
-                        keepAlive, *plan, problem) != 0) {
+                        keepAlive, *plan, problem, GameAccess::ForRelease, deletions) != 0) {
     m_problem = problem;
     LogRun("更新包检查出错: %s", problem.text.c_str());
     return false;
@@ -157,7 +162,8 @@ void CUpdateDlg::OnUpdate() {
 
   // The game folder and the whole patch are checked before anything in the game
   // changes: started outside a game folder, or with a damaged patch, the run deletes
-  // and writes nothing.
+  // and writes nothing. So are the version questions (in the patch pass): Delete.txt
+  // runs only once the player and the version check have accepted the patch.
   if (!plat::FileExists("mb.dat")) {
     LogRun("找不到所需文件: mb.dat!");
     ShowMessage(texts::Load(texts::kTextNotInGameFolder));
@@ -208,12 +214,6 @@ void CUpdateDlg::OnUpdate() {
   if (!CheckWholePatch()) return EndRunFailed();
 
   m_window.Repaint();
-  ShowStatus(texts::kTextDeleting);
-  m_window.PaintNow();
-
-  DeleteObsoleteFiles(m_window, [this](const std::string& line) { LogRun("%s", line.c_str()); });
-
-  m_window.Repaint();
   ShowStatus(texts::kTextPreparing);
   m_window.PaintNow();
   m_window.Repaint();
@@ -238,6 +238,8 @@ void CUpdateDlg::OnUpdate() {
   plat::DeleteFile("patch.dat");
   plat::DeleteFile("patch.idx");
   plat::DeleteFile("patch.nam");
+  // Gone for good: after a power cut a patch that came back would be offered again.
+  plat::SyncFolder("");
   m_folderLock.Release();
 
   const uint32_t end = plat::TickMs();

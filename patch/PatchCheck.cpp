@@ -25,23 +25,45 @@ namespace {
 
 std::string Key(const std::string& path) { return plat::ToSlashes(path); }
 
-// The disk as it will be once the files before have been written: the folders that plain
-// files make, the packages that are created. The check writes nothing, so what the disk
-// itself says is asked once per path: the files of one folder share their lookups.
+// The disk as it will be once Delete.txt has run and the files before have been
+// written: what the deletion removes is gone (a folder with everything below it), the
+// folders that plain files make and the packages that are created are there. The check
+// writes nothing, so what the disk itself says is asked once per path: the files of one
+// folder share their lookups.
 class CPlannedDisk : public CLandingView {
  public:
   bool PackageExists(const std::string& base) const override {
     const std::string key = Key(base);
-    return m_packages.count(key) > 0 || Remember(m_diskPackages, key, [&] { return CLandingView::PackageExists(base); });
+    if (m_packages.count(key) > 0) return true;
+    for (const std::string& f : {PckIndexName(base), PckNameTableName(base), PckDataName(base)})
+      if (IsDeleted(f)) return false;
+    return Remember(m_diskPackages, key, [&] { return CLandingView::PackageExists(base); });
   }
   bool Exists(const std::string& path) const override {
     const std::string key = Key(path);
-    return m_paths.count(key) > 0 || m_folders.count(key) > 0 ||
-           Remember(m_diskExists, key, [&] { return plat::FileExists(path); });
+    if (m_paths.count(key) > 0 || m_folders.count(key) > 0) return true;
+    return !IsDeleted(path) && Remember(m_diskExists, key, [&] { return plat::FileExists(path); });
   }
+  // A folder, or a link that leads to one: players move big folders to another drive
+  // and leave a link (a junction) behind, and plain files are written through it.
   bool IsFolder(const std::string& path) const {
     const std::string key = Key(path);
-    return m_folders.count(key) > 0 || Remember(m_diskFolders, key, [&] { return plat::IsFolder(path); });
+    if (m_folders.count(key) > 0) return true;
+    return !IsDeleted(path) && Remember(m_diskFolders, key, [&] {
+      plat::FileInfo info;
+      return plat::StatPath(path, info) && info.isDir;
+    });
+  }
+  // Delete.txt removes `path` (and whatever lies below it) before the release.
+  void AddDeleted(const std::string& path) { m_deleted.insert(PckFoldName(Key(path))); }
+  // What the deletion removed and the plan has not made again since.
+  bool IsDeleted(const std::string& path) const {
+    if (m_deleted.empty()) return false;
+    const std::string key = PckFoldName(Key(path));
+    for (size_t cut = key.find('/'); ; cut = key.find('/', cut + 1)) {
+      if (m_deleted.count(cut == std::string::npos ? key : key.substr(0, cut))) return true;
+      if (cut == std::string::npos) return false;
+    }
   }
   bool IsPlanned(const std::string& path) const { return m_paths.count(Key(path)) > 0; }
   void AddPackage(const std::string& base) {
@@ -59,7 +81,7 @@ class CPlannedDisk : public CLandingView {
     return it->second;
   }
 
-  std::set<std::string> m_packages, m_paths, m_folders;
+  std::set<std::string> m_packages, m_paths, m_folders, m_deleted;
   mutable std::map<std::string, bool> m_diskPackages, m_diskExists, m_diskFolders;
 };
 
@@ -72,7 +94,8 @@ struct CPlannedTree {
 class CPatchChecker {
  public:
   CPatchChecker(const std::string& patchBase, const char* const* packageNames, const std::string& gameFolder,
-                uint32_t flags, const std::function<bool(uint32_t)>& onBlock, CPatchPlan& plan, GameAccess access)
+                uint32_t flags, const std::function<bool(uint32_t)>& onBlock, CPatchPlan& plan, GameAccess access,
+                const std::vector<std::string>& deletedFirst)
       : m_patchBase(patchBase),
         m_packageNames(packageNames),
         m_gameFolder(gameFolder),
@@ -81,6 +104,7 @@ class CPatchChecker {
         m_access(access) {
     m_target.SetFlags(flags);
     m_target.SetRoot(gameFolder);
+    for (const std::string& path : deletedFirst) m_disk.AddDeleted(m_gameFolder + "/" + path);
   }
 
   int Run(const char* password, CError& problem);
@@ -241,7 +265,7 @@ bool CPatchChecker::CheckPlain(const std::string& path, uint32_t size) {
     if (at <= m_gameFolder.size()) continue;
     const std::string folder = path.substr(0, at);
     if (m_disk.IsFolder(folder)) continue;
-    if (plat::FileExists(folder) || m_disk.IsPlanned(folder))
+    if (m_disk.Exists(folder))
       return Problem(path, folder + " is in the way and is not a folder (a file or a link)");
     m_disk.AddFolder(folder);
   }
@@ -261,7 +285,7 @@ CPlannedTree* CPatchChecker::LoadTree(const Landing& landing) {
     if (!parent.empty() && !m_disk.IsFolder(parent))
       return Problem(landing.base, "no package can be made here: " + parent + " is not a folder"), nullptr;
     for (const std::string& f : {PckIndexName(landing.base), PckNameTableName(landing.base), PckDataName(landing.base)})
-      if (plat::FileExists(f)) return Problem(f, "part of an incomplete package is in the way"), nullptr;
+      if (m_disk.Exists(f)) return Problem(f, "part of an incomplete package is in the way"), nullptr;
     m_disk.AddPackage(landing.base);
   } else {
     // The writer's own checks: the package must open for editing exactly as the release
@@ -335,7 +359,8 @@ bool CPatchChecker::CheckEntry(const Landing& landing, uint32_t size) {
 
 int CheckPatchPackage(const std::string& patchBase, const char* const* packageNames, const std::string& gameFolder,
                       uint32_t targetFlags, const char* password, const std::function<bool(uint32_t)>& onBlock,
-                      CPatchPlan& plan, CError& problem, GameAccess access) {
-  CPatchChecker checker(patchBase, packageNames, gameFolder, targetFlags, onBlock, plan, access);
+                      CPatchPlan& plan, CError& problem, GameAccess access,
+                      const std::vector<std::string>& deletedFirst) {
+  CPatchChecker checker(patchBase, packageNames, gameFolder, targetFlags, onBlock, plan, access, deletedFirst);
   return checker.Run(password, problem);
 }

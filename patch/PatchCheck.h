@@ -46,7 +46,13 @@ enum class GameAccess : uint8_t { ForRelease, ReadOnly };
 // Checks the patch package `patchBase` against `gameFolder` with the arguments the
 // release will get. `onBlock` is called with the length of every block decoded (to
 // drain the window's messages, to move a bar); when it returns false the check stops
-// and fails. 0 and the plan, or -1 with `problem` naming the file and what is wrong.
+// and fails. `deletedFirst` lists what the run deletes before the release (Delete.txt's
+// targets, relative to `gameFolder`; a folder with everything below it): the plan is
+// made against the disk as that deletion will leave it, so a package that Delete.txt
+// removes is made anew by the files the patch has for it, and a plain folder or file it
+// removes is no longer in the way. 0 and the plan, or -1 with `problem` naming the file
+// and what is wrong.
 int CheckPatchPackage(const std::string& patchBase, const char* const* packageNames, const std::string& gameFolder,
                       uint32_t targetFlags, const char* password, const std::function<bool(uint32_t)>& onBlock,
-                      CPatchPlan& plan, CError& problem, GameAccess access = GameAccess::ForRelease);
+                      CPatchPlan& plan, CError& problem, GameAccess access = GameAccess::ForRelease,
+                      const std::vector<std::string>& deletedFirst = {});

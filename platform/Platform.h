@@ -96,7 +96,9 @@ void StartWriteBack(FILE* file);
 bool FileExists(const std::string& path);          // any kind of entry
 bool IsWritable(const std::string& path);          // access(path, W_OK)
 bool DeleteFile(const std::string& path);          // a file only
-bool MakeDir(const std::string& path);             // one level; false if it fails or exists
+// One level; false if it fails or exists. The new entry is synced into its parent
+// (POSIX), so a folder that a later rename puts files into survives a power cut.
+bool MakeDir(const std::string& path);
 bool RemoveDir(const std::string& path);           // an empty folder
 bool IsFolder(const std::string& path);            // a folder, not a link to one
 // Puts the folder's list of names on the disk (after creating, renaming or deleting in
@@ -122,7 +124,13 @@ bool IsCreatableName(std::string_view name);
 // Symbolic links and junctions are removed themselves, never followed: neither on the
 // way to the last component nor below a folder being deleted. Returns true when the
 // call succeeded (a pattern that matches nothing succeeds).
+// The folder the entries were removed from is synced (POSIX) before it returns.
 bool ShellDelete(const std::string& path);
+// What ShellDelete(path) would remove, removing nothing: each entry the path names (every
+// match of its wildcards), as the folder part of `path` followed by the entry's name.
+// Empty when nothing matches, or when ShellDelete would refuse (a parent, a root, a link
+// on the way). One matcher for both, so that a plan made from it is what the deletion does.
+std::vector<std::string> ShellDeleteTargets(const std::string& path);
 
 // ---- folder listing (FindFirstFile / opendir) ----
 
@@ -244,6 +252,9 @@ enum : unsigned {
 };
 enum : int { kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
 inline constexpr unsigned kMbTypeMask = 0xF;  // the button set within the flags
+// The program's own flag, never passed to the system: the box has no owner window, so
+// the window behind it stays usable (the version questions are asked that way).
+inline constexpr unsigned kMbNoOwner = 0x80000000u;
 
 // Where the core shows its questions and keeps the window alive during long work.
 // The Win32 dialog implements it with MessageBoxW and a PeekMessage loop; the console

@@ -83,6 +83,14 @@ class CFd {
   ~CFd() { Reset(); }
   CFd(const CFd&) = delete;
   CFd& operator=(const CFd&) = delete;
+  CFd& operator=(CFd&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      m_fd = other.m_fd;
+      other.m_fd = -1;
+    }
+    return *this;
+  }
   int Get() const { return m_fd; }
   bool Valid() const { return m_fd >= 0; }
   void Reset() {
@@ -160,6 +168,13 @@ int OpenFolderNoFollow(const std::string& folder) {
     fd = next;
   }
   return fd;
+}
+
+// Syncs a folder given as the system names it.
+bool SyncSysFolder(const std::string& folder) {
+  CFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.Valid()) return true;
+  return fsync(fd.Get()) == 0 || errno != EIO || Failed(false);
 }
 
 // The folder of a path already in "/" form ("/" is never a trail byte, so rfind is safe).
@@ -312,7 +327,10 @@ bool DeleteFile(const std::string& path) {
 bool MakeDir(const std::string& path) {
   if (FaultInjected(FileOp::MakeDir, path)) return false;
   CSysPath p(path);
-  return p && (mkdir(p.c_str(), 0777) == 0 || Failed(false));
+  if (!p || mkdir(p.c_str(), 0777) != 0) return p && Failed(false);
+  std::string sys = p.str();
+  while (sys.size() > 1 && sys.back() == '/') sys.pop_back();
+  return SyncSysFolder(FolderOf(sys));
 }
 
 bool RemoveDir(const std::string& path) {
@@ -330,13 +348,6 @@ bool IsFolder(const std::string& path) {
 // Makes a rename durable: the new folder entry is only on the disk once the folder is.
 // Folders that cannot be opened or synced (some file systems refuse) are left as they
 // are; only a real write error counts as a failure.
-// Syncs a folder given as the system names it.
-bool SyncSysFolder(const std::string& folder) {
-  CFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!fd.Valid()) return true;
-  return fsync(fd.Get()) == 0 || errno != EIO || Failed(false);
-}
-
 bool SyncFolder(const std::string& folder) {
   CSysPath p(folder, ".");
   return !p || SyncSysFolder(p.str());
@@ -392,33 +403,69 @@ bool IsCreatableName(std::string_view name) {
   return true;
 }
 
-bool ShellDelete(const std::string& path) {
+namespace {
+
+// What a shell delete of `path` reaches: the folder it names, opened without following a
+// link anywhere on the way, and the raw names in it that the last part names (every
+// match of its wildcards). `folder` gets the folder part as the caller wrote it. False
+// when it would delete nothing at all (a parent or the root asked for, a link on the
+// way, a name that does not convert).
+bool ResolveShellDelete(const std::string& path, CFd& dir, std::string& folder, std::vector<std::string>& names) {
   std::string p = ToSlashes(path);
   while (p.size() > 1 && p.back() == '/') p.pop_back();
   size_t sep = p.rfind('/');
-  std::string folder = FolderOf(p);
+  folder = sep == std::string::npos ? std::string() : p.substr(0, sep + 1);
   std::string last = sep == std::string::npos ? p : p.substr(sep + 1);
   // Refuse what would take a parent or the root along: the shell deletes no such thing.
   if (last.empty() || last == "." || last == "..") return false;
 
-  CSysPath sysFolder(folder);
+  CSysPath sysFolder(FolderOf(p));
   if (!sysFolder) return false;
-  CFd dir(OpenFolderNoFollow(sysFolder.str()));
-  if (!dir.Valid()) return false;
+  CFd opened(OpenFolderNoFollow(sysFolder.str()));
+  if (!opened.Valid()) return false;
   if (!HasWildcards(last)) {
     CSysPath sysLast(last);
-    return sysLast && RemoveTreeAt(dir.Get(), sysLast.str());
+    struct stat st;
+    if (!sysLast) return false;
+    if (fstatat(opened.Get(), sysLast.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) names.push_back(sysLast.str());
+  } else {
+    std::vector<std::string> all;
+    if (!ListNames(opened.Get(), all)) return false;
+    // The pattern is code page 936, the names are the disk's: each is matched as the
+    // program would list it, and removed under its own bytes.
+    for (const std::string& name : all)
+      if (WildcardMatch(last, charset::FromSystem(name))) names.push_back(name);
   }
+  dir.Reset();
+  dir = std::move(opened);
+  return true;
+}
 
+}  // namespace
+
+bool ShellDelete(const std::string& path) {
+  CFd dir;
+  std::string folder;
   std::vector<std::string> names;
-  if (!ListNames(dir.Get(), names)) return false;
-  bool ok = true;
-  // The pattern is code page 936, the names are the disk's: each is matched as the
-  // program would list it, and removed under its own bytes.
-  for (const std::string& name : names) {
-    if (WildcardMatch(last, charset::FromSystem(name))) ok = RemoveTreeAt(dir.Get(), name) && ok;
+  if (!ResolveShellDelete(path, dir, folder, names)) return false;
+  if (!HasWildcards(path.substr(folder.size())) && names.empty()) {
+    errno = ENOENT;
+    return Failed(false);
   }
+  bool ok = true;
+  for (const std::string& name : names) ok = RemoveTreeAt(dir.Get(), name) && ok;
+  // The removals are durable once the folder that held the entries is.
+  if (!names.empty() && fsync(dir.Get()) != 0 && errno == EIO) ok = Failed(false);
   return ok;
+}
+
+std::vector<std::string> ShellDeleteTargets(const std::string& path) {
+  CFd dir;
+  std::string folder;
+  std::vector<std::string> names, targets;
+  if (!ResolveShellDelete(path, dir, folder, names)) return targets;
+  for (const std::string& name : names) targets.push_back(folder + charset::FromSystem(name));
+  return targets;
 }
 
 // ---- folder listing ----

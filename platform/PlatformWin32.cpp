@@ -353,27 +353,41 @@ bool CopyRunPermission(const std::string&, const std::string&) { return true; }
 
 bool IsCreatableName(std::string_view name) { return IsSafeName(name); }
 
-bool ShellDelete(const std::string& path) {
+std::vector<std::string> ShellDeleteTargets(const std::string& path) {
   std::string p = path;
   while (p.size() > 1 && EndsWithSeparator(p)) p.pop_back();
   size_t sep = LastSeparator(p);
   std::string folder = sep == std::string::npos ? "" : p.substr(0, sep + 1);
   std::string last = sep == std::string::npos ? p : p.substr(sep + 1);
+  std::vector<std::string> matches;
   // Refuse a parent, a drive ("C:", "C:\\") or a stream: the shell deletes no such thing.
-  if (last.empty() || IsDotName(last) || last.find(':') != std::string::npos) return false;
-  if (PassesLink(p)) return false;
-
-  if (!HasWildcards(last)) return Exists(p) && DeleteEntries({p});
-
+  if (last.empty() || IsDotName(last) || last.find(':') != std::string::npos) return matches;
+  if (PassesLink(p)) return matches;
+  if (!HasWildcards(last)) {
+    if (Exists(p)) matches.push_back(p);
+    return matches;
+  }
   // The matching is done here rather than by the shell, so that "*.*", case and
   // two-byte characters behave as on POSIX, and 8.3 short names never match (but for
   // a name that code page 936 cannot hold, which is known only by its short name here).
-  std::vector<std::string> names, matches;
-  if (!ListNames(folder, names)) return false;
+  std::vector<std::string> names;
+  if (!ListNames(folder, names)) return matches;
   for (const std::string& name : names) {
     if (WildcardMatch(last, name)) matches.push_back(folder + name);
   }
-  return matches.empty() || DeleteEntries(matches);
+  return matches;
+}
+
+bool ShellDelete(const std::string& path) {
+  const std::vector<std::string> matches = ShellDeleteTargets(path);
+  std::string p = path;
+  while (p.size() > 1 && EndsWithSeparator(p)) p.pop_back();
+  const size_t sep = LastSeparator(p);
+  // A pattern that matches nothing succeeds, as the shell's does; a plain name that is
+  // not there (or that the shell would refuse) does not.
+  const std::string last = sep == std::string::npos ? p : p.substr(sep + 1);
+  if (matches.empty()) return HasWildcards(last) && last.find(':') == std::string::npos && !PassesLink(p);
+  return DeleteEntries(matches);
 }
 
 // ---- folder listing ----
@@ -552,7 +566,8 @@ class CWindowsUi : public IMessageUi {
   int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
     // An empty caption asks for the system's own ("Error"), as a null one does.
     const std::wstring wideCaption = Wide(caption);
-    return MessageBoxW(GetActiveWindow(), Wide(text).c_str(), caption.empty() ? nullptr : wideCaption.c_str(), flags);
+    HWND owner = (flags & kMbNoOwner) ? nullptr : GetActiveWindow();
+    return MessageBoxW(owner, Wide(text).c_str(), caption.empty() ? nullptr : wideCaption.c_str(), flags & ~kMbNoOwner);
   }
 
   void DrainMessages() override {

@@ -31,9 +31,10 @@ CUpdateDialog::~CUpdateDialog() = default;
 // ---- IUpdateWindow ----
 
 int CUpdateDialog::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
-  HWND owner = m_hWnd && IsWindow(m_hWnd) ? m_hWnd : GetActiveWindow();
+  HWND owner = (flags & plat::kMbNoOwner) ? nullptr : m_hWnd && IsWindow(m_hWnd) ? m_hWnd : GetActiveWindow();
   const std::wstring wideCaption = plat::Wide(caption);
-  return MessageBoxW(owner, plat::Wide(text).c_str(), caption.empty() ? nullptr : wideCaption.c_str(), flags);
+  return MessageBoxW(owner, plat::Wide(text).c_str(), caption.empty() ? nullptr : wideCaption.c_str(),
+                     flags & ~plat::kMbNoOwner);
 }
 
 void CUpdateDialog::DrainMessages() { win::PumpMessages(); }

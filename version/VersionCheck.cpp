@@ -69,9 +69,12 @@ class CCheck {
     if (m_pSink) m_pSink->Post(kWalkFileBegin, text.c_str());
   }
   // Yes forces the update on.
-  int Ask(const std::string& text) { return m_ui.MessageBox(text, "", plat::kMbYesNo) == plat::kIdYes ? 0 : -1; }
+  // The questions have no owner window: the dialog behind them stays usable.
+  int Ask(const std::string& text) {
+    return m_ui.MessageBox(text, "", plat::kMbYesNo | plat::kMbNoOwner) == plat::kIdYes ? 0 : -1;
+  }
   int Refuse(const std::string& text) {
-    m_ui.MessageBox(text, "Exit", plat::kMbOk);
+    m_ui.MessageBox(text, "Exit", plat::kMbOk | plat::kMbNoOwner);
     return -1;
   }
 

@@ -302,6 +302,11 @@ TEST_F(UpdateRun, ADamagedOrImpossiblePatchLeavesTheGameByteIdentical) {
          qvtest::SavePackageBytes(t.G("bld"), bytes);
        }},
       {"a package entry where the patch has a folder", {{"a.txt", "a"}, {"bld/ui/a.tga/x", "x"}}, nullptr, package},
+      // Refused by the version check or declined by the player: Delete.txt has not run.
+      {"a game too old for the patch", {{"a.txt", "a"}}, nullptr,
+       [](UpdateRun& t) { qvtest::WriteFile(t.G("CVer.txt"), "[Ver]\r\nCurVer=1.0.4\r\n"); }},
+      {"a question the player answers No", {{"a.txt", "a"}}, nullptr,
+       [](UpdateRun& t) { std::filesystem::remove(t.G("CVer.txt")); }},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -447,6 +452,65 @@ TEST_F(UpdateRun, PatchesInstallWhatTheyName) {
                                   {"\x81\x7C/a.txt", "gbk folder"}}));
   EXPECT_EQ(image.folders.count("ui"), 0u);
   EXPECT_EQ(qvtest::ReadFile(G("docs/readme.txt")), "plain");
+}
+
+// Patches that remove with Delete.txt what they then write anew install in one run: the
+// whole-patch check plans against the game as the deletion will leave it.
+TEST_F(UpdateRun, PatchesThatRebuildWhatDeleteTxtRemovesInstallInOneRun) {
+  qvtest::PackageOptions o;
+  o.password = kPw;
+  struct Row {
+    const char* what;
+    std::function<void(UpdateRun&)> game;
+    const char* deleteTxt;
+    FileMap patch;
+    std::function<void(UpdateRun&)> expect;
+  };
+  const Row rows[] = {
+      {"a package rebuilt from scratch",
+       [&](UpdateRun& t) { ASSERT_EQ(qvtest::BuildPackage(t.G("pm"), {{"a.txt", "old"}, {"b/c.txt", "old"}}, o), ""); },
+       "pm.idx\r\npm.nam\r\npm.dat\r\n", {{"pm/c.txt", "new"}},
+       [](UpdateRun& t) { EXPECT_EQ(qvtest::ImageOf(t.G("pm"), kPw).files, (FileMap{{"c.txt", "new"}})); }},
+      {"a plain folder that becomes a package",
+       [](UpdateRun& t) {
+         qvtest::MakeDirs(t.G("bld/ui"));
+         qvtest::WriteFile(t.G("bld/ui/a.tga"), "plain");
+       },
+       "bld\r\n", {{"bld/ui/a.tga", "packed"}},
+       [](UpdateRun& t) {
+         EXPECT_FALSE(plat::IsFolder(t.G("bld")));
+         EXPECT_EQ(qvtest::ImageOf(t.G("bld"), kPw).files, (FileMap{{"ui/a.tga", "packed"}}));
+       }},
+      {"a file that becomes a folder", [](UpdateRun& t) { qvtest::WriteFile(t.G("data"), "a file"); }, "data\r\n",
+       {{"data/x.txt", "x"}}, [](UpdateRun& t) { EXPECT_EQ(qvtest::ReadFile(t.G("data/x.txt")), "x"); }},
+      {"a folder link that a patch writes through",
+       [](UpdateRun& t) {
+         qvtest::MakeDirs(t.G("../elsewhere/docs"));
+         qvtest::WriteFile(t.G("../elsewhere/docs/old.txt"), "old");
+         std::error_code ec;
+         std::filesystem::create_directory_symlink(t.G("../elsewhere/docs"), t.G("docs"), ec);
+       },
+       "", {{"docs/readme.txt", "through the link"}},
+       [](UpdateRun& t) {
+         EXPECT_EQ(qvtest::ReadFile(t.G("../elsewhere/docs/readme.txt")), "through the link");
+         EXPECT_EQ(qvtest::ReadFile(t.G("../elsewhere/docs/old.txt")), "old");
+       }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::filesystem::remove_all(Game());
+    SetUp();
+    row.game(*this);
+    if (std::string(row.what).find("link") != std::string::npos && !std::filesystem::is_symlink(G("docs"))) continue;
+    qvtest::WriteFile(G("Delete.txt"), row.deleteTxt);
+    MakeUpdater(row.patch);
+    CScriptedWindow w;
+    CUpdateDlg dlg(w);
+    Run(w, dlg);
+    EXPECT_TRUE(w.closed) << dlg.m_strStatus << " " << dlg.m_problem.text;
+    EXPECT_EQ(qvtest::ReadFile(G("CVer.txt")), "[Ver]\r\nCurVer=1.0.6\r\nValidVer=1.0.5\r\n");
+    row.expect(*this);
+  }
 }
 
 TEST_F(UpdateRun, APlainFileThatNoWindowsCouldNameIsRefusedBeforeAnythingIsWritten) {

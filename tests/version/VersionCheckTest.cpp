@@ -68,7 +68,7 @@ class VersionCheck : public qvtest::PackageDirTest {
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(ui.boxes[0].text, text);
     EXPECT_EQ(ui.boxes[0].caption, "");
-    EXPECT_EQ(ui.boxes[0].flags, plat::kMbYesNo);
+    EXPECT_EQ(ui.boxes[0].flags, plat::kMbYesNo | plat::kMbNoOwner);
   }
 
   qvtest::CRecordingUi ui;
@@ -157,7 +157,7 @@ TEST_F(VersionCheck, TooOldGameIsRefused) {
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].text, line + "点击确定退出.");
   EXPECT_EQ(ui.boxes[0].caption, "Exit");
-  EXPECT_EQ(ui.boxes[0].flags, plat::kMbOk);
+  EXPECT_EQ(ui.boxes[0].flags, plat::kMbOk | plat::kMbNoOwner);
   EXPECT_EQ(sink.lines, (std::vector<SinkLine>{{kWalkFileBegin, 0, line}}));
 
   // A long version is named whole, and a "%" in it is only text.
