@@ -476,7 +476,9 @@ int RunDiff(const Options& opt) {
     std::string why;
     for (const std::string& f : {PckIndexName(base), PckNameTableName(base), PckDataName(base), deleteList})
       if (!builder.Add(f.substr(f.rfind('/') + 1), f, why)) return Fail(f, why);
-    if (!builder.Write(opt.updaterImage, opt.updaterExe, why)) return Fail(opt.updaterExe, why);
+    bool signatureRemoved = false;
+    if (!builder.Write(opt.updaterImage, opt.updaterExe, why, &signatureRemoved)) return Fail(opt.updaterExe, why);
+    if (signatureRemoved) NoteSignatureRemoved("diff", opt.updaterImage, opt.updaterExe);
     printf("built %s\n", Shown(opt.updaterExe).c_str());
   }
   return kExitOk;

@@ -51,12 +51,8 @@ int Build(const std::vector<std::string>& args) {
     if (!builder.Add(BareName(args[i]), args[i], why)) return Fail(args[i], why);
   bool signatureRemoved = false;
   if (!builder.Write(image, out, why, &signatureRemoved)) return Fail(out, why);
-  if (signatureRemoved)
-    fprintf(stderr,
-            "pcktool: payload: note: %s was signed; the signature was removed, since appending the patch "
-            "invalidates it. Sign %s now.\n",
-            ShowName(image).c_str(), ShowName(out).c_str());
-  printf("built %s carrying %zu files\n", ShowName(out).c_str(), builder.Count());
+  if (signatureRemoved) NoteSignatureRemoved("payload", image, out);
+  printf("built %s carrying %zu files\n", Shown(out).c_str(), builder.Count());
   return kExitOk;
 }
 
@@ -66,7 +62,7 @@ int List(const std::string& exe) {
   const int32_t r = ex.ReadDirectory(exe);
   if (r < 1) return Fail(exe, Explain(r, ex));
   for (const PayloadEntry& e : ex.Entries())
-    printf("%s\t%u\t%u\n", ShowName(e.Name()).c_str(), unsigned(e.distance), unsigned(e.size));
+    printf("%s\t%u\t%u\n", Shown(e.Name()).c_str(), unsigned(e.distance), unsigned(e.size));
   return kExitOk;
 }
 

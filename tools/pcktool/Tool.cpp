@@ -39,6 +39,14 @@ std::string ShowName(std::string_view name) {
 
 std::string Shown(std::string_view name) { return plat::ToConsoleText(ShowName(name)); }
 
+void NoteSignatureRemoved(std::string_view command, std::string_view image, std::string_view out) {
+  CProgress::EraseActive();
+  fprintf(stderr,
+          "pcktool: %s: note: %s was signed; the signature was removed, since appending the patch invalidates it. "
+          "Sign %s now.\n",
+          std::string(command).c_str(), Shown(image).c_str(), Shown(out).c_str());
+}
+
 std::string JoinPath(std::string_view dir, std::string_view name) {
   std::string out(dir);
   if (!out.empty()) out += '/';

@@ -32,6 +32,10 @@ std::string ShowName(std::string_view name);
 // printed on its own. Text composed for Fail stays code page 936: Fail converts it.
 std::string Shown(std::string_view name);
 
+// Tells on standard error that the signed updater image `image` lost its signature when
+// `out` was built from it, and that `out` must be signed now.
+void NoteSignatureRemoved(std::string_view command, std::string_view image, std::string_view out);
+
 // "dir/name", or just the name under the root.
 std::string JoinPath(std::string_view dir, std::string_view name);
 
