@@ -1,5 +1,6 @@
 # Finds the installed libraries and wraps each in one imported target:
 #   qv::zlib, qv::lzo, qv::gcrypt  (linked only by the codec module's library)
+#   qv::zstd                       (the binary deltas of patches; delta/ alone includes it)
 #   GTest::gtest_main, benchmark::benchmark (tests and benchmarks)
 # Nothing is downloaded or copied into the tree; scripts/setup.sh installs all of it.
 
@@ -22,6 +23,8 @@ endif()
 
 qv_import(zlib zlib.h z)
 qv_import(lzo lzo/lzo1x.h lzo2)
+# Linux: Debian's libzstd-dev; mingw: the static library that setup builds beside LZO.
+qv_import(zstd zstd.h zstd)
 qv_import(gpgerror gpg-error.h gpg-error)
 qv_import(gcrypt gcrypt.h gcrypt)
 set_property(TARGET qv::gcrypt APPEND PROPERTY INTERFACE_LINK_LIBRARIES qv::gpgerror)

@@ -4,7 +4,7 @@
 #   - Debian packages: compilers (clang with libFuzzer for the fuzz harnesses), mingw-w64,
 #     Wine, Xvfb, libraries and their mingw builds, fonts
 #   - the zh_CN.UTF-8 locale (Wine takes code page 936 from it)
-#   - LZO 2 for mingw, built from Debian's source package into a cache outside the tree
+#   - LZO 2 and zstd for mingw, built from Debian's source packages into a cache outside the tree
 #   - a Wine prefix for the Windows tests
 set -euo pipefail
 
@@ -20,7 +20,7 @@ PACKAGES=(
   g++ cmake make pkg-config ninja-build
   clang libclang-rt-14-dev
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  zlib1g-dev liblzo2-dev libgcrypt20-dev
+  zlib1g-dev liblzo2-dev libgcrypt20-dev libzstd-dev
   libz-mingw-w64-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   wine wine64 xvfb xauth x11-utils imagemagick
@@ -57,8 +57,8 @@ for loc in zh_CN en_US; do
   fi
 done
 
-# LZO 2 for mingw: Debian ships no mingw build, so build it from Debian's source package.
-if [ ! -f "$MINGW_PREFIX/lib/liblzo2.a" ]; then
+# Debian's source packages, from which the mingw builds of LZO and zstd are made.
+ensure_deb_src() {
   if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
     log "adding deb-src entries for the configured suites"
     if [ -f /etc/apt/sources.list.d/debian.sources ]; then
@@ -70,6 +70,11 @@ if [ ! -f "$MINGW_PREFIX/lib/liblzo2.a" ]; then
     fi
     $SUDO apt-get update -qq
   fi
+}
+
+# LZO 2 for mingw: Debian ships no mingw build, so build it from Debian's source package.
+if [ ! -f "$MINGW_PREFIX/lib/liblzo2.a" ]; then
+  ensure_deb_src
   work="$CACHE/lzo-src"
   rm -rf "$work"; mkdir -p "$work"
   log "fetching Debian's lzo2 source package"
@@ -78,6 +83,32 @@ if [ ! -f "$MINGW_PREFIX/lib/liblzo2.a" ]; then
   (cd "$work/src" && ./configure -q --host=x86_64-w64-mingw32 --prefix="$MINGW_PREFIX" \
        --disable-shared --enable-static CFLAGS="-O2" >/dev/null \
      && make -s -j"$(nproc)" >/dev/null 2>&1 && make -s install >/dev/null)
+  rm -rf "$work"
+fi
+
+# zstd for mingw (the binary deltas of patches), the same way: only the static library
+# and its headers, into the same prefix. The newest source version is tried first, then
+# the older ones the archive lists, since a security suite's file can lag behind its index.
+# Legacy frame formats and the dictionary builder are left out: nothing here needs them.
+if [ ! -f "$MINGW_PREFIX/lib/libzstd.a" ] || [ ! -f "$MINGW_PREFIX/include/zstd.h" ]; then
+  ensure_deb_src
+  work="$CACHE/zstd-src"
+  rm -rf "$work"; mkdir -p "$work"
+  log "fetching Debian's libzstd source package"
+  fetched=""
+  for version in "" $(apt-cache showsrc libzstd 2>/dev/null | sed -n 's/^Version: //p'); do
+    rm -rf "${work:?}"/*
+    if (cd "$work" && apt-get source -qq --download-only "libzstd${version:+=$version}" >/dev/null 2>&1); then
+      fetched=yes
+      break
+    fi
+  done
+  [ -n "$fetched" ] || { log "cannot fetch the libzstd source package"; exit 1; }
+  (cd "$work" && dpkg-source -x --no-check ./libzstd_*.dsc src >/dev/null)
+  log "building zstd for x86_64-w64-mingw32"
+  make -s -C "$work/src/lib" -j"$(nproc)" libzstd.a CC=x86_64-w64-mingw32-gcc AR=x86_64-w64-mingw32-ar \
+       TARGET_SYSTEM=Windows_NT ZSTD_LEGACY_SUPPORT=0 ZSTD_LIB_DICTBUILDER=0 >/dev/null 2>&1
+  make -s -C "$work/src/lib" install-static install-includes PREFIX="$MINGW_PREFIX" >/dev/null
   rm -rf "$work"
 fi
 
