@@ -7,6 +7,7 @@
 #include "fs/FileTarget.h"
 #include "patch/PatchCheck.h"
 #include "patch/PatchRelease.h"
+#include "patch/SpaceEstimate.h"
 #include "pck/PckFormat.h"
 #include "pck/PckJournal.h"
 #include "pck/PckReader.h"
@@ -34,6 +35,21 @@ void CUpdateDlg::DeleteObsolete() {
   DrawProgressText(m_strStatus);
 }
 
+bool CUpdateDlg::EnoughRoom(uint64_t need, const std::string& folder) {
+  uint64_t free = 0;
+  if (!plat::FreeSpace(folder, free)) return true;
+  need += kSpaceMargin;
+  if (free >= need) return true;
+  const unsigned needMb = unsigned(ToMegabytes(need)), freeMb = unsigned(free >> 20);
+  m_problem = Failure(ErrorKind::NoSpace, folder,
+                      "not enough disk space in " + folder + ": the update needs " + std::to_string(needMb) + " MB, " +
+                          std::to_string(freeMb) + " MB are free");
+  LogRun("磁盘空间不足: 需要 %u MB, 可用 %u MB", needMb, freeMb);
+  m_window.Repaint();
+  ShowMessage(texts::Format(texts::kTextNoRoom, needMb, freeMb));
+  return false;
+}
+
 int CUpdateDlg::PatchFromPackage(const std::string& patchBase, const std::string& gameFolder,
                                  const char* password, const char* const* packageNames, int codec) {
   if (!PackageExists(patchBase)) {
@@ -53,6 +69,11 @@ int CUpdateDlg::PatchFromPackage(const std::string& patchBase, const std::string
   // stop, and nothing of the game has changed yet.
   if (g_bAbort) {
     LogRun("更新已取消");
+    m_bBusy = false;
+    return -1;
+  }
+  // A disk too small for the release is told now, before Delete.txt and the first write.
+  if (m_plan && !EnoughRoom(ReleaseSpaceNeeded(*m_plan), gameFolder)) {
     m_bBusy = false;
     return -1;
   }

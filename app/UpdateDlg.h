@@ -79,6 +79,10 @@ class CUpdateDlg {
   // the plan for the release; false (logged) when the patch cannot be installed.
   bool CheckWholePatch();
   void DeleteObsolete();
+  // Whether `need` bytes (and the margin) fit on the volume of `folder`; when they do not,
+  // says so with the needed and the free megabytes and returns false. A volume whose
+  // free space cannot be told passes: the writes themselves will tell.
+  bool EnoughRoom(uint64_t need, const std::string& folder);
   // The tidy pass's way out when a package cannot be rebuilt or swapped: the
   // temporaries go, the old package stays, and the player is told.
   void TidyAccessError();

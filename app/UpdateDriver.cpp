@@ -11,6 +11,7 @@
 #include "patch/ObsoleteList.h"
 #include "patch/PatchCheck.h"
 #include "patch/PatchRelease.h"
+#include "patch/SpaceEstimate.h"
 #include "payload/PayloadExtractor.h"
 #include "pck/PckFormat.h"
 #include "pck/PckJournal.h"
@@ -144,6 +145,17 @@ void CUpdateDlg::OnUpdate() {
   m_window.PaintNow();
 
   extractor->SetOutputPrefix("");
+  // The carried files must fit before the first of them is written (a file of the same
+  // name that is there already gives its room back).
+  if (extractor->ReadDirectory(module) > 0) {
+    uint64_t need = 0;
+    for (const PayloadEntry& e : extractor->Entries()) {
+      plat::FileInfo old;
+      const uint64_t had = plat::StatPath(e.Name(), old) && !old.isDir ? uint64_t(old.size) : 0;
+      if (e.size > had) need += e.size - had;
+    }
+    if (!EnoughRoom(need, folder.empty() ? std::string(".") : folder)) return EndRunFailed();
+  }
   int released = extractor->Release(module);
   if (released < 1) {
     LogRun("从自身释放更新包 : Patch.* ---Error!");

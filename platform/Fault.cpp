@@ -39,6 +39,23 @@ void NoteCrtError() {
 
 void SetFaultHook(FaultHook hook) { Hook() = std::move(hook); }
 
+namespace {
+std::function<uint64_t(const std::string&, uint64_t)>& SpaceHook() {
+  static std::function<uint64_t(const std::string&, uint64_t)> hook;
+  return hook;
+}
+}  // namespace
+
+void SetFreeSpaceHook(std::function<uint64_t(const std::string& path, uint64_t real)> hook) {
+  SpaceHook() = std::move(hook);
+}
+
+namespace detail {
+uint64_t AdjustFreeSpace(const std::string& path, uint64_t real) {
+  return SpaceHook() ? SpaceHook()(path, real) : real;
+}
+}  // namespace detail
+
 bool FaultInjected(FileOp op, const std::string& path) {
   if (!Hook()) return false;
   const Fault fault = Hook()(op, path);

@@ -15,5 +15,8 @@ OsErrorKind ErrnoKind(int code);
 // Sets the OS error variables as the failing call would have (errno, GetLastError)
 // and records it. Each platform file defines it.
 void RaiseFault(Fault fault);
+// What FreeSpace reports for `path`, the system's answer being `real`: the test hook's
+// value when one is set.
+uint64_t AdjustFreeSpace(const std::string& path, uint64_t real);
 
 }  // namespace plat::detail

@@ -107,6 +107,13 @@ bool SyncFolder(const std::string& folder);
 // Renames `from` over `to`, replacing it atomically and durably (MoveFileEx with
 // replace-existing and write-through; rename() and a sync of the folder on POSIX).
 bool ReplaceFile(const std::string& from, const std::string& to);
+// The bytes this user may still write on the volume that holds `path` (statvfs's
+// f_bavail × f_frsize / GetDiskFreeSpaceEx); false when it cannot be told. A test can
+// make it report less (SetFreeSpaceHook), as a nearly full disk would.
+bool FreeSpace(const std::string& path, uint64_t& bytes);
+// For tests: when set, FreeSpace answers with the hook's value (the hook gets the path
+// and the real answer, and returns what to report).
+void SetFreeSpaceHook(std::function<uint64_t(const std::string& path, uint64_t real)> hook);
 // Clears read-only and the other attributes (SetFileAttributes NORMAL / chmod u+rw).
 bool SetNormalAttributes(const std::string& path);
 // Sets the modification (and access) time, seconds since 1970-01-01 UTC.

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <time.h>
 #include <unistd.h>
 #include <utime.h>
@@ -363,6 +364,14 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
   // A move between folders also changed the one the file left.
   if (srcFolder != dstFolder) ok = SyncSysFolder(srcFolder) && ok;
   return ok;
+}
+
+bool FreeSpace(const std::string& path, uint64_t& bytes) {
+  CSysPath p(path, ".");
+  struct statvfs vfs;
+  if (!p || statvfs(p.c_str(), &vfs) != 0) return p && Failed(false);
+  bytes = detail::AdjustFreeSpace(path, uint64_t(vfs.f_bavail) * uint64_t(vfs.f_frsize));
+  return true;
 }
 
 bool SetNormalAttributes(const std::string& path) {

@@ -333,6 +333,14 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
          FailedWin32(false);
 }
 
+bool FreeSpace(const std::string& path, uint64_t& bytes) {
+  ULARGE_INTEGER available{};
+  const std::wstring folder = FullPath(path.empty() ? std::string(".") : path);
+  if (folder.empty() || !GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return FailedWin32(false);
+  bytes = detail::AdjustFreeSpace(path, uint64_t(available.QuadPart));
+  return true;
+}
+
 bool SetNormalAttributes(const std::string& path) {
   return SetFileAttributesW(Wide(path).c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
 }

@@ -513,6 +513,33 @@ TEST_F(UpdateRun, PatchesThatRebuildWhatDeleteTxtRemovesInstallInOneRun) {
   }
 }
 
+// A disk too small for the carried files, or for the release, is told before the first
+// change, with the megabytes needed and free; the game stays byte-identical. (20 MiB of
+// zeros travel in a few kilobytes, but land as 20 MiB.)
+TEST_F(UpdateRun, ADiskTooSmallIsToldBeforeTheFirstChange) {
+  MakeUpdater({{"a.txt", "a"}, {"big.bin", std::string(20u << 20, '\0')}});
+  qvtest::WriteFile(G("Delete.txt"), "a.log\r\n");
+  qvtest::WriteFile(G("a.log"), "log");
+  for (const uint64_t freeMb : {1, 10}) {
+    SCOPED_TRACE(freeMb);
+    const auto before = FilesBelow(Game());
+    plat::SetFreeSpaceHook([&](const std::string&, uint64_t) { return freeMb << 20; });
+    CScriptedWindow w;
+    CUpdateDlg dlg(w);
+    Run(w, dlg);
+    plat::SetFreeSpaceHook(nullptr);
+    EXPECT_EQ(dlg.m_strStatus, texts::Load(118));
+    EXPECT_EQ(FilesBelow(Game()), before);
+    EXPECT_EQ(plat::FileExists(G("patch.idx")), freeMb == 10);  // the payload fitted
+    ASSERT_FALSE(w.boxes.empty());
+    const std::string head(texts::Load(texts::kTextNoRoom), 0, 10);
+    EXPECT_EQ(w.boxes.back().text.compare(0, head.size(), head), 0) << w.boxes.back().text;
+    EXPECT_NE(w.boxes.back().text.find(std::to_string(freeMb) + " MB"), std::string::npos);
+    EXPECT_EQ(dlg.m_problem.kind, ErrorKind::NoSpace);
+    EXPECT_NE(dlg.m_problem.text.find(std::to_string(freeMb) + " MB are free"), std::string::npos);
+  }
+}
+
 TEST_F(UpdateRun, APlainFileThatNoWindowsCouldNameIsRefusedBeforeAnythingIsWritten) {
   for (const char* name : {"aux.txt", "docs/con", "docs/a|b.txt"}) {
     SCOPED_TRACE(name);
@@ -524,4 +551,26 @@ TEST_F(UpdateRun, APlainFileThatNoWindowsCouldNameIsRefusedBeforeAnythingIsWritt
     EXPECT_EQ(dlg.m_strStatus, texts::Load(118));
     EXPECT_EQ(FilesBelow(Game()), before);
   }
+}
+
+// Files named like the run's temporaries, the patch's own or the player's, are installed
+// or kept exactly, and every other file stays as it was: a temporary takes a name that
+// nothing has. ("Z.qvnew" comes before "z", and is z's first choice where names are
+// compared without case.)
+TEST_F(UpdateRun, FilesNamedLikeTemporariesAreInstalledOrKeptExactly) {
+  qvtest::WriteFile(G("x"), "old x");
+  for (const char* own : {"a.txt.qvnew", "a.txt.qvnew2", "tmp.idx", "tmp.nam", "tmp.dat"})
+    qvtest::WriteFile(G(own), std::string("the player's ") + own);
+  const FileMap patch = {{"x", "new x"}, {"x.qvnew", "the patch's x.qvnew"}, {"Z.qvnew", "the patch's Z.qvnew"},
+                         {"z", "z"}, {"a.txt", "a"}, {"docs/y", "y"}, {"docs/y.qvnew", "the patch's y.qvnew"}};
+  MakeUpdater(patch);
+  std::map<std::string, std::string> expected = FilesBelow(Game());
+  for (const auto& [path, bytes] : patch) expected[path] = bytes;
+  expected["docs"] = "<folder>";
+  expected["CVer.txt"] = "[Ver]\r\nCurVer=1.0.6\r\nValidVer=1.0.5\r\n";
+  CScriptedWindow w;
+  CUpdateDlg dlg(w);
+  Run(w, dlg);
+  EXPECT_TRUE(w.closed) << dlg.m_strStatus;
+  EXPECT_EQ(FilesBelow(Game()), expected);
 }
