@@ -45,6 +45,7 @@ bool CUpdateDlg::EnoughRoom(uint64_t need, const std::string& folder) {
                       "not enough disk space in " + folder + ": the update needs " + std::to_string(needMb) + " MB, " +
                           std::to_string(freeMb) + " MB are free");
   LogRun("磁盘空间不足: 需要 %u MB, 可用 %u MB", needMb, freeMb);
+  m_bProblemShown = true;
   m_window.Repaint();
   ShowMessage(texts::Format(texts::kTextNoRoom, needMb, freeMb));
   return false;

@@ -58,6 +58,7 @@ class CUpdateDlg {
   // patch, a file that could not be written, another updater at work): for the console
   // updater and the logs.
   CError m_problem;
+  bool m_bProblemShown = false;  // a box has already told the player about m_problem
   // Test seam: the executable whose payload is released ("" = the running one).
   std::string m_strModulePath;
   // The pause before a package is rebuilt, which gives the game's own programs time to
@@ -83,6 +84,10 @@ class CUpdateDlg {
   // says so with the needed and the free megabytes and returns false. A volume whose
   // free space cannot be told passes: the writes themselves will tell.
   bool EnoughRoom(uint64_t need, const std::string& folder);
+  // Tells the player in a box, besides status 118, what failed and why (m_problem, in
+  // words a player can act on: disk full, access denied, file in use, damaged patch,
+  // path too long), unless a box has told already.
+  void ExplainFailure();
   // The tidy pass's way out when a package cannot be rebuilt or swapped: the
   // temporaries go, the old package stays, and the player is told.
   void TidyAccessError();

@@ -51,6 +51,30 @@ void CUpdateDlg::DrawTidyText(const std::string& text) {
   m_window.PaintTextLines(m_strVersion, text, m_bRepaintText ? EraseArea::Status : EraseArea::None);
 }
 
+void CUpdateDlg::ExplainFailure() {
+  if (!m_problem.Failed() || m_bProblemShown) return;
+  int why = texts::kTextWhyIo;
+  switch (m_problem.kind) {
+    case ErrorKind::NoSpace: why = texts::kTextWhyNoSpace; break;
+    case ErrorKind::Access: why = texts::kTextWhyAccess; break;
+    case ErrorKind::InUse: why = texts::kTextWhyInUse; break;
+    case ErrorKind::Damaged: why = texts::kTextWhyDamaged; break;
+    case ErrorKind::TooLong: why = texts::kTextWhyTooLong; break;
+    case ErrorKind::NotFound: why = texts::kTextWhyNotFound; break;
+    case ErrorKind::BadArgument: why = texts::kTextWhyConflict; break;
+    default: break;
+  }
+  // The file as the player finds it: below the game folder where it lies there.
+  std::string file = m_problem.file;
+  const std::string game = GameFolder();
+  if (!game.empty() && file.size() > game.size() + 1 && file.compare(0, game.size(), game) == 0 &&
+      plat::IsSeparator(file[game.size()]))
+    file = file.substr(game.size() + 1);
+  m_bProblemShown = true;
+  m_window.Repaint();
+  ShowMessage(texts::Format(texts::kTextFailedWhy, texts::Load(why), file.empty() ? "-" : file.c_str()));
+}
+
 void CUpdateDlg::EndRunFailed() {
   m_bBusy = false;
   ShowStatus(texts::kTextUpdateFailed);
@@ -129,6 +153,7 @@ void CUpdateDlg::OnUpdate() {
   m_nFileCount = 0;
   m_nTotalBytes = 0;
   m_problem = CError();
+  m_bProblemShown = false;
   LogRun("\nUpdate --- Begin!");
   const uint32_t start = plat::TickMs();
   LogRun("LOMPATCH, written by Ardel, Sornwick Ltd. 2004");
@@ -223,7 +248,10 @@ void CUpdateDlg::OnUpdate() {
   m_nFileCount = int32_t(summary.files);
   m_nTotalBytes = int32_t(summary.fileBytes);
   LogRun("正常关闭 patch.idx --- ok!");
-  if (!CheckWholePatch()) return EndRunFailed();
+  if (!CheckWholePatch()) {
+    ExplainFailure();
+    return EndRunFailed();
+  }
 
   m_window.Repaint();
   ShowStatus(texts::kTextPreparing);
@@ -237,6 +265,7 @@ void CUpdateDlg::OnUpdate() {
 
   if (RunPatchPass() < 0) {
     LogRun("更新包(文件)的时候出错！");
+    ExplainFailure();
     return EndRunFailed();
   }
   LogRun("更新包（文件）完成！");

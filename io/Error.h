@@ -12,10 +12,12 @@ enum class ErrorKind : uint8_t {
   None,
   NotFound,     // a file or folder that is not there
   Access,       // there, but may not be opened, written, replaced or removed (now)
+  InUse,        // another program holds it open (and did not let go within moments)
   NoSpace,      // the disk is full
   Io,           // any other failure the operating system reports
   Damaged,      // the content itself is not what it must be (a package, a patch)
   BadArgument,  // what the caller asked for cannot be done
+  TooLong,      // a path longer than the game's paths may be
 };
 
 struct CError {
@@ -28,8 +30,8 @@ struct CError {
   bool Failed() const { return kind != ErrorKind::None; }
   // A failure of the file system rather than of the content or of the request.
   bool IsOsFailure() const {
-    return kind == ErrorKind::NotFound || kind == ErrorKind::Access || kind == ErrorKind::NoSpace ||
-           kind == ErrorKind::Io;
+    return kind == ErrorKind::NotFound || kind == ErrorKind::Access || kind == ErrorKind::InUse ||
+           kind == ErrorKind::NoSpace || kind == ErrorKind::Io;
   }
 };
 

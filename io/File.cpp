@@ -10,6 +10,7 @@ CError OsFailure(const std::string& what, const std::string& file) {
   switch (os.kind) {
     case plat::OsErrorKind::NotFound: e.kind = ErrorKind::NotFound; break;
     case plat::OsErrorKind::Access: e.kind = ErrorKind::Access; break;
+    case plat::OsErrorKind::InUse: e.kind = ErrorKind::InUse; break;
     case plat::OsErrorKind::NoSpace: e.kind = ErrorKind::NoSpace; break;
     default: e.kind = ErrorKind::Io; break;
   }

@@ -182,7 +182,7 @@ int CPatchChecker::Run(const char* password, CError& problem) {
       target = (open.empty() ? m_gameFolder : open.back().target) + "/" + name;
     }
     if (source.size() > CDirWalker::kMaxPath || target.size() > kMaxPathBytes) {
-      problem = Failure(ErrorKind::BadArgument, source, source + ": the path is too long for the game folder " + m_gameFolder);
+      problem = Failure(ErrorKind::TooLong, source, source + ": the path is too long for the game folder " + m_gameFolder);
       return -1;
     }
     if (r.type == kPckFolder) {

@@ -22,6 +22,9 @@ OsErrorKind ErrnoKind(int code) {
   switch (code) {
     case ENOENT: case ENOTDIR: return OsErrorKind::NotFound;
     case EACCES: case EPERM: case EROFS: case EBUSY: case EEXIST: case EISDIR: return OsErrorKind::Access;
+#ifdef ETXTBSY
+    case ETXTBSY: return OsErrorKind::InUse;
+#endif
     case ENOSPC:
 #ifdef EDQUOT
     case EDQUOT:

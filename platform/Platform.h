@@ -26,8 +26,10 @@ namespace plat {
 // thread (errno or GetLastError), as a number and as a text in the system's words
 // ("No space left on device"). Calls that succeed leave it as it was.
 // BadName: a name that cannot be converted between code page 936 and the system's
-// character set (POSIX), so no call was made.
-enum class OsErrorKind : uint8_t { Other, NotFound, Access, NoSpace, BadName };
+// character set (POSIX), so no call was made. InUse: another program holds the file
+// (a sharing or lock violation on Windows, a busy program file on POSIX); the Windows
+// side has already waited about two seconds for it to be let go.
+enum class OsErrorKind : uint8_t { Other, NotFound, Access, NoSpace, BadName, InUse };
 struct OsError {
   int code = 0;
   std::string text;

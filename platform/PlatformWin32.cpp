@@ -38,7 +38,8 @@ std::string SystemText(DWORD code) {
 OsErrorKind Win32Kind(DWORD code) {
   switch (code) {
     case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: case ERROR_INVALID_DRIVE: return OsErrorKind::NotFound;
-    case ERROR_ACCESS_DENIED: case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: case ERROR_WRITE_PROTECT:
+    case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: return OsErrorKind::InUse;
+    case ERROR_ACCESS_DENIED: case ERROR_WRITE_PROTECT:
     case ERROR_FILE_EXISTS: case ERROR_ALREADY_EXISTS: return OsErrorKind::Access;
     case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return OsErrorKind::NoSpace;
     default: return OsErrorKind::Other;
@@ -51,6 +52,22 @@ T FailedWin32(T result) {
   detail::SetLastError(static_cast<int>(code), SystemText(code), Win32Kind(code));
   return result;
 }
+// Another program holds the file: a virus scanner or an indexer lets go within moments,
+// so a call that meets this is tried again for about two seconds before it fails.
+bool HeldByAnother(DWORD code) { return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION; }
+constexpr int kHeldRetries = 10;
+constexpr DWORD kHeldRetryMs = 200;
+
+template <class Call>
+auto RetryWhileHeld(Call call) {
+  auto result = call();
+  for (int i = 0; i < kHeldRetries && !result && HeldByAnother(GetLastError()); ++i) {
+    Sleep(kHeldRetryMs);
+    result = call();
+  }
+  return result;
+}
+
 template <class T>
 T FailedCrt(T result) {
   const int code = errno;
@@ -236,8 +253,12 @@ bool SetWorkDir(const std::string& path) { return SetCurrentDirectoryW(Wide(path
 
 FILE* OpenFile(const std::string& path, const char* mode) {
   if (FaultInjected(FileOp::Open, path)) return nullptr;
-  FILE* file = _wfopen(Wide(path).c_str(), Wide(mode).c_str());
-  return file ? file : FailedCrt<FILE*>(nullptr);
+  const std::wstring wide = Wide(path), wideMode = Wide(mode);
+  SetLastError(ERROR_SUCCESS);
+  FILE* file = RetryWhileHeld([&] { return _wfopen(wide.c_str(), wideMode.c_str()); });
+  if (file) return file;
+  // The C runtime says EACCES for a file another program holds; the system's code tells.
+  return HeldByAnother(GetLastError()) ? FailedWin32<FILE*>(nullptr) : FailedCrt<FILE*>(nullptr);
 }
 
 FILE* CreateNewFile(const std::string& path) {
@@ -306,7 +327,8 @@ bool IsWritable(const std::string& path) { return _waccess(Wide(path).c_str(), 2
 bool DeleteFile(const std::string& path) {
   if (!Exists(path)) return FailedWin32(false);
   if (FaultInjected(FileOp::Unlink, path)) return false;
-  return DeleteFileW(Wide(path).c_str()) != 0 || FailedWin32(false);
+  const std::wstring wide = Wide(path);
+  return RetryWhileHeld([&] { return DeleteFileW(wide.c_str()) != 0; }) || FailedWin32(false);
 }
 
 bool MakeDir(const std::string& path) {
@@ -329,7 +351,10 @@ bool SyncFolder(const std::string&) { return true; }
 
 bool ReplaceFile(const std::string& from, const std::string& to) {
   if (FaultInjected(FileOp::Rename, to)) return false;
-  return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0 ||
+  const std::wstring src = Wide(from), dst = Wide(to);
+  return RetryWhileHeld([&] {
+           return MoveFileExW(src.c_str(), dst.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+         }) ||
          FailedWin32(false);
 }
 

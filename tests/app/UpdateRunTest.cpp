@@ -327,6 +327,12 @@ TEST_F(UpdateRun, ADamagedOrImpossiblePatchLeavesTheGameByteIdentical) {
     EXPECT_EQ(dlg.m_strStatus, texts::Load(118));
     EXPECT_FALSE(w.closed);
     EXPECT_EQ(FilesBelow(Game()), before);
+    // A damaged patch is told to the player in words, with the file; a refused or
+    // declined version has its own box and no other.
+    const std::string told = w.boxes.empty() ? "" : w.boxes.back().text;
+    if (row.damage) EXPECT_NE(told.find(texts::Load(texts::kTextWhyDamaged)), std::string::npos) << told;
+    const std::string why(texts::Load(texts::kTextFailedWhy));
+    if (!row.damage && row.files.size() == 1) EXPECT_NE(told.compare(0, why.find('%'), why, 0, why.find('%')), 0);
     std::filesystem::remove_all(G("bld.idx"));
   }
 }
