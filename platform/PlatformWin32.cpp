@@ -386,41 +386,50 @@ bool CopyRunPermission(const std::string&, const std::string&) { return true; }
 
 bool IsCreatableName(std::string_view name) { return IsSafeName(name); }
 
-std::vector<std::string> ShellDeleteTargets(const std::string& path) {
+namespace {
+
+// What a shell delete of `path` reaches: every entry its last part names (every match of
+// its wildcards), as the folder part of `path` followed by the name. False when it would
+// delete nothing at all: a parent, a drive or a stream asked for, a link on the way, a
+// folder that cannot be listed.
+bool ResolveShellDelete(const std::string& path, std::vector<std::string>& matches) {
   std::string p = path;
   while (p.size() > 1 && EndsWithSeparator(p)) p.pop_back();
   size_t sep = LastSeparator(p);
   std::string folder = sep == std::string::npos ? "" : p.substr(0, sep + 1);
   std::string last = sep == std::string::npos ? p : p.substr(sep + 1);
-  std::vector<std::string> matches;
   // Refuse a parent, a drive ("C:", "C:\\") or a stream: the shell deletes no such thing.
-  if (last.empty() || IsDotName(last) || last.find(':') != std::string::npos) return matches;
-  if (PassesLink(p)) return matches;
+  if (last.empty() || IsDotName(last) || last.find(':') != std::string::npos) return false;
+  if (PassesLink(p)) return false;
   if (!HasWildcards(last)) {
-    if (Exists(p)) matches.push_back(p);
-    return matches;
+    if (!Exists(p)) return false;
+    matches.push_back(p);
+    return true;
   }
   // The matching is done here rather than by the shell, so that "*.*", case and
   // two-byte characters behave as on POSIX, and 8.3 short names never match (but for
   // a name that code page 936 cannot hold, which is known only by its short name here).
   std::vector<std::string> names;
-  if (!ListNames(folder, names)) return matches;
+  if (!ListNames(folder, names)) return false;
   for (const std::string& name : names) {
     if (WildcardMatch(last, name)) matches.push_back(folder + name);
   }
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::string> ShellDeleteTargets(const std::string& path) {
+  std::vector<std::string> matches;
+  ResolveShellDelete(path, matches);
   return matches;
 }
 
 bool ShellDelete(const std::string& path) {
-  const std::vector<std::string> matches = ShellDeleteTargets(path);
-  std::string p = path;
-  while (p.size() > 1 && EndsWithSeparator(p)) p.pop_back();
-  const size_t sep = LastSeparator(p);
-  // A pattern that matches nothing succeeds, as the shell's does; a plain name that is
-  // not there (or that the shell would refuse) does not.
-  const std::string last = sep == std::string::npos ? p : p.substr(sep + 1);
-  if (matches.empty()) return HasWildcards(last) && last.find(':') == std::string::npos && !PassesLink(p);
-  return DeleteEntries(matches);
+  std::vector<std::string> matches;
+  if (!ResolveShellDelete(path, matches)) return false;
+  // A pattern that matches nothing succeeds, as the shell's does.
+  return matches.empty() || DeleteEntries(matches);
 }
 
 // ---- folder listing ----

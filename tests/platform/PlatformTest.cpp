@@ -9,7 +9,9 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <thread>
 
+#include "tests/support/FileHold.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/RecordingUi.h"
 
@@ -164,6 +166,30 @@ TEST(PlatformPaths, NamesTheCodePageLacksOpenUnderTheirShortForms) {
   EXPECT_FALSE(Exists(here + "\\Stra?e.txt"));
   EXPECT_TRUE(plat::ShellDelete(here + "\\S*.txt"));
   EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// A file another program holds is waited for about two seconds: let go within that time,
+// the call goes through; held longer, it fails and says the file is in use.
+TEST(PlatformFiles, AFileHeldElsewhereIsWaitedForThenReportedInUse) {
+  CTempDir dir;
+  const std::string path = dir.Path() + "\\held.bin", other = dir.Path() + "\\other.bin";
+  WriteFile(path, "x");
+  WriteFile(other, "y");
+  qvtest::CFileHold hold;
+  ASSERT_TRUE(hold.Hold(path, /*othersMayRead=*/true));
+  std::thread letGo([&] {
+    plat::SleepMs(500);
+    hold.Release();
+  });
+  FILE* file = plat::OpenFile(path, "rb+");
+  letGo.join();
+  EXPECT_NE(file, nullptr);
+  plat::CloseFile(file);
+  ASSERT_TRUE(hold.Hold(path, /*othersMayRead=*/true));
+  EXPECT_EQ(plat::OpenFile(path, "rb+"), nullptr);
+  EXPECT_EQ(plat::LastError().kind, plat::OsErrorKind::InUse);
+  EXPECT_FALSE(plat::ReplaceFile(other, path));
+  EXPECT_EQ(plat::LastError().kind, plat::OsErrorKind::InUse);
 }
 #else
 std::string Utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }

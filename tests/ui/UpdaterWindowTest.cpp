@@ -13,6 +13,7 @@
 #include "payload/PayloadFormat.h"
 #include "pck/PckFormat.h"
 #include "platform/WideText.h"
+#include "tests/support/FileHold.h"
 #include "tests/support/PackageFixtures.h"
 #include "tests/support/ProcessRunner.h"
 #include "tests/ui/WindowDriver.h"
@@ -113,7 +114,7 @@ class UpdaterWindow : public qvtest::PackageDirTest {
 
   // The updater with a patch that offers `offered`, replaces most of the package's
   // files and brings new plain files and a new entry, two of them with Chinese names.
-  void MakeUpdater(const std::string& offered) {
+  void MakeUpdater(const std::string& offered, bool damaged = false) {
     qvtest::PackageOptions o;
     o.password = kPckGamePassword;
     qvtest::FileMap patch{{"CVer.txt", "[Ver]\r\nCurVer=" + offered + "\r\nValidVer=1.0.0\r\n"},
@@ -121,6 +122,11 @@ class UpdaterWindow : public qvtest::PackageDirTest {
     for (int i = 0; i < 100; ++i) patch["bld/maps/m" + std::to_string(i) + ".bin"] = "patched " + std::to_string(i);
     qvtest::MakeDirs(Path("src"));
     ASSERT_EQ(qvtest::BuildPackage(Path("src/patch"), patch, o), "");
+    if (damaged) {
+      qvtest::PackageBytes bytes = qvtest::LoadPackageBytes(Path("src/patch"));
+      bytes.dat[bytes.dat.size() / 2] ^= 0x10;
+      qvtest::SavePackageBytes(Path("src/patch"), bytes);
+    }
     CPayloadBuilder builder;
     std::string why;
     for (const char* ext : {".idx", ".nam", ".dat"})
@@ -345,6 +351,42 @@ TEST_F(UpdaterWindow, UpdateRunsTheWholeUpdateAndCloses) {
   }
   // Compacted: nothing dead is left in the data file.
   EXPECT_LT(qvtest::ReadFile(G("bld.dat")).size(), 100000u);
+}
+
+// A run that fails says why, besides status 118: a box names the file and the reason in
+// a player's words. A damaged patch; a package that another program holds and does not
+// let go of within the retry time.
+TEST_F(UpdaterWindow, AFailureNamesTheFileAndTheReason) {
+  struct Case {
+    const char* shot;
+    bool damaged;
+    int why;
+    const char* file;
+  };
+  for (const Case& c : {Case{"box-failed-damaged.png", true, texts::kTextWhyDamaged, "patch"},
+                        Case{"box-failed-in-use.png", false, texts::kTextWhyInUse, "bld."}}) {
+    SCOPED_TRACE(c.shot);
+    MakeUpdater("1.0.6", c.damaged);
+    qvtest::CFileHold hold;
+    if (!c.damaged) ASSERT_TRUE(hold.Hold(G("bld.dat"), /*othersMayRead=*/true));
+    gui::CProcess process;
+    HWND dialog = StartAndConfirmReminder(process);
+    ASSERT_NE(dialog, nullptr);
+    gui::Press(dialog, kUpdateId);
+    HWND box = gui::WaitForWindow([&] { return gui::MessageBoxOf(process.Id()); }, kStepMs * 3);
+    ASSERT_NE(box, nullptr) << Status(dialog);
+    const std::string text = gui::MessageText(box);
+    EXPECT_NE(text.find(texts::Load(c.why)), std::string::npos) << text;
+    EXPECT_NE(text.find(c.file), std::string::npos) << text;
+    Screenshot(box, c.shot);
+    gui::Press(box, IDOK);
+    EXPECT_TRUE(gui::WaitUntil([&] { return Status(dialog) == texts::Load(118); }, kStepMs)) << Status(dialog);
+    hold.Release();
+    EXPECT_EQ(qvtest::ReadFile(G("CVer.txt")), "[Ver]\r\nCurVer=1.0.5\r\n");
+    EXPECT_FALSE(qvtest::Exists(G("docs/readme.txt")));
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(process.WaitExit(kStepMs));
+  }
 }
 
 TEST_F(UpdaterWindow, VersionQuestionAnsweredNoLeavesTheGameAlone) {
