@@ -3,6 +3,7 @@
 #   make demo   run the updater on a demo game folder it makes itself
 #   make bench  speed figures (Linux, Release build)
 #   make fuzz   every fuzz harness for FUZZ_SECONDS seconds (default 60)
+#   make package  the Debian package of the publisher's tools, written to build/
 
 JOBS ?= $(shell nproc)
 # Seconds per fuzz harness: `make fuzz` and the smoke run that `make test` ends with.
@@ -10,7 +11,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_SMOKE_SECONDS ?= 10
 
 .PHONY: all setup linux windows asan test test-linux test-windows test-asan demo bench clean \
-        fuzz-build fuzz fuzz-smoke
+        fuzz-build fuzz fuzz-smoke package
 
 all: linux
 
@@ -76,6 +77,13 @@ bench: setup
 	@cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build build/bench --target qv_bench -j$(JOBS)
 	@build/bench/bench/qv_bench --benchmark_counters_tabular=true
+
+# pcktool, the console updater and the Windows updater's release image as one .deb,
+# build/quorvane-tools_<version>_amd64.deb; its Depends line comes from dpkg-shlibdeps.
+package: linux
+	@cmake --preset windows >/dev/null
+	@cmake --build build/windows -j$(JOBS) --target QuorvaneUpdateRelease
+	@cd build/linux && cpack -G DEB -D CPACK_OUTPUT_FILE_PREFIX=$(CURDIR)/build
 
 clean:
 	rm -rf build

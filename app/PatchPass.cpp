@@ -38,7 +38,7 @@ void CUpdateDlg::DeleteObsolete() {
 bool CUpdateDlg::EnoughRoom(uint64_t need, const std::string& folder) {
   uint64_t free = 0;
   if (!plat::FreeSpace(folder, free)) return true;
-  need += kSpaceMargin;
+  need = WithSpaceMargin(need);
   if (free >= need) return true;
   const unsigned needMb = unsigned(ToMegabytes(need)), freeMb = unsigned(free >> 20);
   m_problem = Failure(ErrorKind::NoSpace, folder,

@@ -1,6 +1,7 @@
 // CheckPatchPackage: the release's road through the patch, walked once without writing.
 #include "patch/PatchCheck.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -202,6 +203,22 @@ int CPatchChecker::Run(const char* password, CError& problem) {
                                      m_gameFolder + "/" + std::string(reader.Name(versionFile)), false)) {
     problem = m_problem;
     return -1;
+  }
+  // What each entry takes in the patch's data file: entries lie one after the other, so
+  // each one runs to the next one's start (the last to the end of the file). The release
+  // copies them as they are stored, or encodes them again much the same way, so this is
+  // what a package grows by for them.
+  {
+    std::vector<std::pair<uint32_t, size_t>> starts;  // data offset, plan index
+    for (size_t n = 0; n < m_plan.files.size(); ++n)
+      starts.emplace_back(records[size_t(m_plan.files[n].record)].dataOffset, n);
+    std::sort(starts.begin(), starts.end());
+    plat::FileInfo dat;
+    const uint64_t end = plat::StatPath(PckDataName(m_patchBase), dat) ? uint64_t(dat.size) : 0;
+    for (size_t k = 0; k < starts.size(); ++k) {
+      const uint64_t next = k + 1 < starts.size() ? starts[k + 1].first : end;
+      m_plan.files[starts[k].second].stored = next > starts[k].first ? next - starts[k].first : 0;
+    }
   }
   // Every file decoded and compared with its digest: the heavy part, done last and for
   // all files at once, so that the block workers keep busy across small files.

@@ -21,6 +21,7 @@ struct PlannedFile {
   Landing landing;
   uint32_t size = 0;
   int record = -1;     // its record in the patch's index
+  uint64_t stored = 0;  // the bytes its entry takes in the patch's data file
 };
 
 struct CPatchPlan {

@@ -42,7 +42,9 @@ uint64_t ReleaseSpaceNeeded(const CPatchPlan& plan) {
     Growth& g = packages[PckFoldName(f.landing.base)];
     g.create = g.create || f.landing.create;
     if (f.size == 0) continue;  // a removal only
-    g.data += EntryBytes(f.size);
+    // As stored in the patch when that is known (the release copies or re-encodes it),
+    // else as if every block were stored as it is.
+    g.data += f.stored > 0 ? f.stored : EntryBytes(f.size);
     // Every name on the way may be new: its length byte, its bytes and its zero.
     uint64_t parts = 1;
     for (char c : f.landing.inner) parts += (c == '/' || c == '\\') ? 1 : 0;

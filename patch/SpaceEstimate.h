@@ -1,8 +1,9 @@
 // How much room a release needs on the game folder's volume, worked out from the plan of
 // the whole patch before anything changes, so that a disk too small for the patch is
 // told before the first write rather than found full in the middle of the release.
-// The figures are upper bounds: a package entry as if every block were stored, each
-// file rounded up to a whole 4 KiB, every index rewritten beside the old one.
+// A package entry counts as it is stored in the patch (the release copies its blocks, or
+// encodes them again much the same way), a plain file whole; each file is rounded up to
+// a whole 4 KiB and every index counts as rewritten beside the old one.
 #pragma once
 
 #include <cstdint>
@@ -10,8 +11,9 @@
 
 struct CPatchPlan;
 
-// Room kept free beyond the estimate: file system metadata, logs, the journal.
-inline constexpr uint64_t kSpaceMargin = 4u << 20;
+// Room kept free beyond the estimate: file system metadata, logs, the journal; a
+// 64th more for what the estimate cannot see (another block size, a worse codec).
+inline uint64_t WithSpaceMargin(uint64_t need) { return need + need / 64 + (1u << 20); }
 
 // The bytes the release of `plan` adds to the volume at its peak (plain files' new
 // copies beside the old ones, package data and names appended, new indexes).

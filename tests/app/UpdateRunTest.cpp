@@ -330,9 +330,11 @@ TEST_F(UpdateRun, ADamagedOrImpossiblePatchLeavesTheGameByteIdentical) {
     // A damaged patch is told to the player in words, with the file; a refused or
     // declined version has its own box and no other.
     const std::string told = w.boxes.empty() ? "" : w.boxes.back().text;
-    if (row.damage) EXPECT_NE(told.find(texts::Load(texts::kTextWhyDamaged)), std::string::npos) << told;
+    if (row.damage) { EXPECT_NE(told.find(texts::Load(texts::kTextWhyDamaged)), std::string::npos) << told; }
     const std::string why(texts::Load(texts::kTextFailedWhy));
-    if (!row.damage && row.files.size() == 1) EXPECT_NE(told.compare(0, why.find('%'), why, 0, why.find('%')), 0);
+    if (!row.damage && row.files.size() == 1) {
+      EXPECT_NE(told.compare(0, why.find('%'), why, 0, why.find('%')), 0);
+    }
     std::filesystem::remove_all(G("bld.idx"));
   }
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# A game on a small disk that fills up during the update: the run fails with the
-# updater's own message, nothing of the game is lost, and once space is freed the same
-# updater completes. Needs root (to mount a tmpfs of a few megabytes); skips otherwise.
+# A game on a small disk with room for the carried patch but not for the release: the
+# run says so (the megabytes needed and free) before it changes anything, and once space
+# is freed the same updater completes. Needs root (to mount a tmpfs of a few megabytes); skips otherwise.
 #   disk-full.sh PCKTOOL QUORVANE_UPDATE
 set -euo pipefail
 PCKTOOL=$1
@@ -36,22 +36,41 @@ chmod +x "$game/quorvane-update"
 cp "$game/CVer.txt" "$work/CVer.before"
 dat_size=$(stat -c %s "$game/bld.dat")
 
-# Leave room for the released patch (~900 KB) but not for the release into bld.
+# Leave room for the released patch (and the margin kept free) but not for the release
+# into bld: the run must see that before it changes anything.
+patch_kb=$(( ($(stat -c %s "$work/patch.idx") + $(stat -c %s "$work/patch.nam") + $(stat -c %s "$work/patch.dat")) / 1024 ))
 free_kb=$(df -k --output=avail "$disk" | tail -1)
-head -c $(( (free_kb - 1100) * 1024 )) /dev/zero >"$disk/filler" 2>/dev/null || true
+head -c $(( (free_kb - patch_kb - 1400) * 1024 )) /dev/zero >"$disk/filler" 2>/dev/null || true
 
 status=0
-(cd "$game" && ./quorvane-update --yes </dev/null >"$work/out1.txt" 2>&1) || status=$?
+trace="$work/trace.txt"
+if command -v strace >/dev/null; then
+  (cd "$game" && strace -f -qq -y -o "$trace" \
+     -e trace=openat,creat,write,pwrite64,truncate,ftruncate,rename,renameat,renameat2,unlink,unlinkat,mkdir,mkdirat \
+     ./quorvane-update --yes </dev/null >"$work/out1.txt" 2>&1) || status=$?
+else
+  (cd "$game" && ./quorvane-update --yes </dev/null >"$work/out1.txt" 2>&1) || status=$?
+fi
 if [ "$status" -ne 1 ]; then echo "FAIL: the run on a full disk exited $status"; cat "$work/out1.txt"; exit 1; fi
-# "更新出错,请退出重试!": the updater's own failure status
+# "更新出错,请退出重试!": the updater's own failure status; "磁盘空间不足": told before the release
 grep -q "更新出错" "$work/out1.txt" || { echo "FAIL: no failure message"; cat "$work/out1.txt"; exit 1; }
-grep -q "bld.dat: No space left on device" "$work/out1.txt" || { echo "FAIL: the reason is not named"; cat "$work/out1.txt"; exit 1; }
+grep -q "磁盘空间不足: 需要 [0-9]* MB, 只有 [0-9]* MB 可用" "$work/out1.txt" \
+  || { echo "FAIL: the needed and free space are not told"; cat "$work/out1.txt"; exit 1; }
+grep -q "the update needs [0-9]* MB, [0-9]* MB are free" "$work/out1.txt" \
+  || { echo "FAIL: the reason is not named"; cat "$work/out1.txt"; exit 1; }
+# Nothing of the game was written, created, renamed or removed: only the carried patch
+# files were released (and the single-instance lock taken outside the game).
+if [ -f "$trace" ]; then
+  # (-y names each descriptor's file: a write shows as write(5</…/game/bld.dat>, …).)
+  changes=$(grep -E 'O_CREAT|O_TRUNC|creat\(|truncate\(|rename|unlink|mkdir|write(64)?\([0-9]+<[^>]*/game/' "$trace" \
+            | grep -v ' = -1 ' | grep -vE '(patch\.(idx|nam|dat)|Delete\.txt)[">]|\.lock"' || true)
+  [ -z "$changes" ] || { echo "FAIL: the refused run changed the game:"; echo "$changes"; exit 1; }
+fi
 "$PCKTOOL" verify "$game/bld" >/dev/null || { echo "FAIL: bld does not verify after the full disk"; exit 1; }
 "$PCKTOOL" list "$game/bld" | cmp -s - "$work/before.txt" || { echo "FAIL: bld changed"; exit 1; }
 cmp -s "$game/CVer.txt" "$work/CVer.before" || { echo "FAIL: the version file changed"; exit 1; }
 [ -f "$game/mb.dat" ] || { echo "FAIL: mb.dat is gone"; exit 1; }
-# What the failed release appended is given back.
-[ "$(stat -c %s "$game/bld.dat")" = "$dat_size" ] || { echo "FAIL: bld.dat kept the failed release's bytes"; exit 1; }
+[ "$(stat -c %s "$game/bld.dat")" = "$dat_size" ] || { echo "FAIL: bld.dat grew"; exit 1; }
 
 rm -f "$disk/filler"
 status=0
@@ -63,4 +82,4 @@ for i in $(seq 1 40); do
 done
 grep -q "1.0.6" "$game/CVer.txt" && [ "$(cat "$game/new.txt")" = new ] || { echo "FAIL: the rerun did not finish"; exit 1; }
 [ ! -e "$game/pck.journal" ] || { echo "FAIL: a journal is left"; exit 1; }
-echo "ok: the full disk failed the run cleanly and the rerun completed"
+echo "ok: the disk too small was told before the first change and the rerun completed"
