@@ -125,6 +125,7 @@ const CommandDef kCommands[] = {
 void PrintOverview(FILE* out) {
   fputs("usage: pcktool COMMAND [ARGS...] [OPTIONS]\n\ncommands:\n", out);
   for (const CommandDef& c : kCommands) fprintf(out, "  %-9s %s\n", c.name, c.summary);
+  fprintf(out, "  %-9s %s\n", "version", "print the tool's version (also --version)");
   fputs("\nRun 'pcktool COMMAND --help' for a command's arguments and options.\n"
         "Exit status: 0 success, 1 failure, 2 bad usage.\n",
         out);
@@ -156,6 +157,15 @@ int Dispatch(int argc, char** argv) {
       }
     }
     PrintOverview(stdout);
+    return kExitOk;
+  }
+  if (first == "--version" || first == "version") {
+    if (argc > 2) {
+      fprintf(stderr, "pcktool: %s takes no arguments\n", first.c_str());
+      return kExitUsage;
+    }
+    // QV_VERSION_TEXT is the project's version, passed in by the build.
+    printf("pcktool %s\n", QV_VERSION_TEXT);
     return kExitOk;
   }
   const CommandDef* def = FindCommand(argv[1]);
