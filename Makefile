@@ -65,6 +65,15 @@ fuzz-smoke: fuzz-build
 
 test: test-linux test-windows test-asan fuzz-smoke
 
+# Power cuts at every sync of a whole update of the console updater, on an ext4 image on
+# a loop device (root; a few minutes; tests/scripts/power-cut.sh says how).
+.PHONY: powercut
+powercut: setup
+	@cmake --preset linux >/dev/null
+	@cmake --build build/linux -j$(JOBS) --target pcktool quorvane-update
+	@echo "==== Power cuts during an update ===="
+	@bash tests/scripts/power-cut.sh build/linux/tools/pcktool build/linux/quorvane-update
+
 # The Windows updater's run is added when Wine is there (setup installs it).
 demo: linux
 	@if command -v wine >/dev/null 2>&1; then \

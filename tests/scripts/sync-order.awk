@@ -75,8 +75,9 @@ BEGIN { cwd = game; faults = 0; committed = 0 }
   if (!match(line, /\) += /)) next
   args = substr(line, length(call) + 2, RSTART - length(call) - 2)
   ret = substr(line, RSTART + RLENGTH)
-  if (ret ~ /^-1 /) next
-  n = split(args, a, /, /)
+  # Failed calls changed nothing; "?" is a call the process did not live through.
+  if (ret !~ /^[0-9]/) next
+  split(args, a, /, /)
 }
 
 call == "chdir" { cwd = normal(resolve("", a[1])); next }
@@ -152,5 +153,5 @@ END {
   else if (!patchSynced) missing("fsync of folder . after unlink of the patch (trace line " patchGone ")")
   printf "checked: %d creates, %d renames, %d mkdirs, %d unlinks, %d rmdirs; commit at trace line %d\n",
          seen["create"], seen["rename"], seen["mkdir"], seen["unlink"], seen["rmdir"], committed
-  exit faults > 0
+  exit (faults > 0 ? 1 : 0)
 }
