@@ -68,6 +68,39 @@ auto RetryWhileHeld(Call call) {
   return result;
 }
 
+// Whether another program holds `path` so that it can be neither replaced nor deleted:
+// Windows answers a rename or a delete over such a file with "access denied", which an
+// open for deleting tells apart from a file that is really read-only or forbidden.
+bool HeldAgainstDelete(const std::wstring& path) {
+  HANDLE probe = CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (probe != INVALID_HANDLE_VALUE) {
+    CloseHandle(probe);
+    return false;
+  }
+  return HeldByAnother(GetLastError());
+}
+
+// A rename or delete onto `path`, tried again while another program holds the file; a
+// file still held at the end fails as a sharing violation, so that it reads as in use.
+template <class Call>
+bool RetryWhileHeldAgainstDelete(const std::wstring& path, Call call) {
+  for (int i = 0;; ++i) {
+    if (call()) return true;
+    const DWORD code = GetLastError();
+    const bool held = HeldByAnother(code) || (code == ERROR_ACCESS_DENIED && HeldAgainstDelete(path));
+    if (!held) {
+      SetLastError(code);
+      return false;
+    }
+    if (i == kHeldRetries) {
+      SetLastError(ERROR_SHARING_VIOLATION);
+      return false;
+    }
+    Sleep(kHeldRetryMs);
+  }
+}
+
 template <class T>
 T FailedCrt(T result) {
   const int code = errno;
@@ -328,7 +361,7 @@ bool DeleteFile(const std::string& path) {
   if (!Exists(path)) return FailedWin32(false);
   if (FaultInjected(FileOp::Unlink, path)) return false;
   const std::wstring wide = Wide(path);
-  return RetryWhileHeld([&] { return DeleteFileW(wide.c_str()) != 0; }) || FailedWin32(false);
+  return RetryWhileHeldAgainstDelete(wide, [&] { return DeleteFileW(wide.c_str()) != 0; }) || FailedWin32(false);
 }
 
 bool MakeDir(const std::string& path) {
@@ -352,7 +385,7 @@ bool SyncFolder(const std::string&) { return true; }
 bool ReplaceFile(const std::string& from, const std::string& to) {
   if (FaultInjected(FileOp::Rename, to)) return false;
   const std::wstring src = Wide(from), dst = Wide(to);
-  return RetryWhileHeld([&] {
+  return RetryWhileHeldAgainstDelete(dst, [&] {
            return MoveFileExW(src.c_str(), dst.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
          }) ||
          FailedWin32(false);
