@@ -80,13 +80,20 @@ bool CFile::Open(const std::string& path, const char* mode) {
 
 bool CFile::Create(const std::string& path) {
   Close();
-  m_path = path;
-  m_failed = false;
-  m_error = CError();
   if (plat::FileExists(path) && !plat::DeleteFile(path)) {
+    m_path = path;
+    m_failed = false;
     m_error = OsFailure("remove the old", path);
     return false;
   }
+  return CreateNew(path);
+}
+
+bool CFile::CreateNew(const std::string& path) {
+  Close();
+  m_path = path;
+  m_failed = false;
+  m_error = CError();
   m_file = plat::CreateNewFile(path);
   if (!m_file) {
     m_error = OsFailure("create", path);

@@ -33,6 +33,9 @@ class CFile {
   // planted link) is removed first, and the file is then created exclusively, never
   // through a link.
   bool Create(const std::string& path);
+  // A new file under a name that nothing has yet: fails, touching nothing, when a file,
+  // a folder or a link already has it.
+  bool CreateNew(const std::string& path);
   // Closes the file; false when anything written since it opened may be missing from
   // it (an earlier write error, or the close itself failed).
   bool Close();

@@ -3,7 +3,9 @@
 // The file: the magic "QVPCKJ1" and a zero byte, a 32-bit entry count, the entries
 // (kind, existed mask, 16-bit length and bytes of the base, the same of the scratch
 // base) and the CRC-32 of all bytes before it. It is always written whole beside
-// itself, flushed and renamed into place, so it is never seen half written.
+// itself, flushed and renamed into place, so it is never seen half written. A temporary
+// (kind 3) is an entry like the others, its path in the base and no scratch, so a
+// journal that lists none reads as it always did.
 #include "pck/PckJournal.h"
 
 #include <algorithm>
@@ -133,7 +135,8 @@ bool CPckJournal::Load(std::vector<PckJournalEntry>& out) {
     e.existed = uint8_t(body[at + 1]);
     at += 2;
     whole = GetString(body, at, e.base) && GetString(body, at, e.scratch) &&
-            (e.kind == PckJournalEntry::kCreate || e.kind == PckJournalEntry::kSwap);
+            (e.kind == PckJournalEntry::kCreate || e.kind == PckJournalEntry::kSwap ||
+             e.kind == PckJournalEntry::kTemp);
     if (whole) out.push_back(std::move(e));
   }
   if (!whole) out.clear();
@@ -191,27 +194,37 @@ std::vector<PckJournalEntry> CPckJournal::Entries() {
   return entries;
 }
 
-bool CPckJournal::Add(const PckJournalEntry& entry) {
-  std::vector<PckJournalEntry> entries;
-  if (!Load(entries)) return false;
+PckJournalEntry CPckJournal::Stored(const PckJournalEntry& entry) const {
   PckJournalEntry stored = entry;
   stored.base = Relative(entry.base);
   stored.scratch = entry.scratch.empty() ? std::string() : Relative(entry.scratch);
-  if (std::find(entries.begin(), entries.end(), stored) != entries.end()) return true;
-  entries.push_back(stored);
-  return Store(entries);
+  return stored;
 }
 
-bool CPckJournal::Drop(const PckJournalEntry& entry) {
+bool CPckJournal::Add(const PckJournalEntry& entry) { return Add(std::vector<PckJournalEntry>{entry}); }
+
+bool CPckJournal::Add(const std::vector<PckJournalEntry>& add) {
   std::vector<PckJournalEntry> entries;
   if (!Load(entries)) return false;
-  PckJournalEntry stored = entry;
-  stored.base = Relative(entry.base);
-  stored.scratch = entry.scratch.empty() ? std::string() : Relative(entry.scratch);
-  auto it = std::find(entries.begin(), entries.end(), stored);
-  if (it == entries.end()) return true;
-  entries.erase(it);
-  return Store(entries);
+  const size_t before = entries.size();
+  for (const PckJournalEntry& entry : add) {
+    PckJournalEntry stored = Stored(entry);
+    if (std::find(entries.begin(), entries.end(), stored) == entries.end()) entries.push_back(std::move(stored));
+  }
+  return entries.size() == before || Store(entries);
+}
+
+bool CPckJournal::Drop(const PckJournalEntry& entry) { return Drop(std::vector<PckJournalEntry>{entry}); }
+
+bool CPckJournal::Drop(const std::vector<PckJournalEntry>& drop) {
+  std::vector<PckJournalEntry> entries;
+  if (!Load(entries)) return false;
+  const size_t before = entries.size();
+  for (const PckJournalEntry& entry : drop) {
+    auto it = std::find(entries.begin(), entries.end(), Stored(entry));
+    if (it != entries.end()) entries.erase(it);
+  }
+  return entries.size() == before || Store(entries);
 }
 
 bool CPckJournal::Recover() {
@@ -219,7 +232,15 @@ bool CPckJournal::Recover() {
   std::vector<PckJournalEntry> entries, left;
   if (!Load(entries)) return false;
   const bool damaged = entries.empty() && plat::FileExists(m_path);
+  auto keep = [&](const PckJournalEntry& stored, const CError& why) {
+    left.push_back(stored);
+    if (!m_error.Failed()) m_error = why;
+  };
+  // Swaps and creations first: whether a swap is rolled back or finished depends on
+  // its scratch index, which may also be listed as a temporary.
+  std::vector<std::string> needed;  // scratch files of swaps still unsettled
   for (const PckJournalEntry& stored : entries) {
+    if (stored.kind == PckJournalEntry::kTemp) continue;
     const std::string base = Resolve(stored.base);
     CError why;
     bool settled;
@@ -232,17 +253,28 @@ bool CPckJournal::Recover() {
       // The scratch index exists until the very last rename of the swap moves it in.
       settled = plat::FileExists(PckIndexName(scratch)) ? RollBackSwap(base, scratch, stored.existed, why)
                                                          : FinishSwap(base, scratch, why);
+      if (!settled)
+        for (const char* ext : kExts) needed.push_back(plat::ToSlashes(Part(stored.scratch, ext)));
     }
-    if (!settled) {
+    if (!settled) keep(stored, why);
+  }
+  // A temporary was made by the stopped run under a name that nothing else had; one
+  // that is gone landed or was never made. A folder by that name is no temporary.
+  for (const PckJournalEntry& stored : entries) {
+    if (stored.kind != PckJournalEntry::kTemp) continue;
+    if (std::find(needed.begin(), needed.end(), plat::ToSlashes(stored.base)) != needed.end()) {
       left.push_back(stored);
-      if (!m_error.Failed()) m_error = why;
+      continue;
     }
+    const std::string temp = Resolve(stored.base);
+    CError why;
+    if (!plat::IsFolder(temp) && !Remove(temp, why)) keep(stored, why);
   }
   if (plat::FileExists(m_path + ".new")) plat::DeleteFile(m_path + ".new");
   if (damaged || left.size() != entries.size()) {
-    CError keep = m_error;
+    CError keepError = m_error;
     if (!Store(left)) return false;
-    m_error = keep;
+    m_error = keepError;
   }
   return left.empty();
 }
@@ -258,7 +290,12 @@ bool PckSwapIn(const std::string& scratch, const std::string& base, CPckJournal&
     if (error) *error = e;
     return false;
   };
-  if (!journal.Add(entry)) return fail(journal.Error());
+  if (!journal.Add(entry)) {
+    // Nothing has moved: the new package, which cannot be swapped in unlisted, goes.
+    CError ignored;
+    for (const char* ext : {"nam", "dat", "idx"}) Remove(Part(scratch, ext), ignored);
+    return fail(journal.Error());
+  }
 
   auto undo = [&](CError e) {
     CError more;

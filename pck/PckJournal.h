@@ -7,9 +7,10 @@
 // complete. Whoever opens the folder for writing next (the updater at the start of every
 // run, pcktool before every change) settles what the journal still lists: a swap whose
 // new index landed is finished, any other swap is rolled back to the old package, and a
-// package whose first index never landed is removed. The journal, never a guess from
-// leftover file names, says what state the files are in; a stray file with a leftover
-// name never makes recovery touch a package.
+// package whose first index never landed is removed, and a temporary file that a
+// stopped run made (or was about to make) is deleted. The journal, never a guess from
+// leftover file names, says what state the files are in; a file whose name merely looks
+// like a leftover is never touched.
 #pragma once
 
 #include <cstdint>
@@ -21,9 +22,9 @@
 inline constexpr char kPckJournalName[] = "pck.journal";
 
 struct PckJournalEntry {
-  enum Kind : uint8_t { kCreate = 1, kSwap = 2 };
+  enum Kind : uint8_t { kCreate = 1, kSwap = 2, kTemp = 3 };
   Kind kind = kCreate;
-  std::string base;     // the package
+  std::string base;     // the package; kTemp: the temporary file
   std::string scratch;  // kSwap: the complete new set that replaces it
   // kSwap: which of base.idx, base.nam, base.dat (bits 0, 1, 2) existed before the swap
   uint8_t existed = 0;
@@ -41,11 +42,17 @@ class CPckJournal {
   // Adds an entry and puts the journal on the disk before returning. False (with
   // Error()) when it could not be written; the change must then not be made.
   bool Add(const PckJournalEntry& entry);
+  // Adds several entries with one write of the journal.
+  bool Add(const std::vector<PckJournalEntry>& entries);
   // Drops an entry whose change is complete; the file goes with the last entry.
   bool Drop(const PckJournalEntry& entry);
-  // Settles every entry that a stopped run left. True when nothing is left to do;
-  // false (with Error()) when an entry could not be settled, which then stays listed
-  // for the next attempt.
+  // Drops several entries with one write of the journal.
+  bool Drop(const std::vector<PckJournalEntry>& entries);
+  // Settles every entry that a stopped run left: swaps and creations first, then the
+  // temporaries (but for the scratch files of a swap that could not be settled, which
+  // that swap's next attempt still needs). True when nothing is left to do; false (with
+  // Error()) when an entry could not be settled, which then stays listed for the next
+  // attempt.
   bool Recover();
   // The entries now on the disk (empty when there is no journal).
   std::vector<PckJournalEntry> Entries();
@@ -55,6 +62,7 @@ class CPckJournal {
   bool Load(std::vector<PckJournalEntry>& out);
   bool Store(const std::vector<PckJournalEntry>& entries);
   std::string Relative(const std::string& path) const;
+  PckJournalEntry Stored(const PckJournalEntry& entry) const;
   std::string Resolve(const std::string& path) const;
 
   std::string m_folder;
@@ -67,8 +75,9 @@ class CPckJournal {
 // and the new one moved in last, so the new package exists from the moment its index
 // lands; before that, a failed step moves the old files back. True when the new package
 // is in place; false with `error` ("cannot replace bld.dat: Permission denied") when
-// the old one was kept (or, should even moving it back fail, is kept under
-// "<base>.<ext>.old" for the journal's recovery to restore).
+// the old one was kept and `scratch` deleted (or, should even moving it back fail, is
+// kept under "<base>.<ext>.old" for the journal's recovery to restore, which still
+// needs what is left of `scratch`).
 bool PckSwapIn(const std::string& scratch, const std::string& base, CPckJournal& journal, CError* error);
 
 // Deletes whatever exists of the files of package set `base`, the index last (.nam,
