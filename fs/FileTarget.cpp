@@ -1,9 +1,12 @@
 // Writing through packages and plain folders. Plain files are written beside the target
 // and renamed over it, so a crash, a full disk or a short source never leaves a
-// truncated file where a good one was.
+// truncated file where a good one was. A temporary takes a name that nothing else has
+// (no file of the patch, no file on the disk) and is created anew; it is deleted only by
+// the run that made it, or by the next run because the journal lists it.
 #include "fs/FileTarget.h"
 
 
+#include <algorithm>
 #include <vector>
 
 #include "io/File.h"
@@ -24,16 +27,8 @@ bool AnyPackagePartExists(const std::string& base) {
          plat::FileExists(PckDataName(base));
 }
 
-// The temporary beside `path` that a new plain file is written to before it replaces
-// the old one. Paths are limited, so a target near the limit gets a short name in its
-// folder instead; "" when not even that fits.
-std::string TempNameFor(const std::string& path) {
-  std::string temp = path + ".qvnew";
-  if (temp.size() <= kMaxPathBytes) return temp;
-  size_t cut = plat::LastSeparator(path);
-  temp = (cut == std::string::npos ? std::string() : path.substr(0, cut + 1)) + "~qvnew.tmp";
-  return temp.size() <= kMaxPathBytes ? temp : std::string();
-}
+// How many numbered names a temporary tries (".qvnew", ".qvnew2", ...) before giving up.
+constexpr int kTempNames = 1000;
 
 // Copies the whole stream; false when it ends before its declared size, an entry stream
 // failed to decode, or a write fails.
@@ -66,6 +61,12 @@ struct CFileTarget::CPendingFile {
 
 namespace {
 constexpr size_t kBatchFiles = 32;  // open temporaries at most
+
+std::vector<PckJournalEntry> TempEntries(const std::vector<std::string>& temps) {
+  std::vector<PckJournalEntry> entries;
+  for (const std::string& temp : temps) entries.push_back({PckJournalEntry::kTemp, temp, "", 0});
+  return entries;
+}
 }  // namespace
 
 CFileTarget::~CFileTarget() { CloseAll(); }
@@ -102,7 +103,108 @@ int CFileTarget::LandPlainFiles() {
     p->file.Close();
     if (!p->temp.empty() && plat::FileExists(p->temp)) plat::DeleteFile(p->temp);
   }
+  // The journal forgets every temporary of the batch that is gone; one that could not be
+  // deleted stays listed for the next run. (Should the journal not be written, it keeps
+  // names that nothing has, which its recovery passes over.)
+  if (m_journal && !m_listedTemps.empty()) {
+    std::vector<std::string> gone;
+    for (const std::string& temp : m_listedTemps)
+      if (!plat::FileExists(temp)) gone.push_back(temp);
+    if (!gone.empty()) m_journal->Drop(TempEntries(gone));
+  }
+  m_listedTemps.clear();
+  m_pickedTemps.clear();
+  m_tempKeys.clear();
   return result;
+}
+
+void CFileTarget::ReserveLandings(const std::vector<Landing>& landings) {
+  m_reserved.clear();
+  m_plainOrder.clear();
+  m_plainNext = 0;
+  auto reserve = [this](const std::string& path) {
+    // The path and the folders on its way (a folder's key is a prefix of its files').
+    std::string key = Key(path);
+    while (m_reserved.insert(key).second) {
+      const size_t cut = key.rfind('/');
+      if (cut == std::string::npos || cut == 0) break;
+      key.resize(cut);
+    }
+  };
+  for (const Landing& landing : landings) {
+    if (!landing.inPackage) {
+      reserve(landing.path);
+      m_plainOrder.push_back(landing.path);
+      continue;
+    }
+    for (const std::string& part : {PckIndexName(landing.base), PckNameTableName(landing.base),
+                                    PckDataName(landing.base), PckIndexName(landing.base) + ".new"})
+      reserve(part);
+  }
+}
+
+std::string CFileTarget::PickTemp(const std::string& path) const {
+  const size_t cut = plat::LastSeparator(path);
+  const std::string folder = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+  for (int n = 1; n <= kTempNames; ++n) {
+    const std::string number = n == 1 ? std::string() : std::to_string(n);
+    std::string temp = path + ".qvnew" + number;
+    // Paths are limited: a target near the limit gets a short name in its folder.
+    if (temp.size() > kMaxPathBytes) temp = folder + "~qvnew" + number + ".tmp";
+    if (temp.size() > kMaxPathBytes) return {};
+    const std::string key = Key(temp);
+    if (!m_reserved.count(key) && !m_tempKeys.count(key) && !plat::FileExists(temp)) return temp;
+  }
+  return {};
+}
+
+int CFileTarget::ListTemps(const std::string& path, size_t room) {
+  std::vector<std::string> paths{path};
+  // The planned plain files after this one join the listing, up to the first that the
+  // batch cannot take (it is full, or the file is in it already).
+  if (m_journal) {
+    auto at = std::find(m_plainOrder.begin() + std::ptrdiff_t(m_plainNext), m_plainOrder.end(), path);
+    if (at != m_plainOrder.end()) {
+      m_plainNext = size_t(at - m_plainOrder.begin()) + 1;
+      std::unordered_set<std::string> keys{Key(path)};
+      for (const auto& p : m_pending) keys.insert(p->key);
+      for (++at; at != m_plainOrder.end() && paths.size() < room; ++at) {
+        if (!keys.insert(Key(*at)).second) break;
+        if (!m_pickedTemps.count(*at)) paths.push_back(*at);
+      }
+    }
+  }
+  std::vector<std::string> temps;
+  for (const std::string& p : paths) {
+    std::string temp = PickTemp(p);
+    if (temp.empty()) {
+      if (p == path) break;
+      continue;  // its own turn says so
+    }
+    m_tempKeys.insert(Key(temp));
+    m_pickedTemps[p] = temp;
+    temps.push_back(std::move(temp));
+  }
+  auto forget = [&] {
+    for (const std::string& temp : temps) m_tempKeys.erase(Key(temp));
+    for (const std::string& p : paths) m_pickedTemps.erase(p);
+  };
+  if (!m_pickedTemps.count(path)) {
+    forget();
+    const size_t cut = plat::LastSeparator(path);
+    const bool fits = (cut == std::string::npos ? 0 : cut + 1) + sizeof "~qvnew.tmp" - 1 <= kMaxPathBytes;
+    return Fail(Failure(ErrorKind::BadArgument, path,
+                        fits ? "no free name for the temporary of " + path : path + ": the path is too long"));
+  }
+  if (!m_journal) return 0;
+  // Listed before the first of them exists: a stop from here on leaves the next run
+  // a list of exactly what to delete.
+  if (!m_journal->Add(TempEntries(temps))) {
+    forget();
+    return Fail(m_journal->Error());
+  }
+  m_listedTemps.insert(m_listedTemps.end(), temps.begin(), temps.end());
+  return 0;
 }
 
 int CFileTarget::Fail(CError why) {
@@ -244,8 +346,11 @@ int CFileTarget::WritePlainFile(const std::string& path, DataStream& stream) {
   // deletes one, just as it removes a folder of a package.
   if (stream.Size() == 0 && plat::IsFolder(path)) {
     if (LandPlainFiles() != 0) return -1;
-    plat::ShellDelete(path);
-    return 0;
+    const bool deleted = plat::ShellDelete(path);
+    // (A file in it held open by another program keeps it.)
+    if (!plat::FileExists(path)) return 0;
+    return Fail(deleted ? Failure(ErrorKind::Access, path, "cannot remove the folder " + path + ": it is still there")
+                        : OsFailure("remove the folder", path));
   }
   size_t cut = plat::LastSeparator(path);
   if (cut != std::string::npos && cut > 0) {
@@ -253,52 +358,37 @@ int CFileTarget::WritePlainFile(const std::string& path, DataStream& stream) {
     // What cannot be made is reported by the creation of the file.
     if (!plat::FileExists(parent)) plat::MakeFolders(parent);
   }
-  const std::string temp = TempNameFor(path);
-  if (temp.empty()) return Fail(path + ": the path is too long");
-  if (m_batchPlainFiles) return BatchPlainFile(path, temp, stream);
-  // Created anew, never through a link planted at the temporary's name.
-  CFile file;
-  if (!file.Create(temp)) return Fail(file.ErrorRecord());
-  bool ok = CopyStream(stream, file) && file.Flush();
-  ok = file.Close() && ok;
-  CError why = file.Failed() ? file.ErrorRecord()
-                             : Failure(ErrorKind::Damaged, path, "cannot read the content for " + path);
-  if (ok) {
-    int32_t stamp = stream.Stamp();
-    if (stamp > 0) plat::SetFileTime(temp, stamp);
-    ok = plat::ReplaceFile(temp, path);
-    // A read-only target refuses to be replaced on Windows.
-    if (!ok && plat::FileExists(path) && plat::SetNormalAttributes(path)) ok = plat::ReplaceFile(temp, path);
-    if (!ok) why = OsFailure("replace", path);
-  }
-  if (!ok) {
-    if (plat::FileExists(temp)) plat::DeleteFile(temp);
-    return Fail(why);
-  }
-  return 0;
+  // Unbatched, a file is a batch of its own that lands at once.
+  const int result = BatchPlainFile(path, stream);
+  return result != 0 || m_batchPlainFiles ? result : LandPlainFiles();
 }
 
-int CFileTarget::BatchPlainFile(const std::string& path, const std::string& temp, DataStream& stream) {
-  // A file that is already in the batch (under any spelling), or that shares its
-  // temporary, lands with the batch before it first; so does a full batch.
+int CFileTarget::BatchPlainFile(const std::string& path, DataStream& stream) {
+  // A file that is already in the batch (under any spelling) lands with the batch before
+  // it first; so does a full batch.
   const std::string key = Key(path);
-  for (const auto& p : m_pending)
-    if (p->key == key || p->temp == temp || m_pending.size() >= kBatchFiles) {
-      if (LandPlainFiles() != 0) return -1;
-      break;
-    }
+  const size_t capacity = m_batchPlainFiles ? kBatchFiles : 1;
+  bool land = m_pending.size() >= capacity;
+  for (const auto& p : m_pending) land = land || p->key == key;
+  if (land && LandPlainFiles() != 0) return -1;
+  // Its temporary was picked with the batch's listing; one not picked (a file out of the
+  // plan's order), or whose name has been taken since, is picked now.
+  auto picked = m_pickedTemps.find(path);
+  if (picked != m_pickedTemps.end() && plat::FileExists(picked->second)) m_pickedTemps.erase(picked);
+  if (m_pickedTemps.find(path) == m_pickedTemps.end() && ListTemps(path, capacity - m_pending.size()) != 0) return -1;
   auto p = std::make_unique<CPendingFile>();
   p->path = path;
-  p->temp = temp;
+  p->temp = m_pickedTemps[path];
   p->key = key;
   p->stamp = stream.Stamp();
-  // Created anew, never through a link planted at the temporary's name.
-  if (!p->file.Create(temp)) return Fail(p->file.ErrorRecord());
+  m_pickedTemps.erase(path);
+  // Created anew under a name that nothing has, never through a link planted there.
+  if (!p->file.CreateNew(p->temp)) return Fail(p->file.ErrorRecord());
   if (!CopyStream(stream, p->file) || !p->file.StartFlush()) {
     CError why = p->file.Failed() ? p->file.ErrorRecord()
                                   : Failure(ErrorKind::Damaged, path, "cannot read the content for " + path);
     p->file.Close();
-    plat::DeleteFile(temp);
+    plat::DeleteFile(p->temp);
     return Fail(why);
   }
   m_pending.push_back(std::move(p));

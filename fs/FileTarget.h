@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "io/DataStream.h"
@@ -81,9 +82,14 @@ class CFileTarget {
   // write out, and the batch lands together (every temporary put on the disk, then each
   // renamed over its file, each rename synced) when it is full, before any
   // other change to a plain path, and at CloseAll. A stop before that leaves the old
-  // files and stray temporaries, which the next run writes over. Off (the default), a
-  // plain file has landed when PutFile returns.
+  // files and the batch's temporaries, which the journal lists for the next run to
+  // delete. Off (the default), a plain file has landed when PutFile returns.
   void SetBatchPlainFiles(bool on);
+  // The landings of the files this run will write, in the order it writes them. No
+  // temporary takes the name of one of them, of a package file they go into or of a
+  // folder on their way; and with a journal, the temporaries of the plain files that
+  // will share a batch are listed with one write, before the first of them is made.
+  void ReserveLandings(const std::vector<Landing>& landings);
 
   // Where PutFile(path, ..., intoPackage, ...) writes, as `view` sees the disk; none
   // when the file cannot be written at all.
@@ -110,9 +116,15 @@ class CFileTarget {
   PckWriter* OpenPackage(const std::string& base, bool create);
   int WritePlainFile(const std::string& path, DataStream& stream);
   // Lands the batched plain files: 0, or -1 (Error() says which file and why), when
-  // none of those not yet renamed is kept.
+  // none of those not yet renamed is kept. Their temporaries leave the journal.
   int LandPlainFiles();
-  int BatchPlainFile(const std::string& path, const std::string& temp, DataStream& stream);
+  int BatchPlainFile(const std::string& path, DataStream& stream);
+  // A name for the temporary of `path` that no planned file, no temporary of this batch
+  // and nothing on the disk has; "" when none is free or fits.
+  std::string PickTemp(const std::string& path) const;
+  // Picks the temporaries of `path` and of the planned plain files after it that the
+  // batch still has `room` for, and lists them in the journal with one write.
+  int ListTemps(const std::string& path, size_t room);
 
  private:
   struct CPendingFile;
@@ -128,4 +140,13 @@ class CFileTarget {
   std::unordered_map<std::string, std::unique_ptr<PckWriter>> m_writers;
   bool m_batchPlainFiles = false;
   std::vector<std::unique_ptr<CPendingFile>> m_pending;
+  // Folded: the planned paths, the package files they go into, the folders on their way.
+  std::unordered_set<std::string> m_reserved;
+  std::vector<std::string> m_plainOrder;  // the planned plain files, in order
+  size_t m_plainNext = 0;                 // where the search for the next one starts
+  // The batch's temporaries: by the path of their file those picked and not yet made,
+  // the folded names of all of them, and those the journal lists.
+  std::unordered_map<std::string, std::string> m_pickedTemps;
+  std::unordered_set<std::string> m_tempKeys;
+  std::vector<std::string> m_listedTemps;
 };

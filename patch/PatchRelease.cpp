@@ -156,6 +156,12 @@ int ApplyPatchPackage(const std::string& patchBase, const char* const* packageNa
   target->SetPassword(password);
   target->SetRoot(gameFolder);
   target->SetJournal(options.journal);
+  // No temporary may take the name of a file the release writes, and the temporaries
+  // of each batch of plain files are listed in the journal together.
+  std::vector<Landing> landings;
+  landings.reserve(plan->files.size());
+  for (const PlannedFile& file : plan->files) landings.push_back(file.landing);
+  target->ReserveLandings(landings);
   // Plain files land in batches: their fsyncs overlap, and each folder is synced once.
   target->SetBatchPlainFiles(true);
 

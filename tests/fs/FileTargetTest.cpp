@@ -6,12 +6,16 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <memory>
 
 #include <gtest/gtest.h>
 
+#include "pck/PckJournal.h"
 #include "pck/PckReader.h"
 #include "platform/Platform.h"
+#include "tests/support/Faults.h"
+#include "tests/support/FileHold.h"
 #include "tests/support/PackageFixtures.h"
 
 namespace {
@@ -19,6 +23,16 @@ namespace {
 using qvtest::FileMap;
 using qvtest::ImageOf;
 using qvtest::TextSource;
+
+// Every file and folder below `root` with its bytes ("<folder>" for a folder).
+std::map<std::string, std::string> Tree(const std::string& root) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+    const std::string rel = e.path().generic_string().substr(root.size() + 1);
+    out[rel] = e.is_directory() ? "<folder>" : qvtest::ReadFile(e.path().generic_string());
+  }
+  return out;
+}
 
 class FileTarget : public qvtest::PackageDirTest {
  protected:
@@ -75,6 +89,28 @@ TEST_F(FileTarget, ZeroLengthStreamRemovesAFileOrAFolderButMakesANewEmptyPlainFi
   ASSERT_TRUE(plat::StatPath(G("plain/empty.txt"), info));
   EXPECT_EQ(info.size, 0);
   EXPECT_FALSE(info.isDir);
+}
+
+// An empty file for a plain folder that stays (a file in it held open by another
+// program, or a removal the system refuses) fails and says which folder.
+TEST_F(FileTarget, AnEmptyFileForAFolderThatCannotGoFails) {
+  for (bool hold : {true, false}) {
+    SCOPED_TRACE(hold ? "a file in it held open" : "its removal refused");
+    qvtest::MakeDirs(G("held/sub"));
+    qvtest::WriteFile(G("held/sub/f.txt"), "f");
+    qvtest::CFileHold holder;
+    // Only Windows holds files against deletion; the fault reaches the POSIX removal
+    // (the Windows shell deletes before any fault could be asked).
+    if (hold != holder.Hold(G("held/sub/f.txt"), true)) continue;
+    qvtest::CFaultHook refuse(hold ? plat::FaultHook() : [](plat::FileOp op, const std::string& path) {
+      return op == plat::FileOp::Unlink && path.find("held") != std::string::npos ? plat::Fault::Io : plat::Fault::None;
+    });
+    CFileTarget target;
+    EXPECT_EQ(Put(target, G("held"), ""), -1);
+    EXPECT_TRUE(plat::IsFolder(G("held")));
+    EXPECT_NE(target.Error().text.find(G("held")), std::string::npos) << target.Error().text;
+    EXPECT_TRUE(target.Error().IsOsFailure()) << target.Error().text;
+  }
 }
 
 TEST_F(FileTarget, PlainFilesGetParentsAttributesAndStamps) {
@@ -227,6 +263,56 @@ TEST_F(FileTarget, PasswordIsGivenToEveryPackage) {
   EXPECT_EQ(ImageOf(G("fresh"), "secret").files, (FileMap{{"c.bin", content}}));
   qvtest::PackageImage image;
   EXPECT_FALSE(qvtest::ReadPackage(G("fresh"), image, "") && image.files == (FileMap{{"c.bin", content}}));
+}
+
+// A temporary takes a name that nothing has: no file of the run (written before or
+// after it) and no file on the disk. The journal lists a batch's temporaries, with one
+// write, before the first exists: what a stopped run left is deleted by the next one,
+// and nothing else is.
+TEST_F(FileTarget, TemporariesTakeFreeNamesAndOnlyTheJournalsAreDeleted) {
+  qvtest::WriteFile(G("x"), "old x");
+  qvtest::WriteFile(G("x.qvnew"), "the player's");
+  qvtest::WriteFile(G("x.qvnew2"), "the player's too");
+  // The patch's own files named like temporaries, after and before their namesakes.
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"x", "new x"}, {"y", "y"}, {"y.qvnew", "after y"}, {"z.qvnew", "before z"}, {"z", "z"}, {"sub/w", "w"}};
+  std::vector<Landing> plan;
+  for (const auto& [name, text] : files) plan.push_back(Landing{false, false, G(name), "", ""});
+  CPckJournal journal(m_game);
+  int journalWrites = 0;
+  qvtest::CFaultHook count([&](plat::FileOp op, const std::string& path) {
+    // a write renames the new journal into place; the last drop deletes it
+    if ((op == plat::FileOp::Rename || op == plat::FileOp::Unlink) && path == journal.Path()) ++journalWrites;
+    return plat::Fault::None;
+  });
+  const std::map<std::string, std::string> stopped = {
+      {"x", "old x"}, {"x.qvnew", "the player's"}, {"x.qvnew2", "the player's too"}, {"sub", "<folder>"}};
+  {
+    CFileTarget target;
+    target.SetJournal(&journal);
+    target.ReserveLandings(plan);
+    target.SetBatchPlainFiles(true);
+    for (const auto& [name, text] : files) ASSERT_EQ(Put(target, G(name), text), 0) << name;
+    std::vector<std::string> listed;
+    for (const PckJournalEntry& e : journal.Entries()) {
+      EXPECT_EQ(e.kind, PckJournalEntry::kTemp);
+      listed.push_back(e.base.substr(m_game.size() + 1));
+    }
+    EXPECT_EQ(listed, (std::vector<std::string>{"x.qvnew3", "y.qvnew2", "y.qvnew.qvnew", "z.qvnew.qvnew", "z.qvnew2",
+                                                "sub/w.qvnew"}));
+    EXPECT_EQ(journalWrites, 1);
+    // A stop now: the next run (here on a copy of the folder) deletes what is listed.
+    std::filesystem::copy(m_game, Path("stopped"), std::filesystem::copy_options::recursive);
+    CPckJournal next(Path("stopped"));
+    EXPECT_TRUE(next.Recover()) << next.Error().text;
+    EXPECT_EQ(Tree(Path("stopped")), stopped);
+    EXPECT_EQ(target.CloseAll(), 0);
+  }
+  EXPECT_EQ(journalWrites, 2);
+  std::map<std::string, std::string> landed = {
+      {"x.qvnew", "the player's"}, {"x.qvnew2", "the player's too"}, {"sub", "<folder>"}};
+  for (const auto& [name, text] : files) landed[name] = text;
+  EXPECT_EQ(Tree(m_game), landed);
 }
 
 }  // namespace
