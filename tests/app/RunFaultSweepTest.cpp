@@ -4,8 +4,10 @@
 // I/O error, or the disk is full from the k-th on, or the process stops right there.
 // After each, once the journal is settled (as the next run or pcktool does first):
 // every package of the game reads whole and matches its digests, mb.dat is there,
-// nothing outside the game folder changed, and a rerun ends exactly where an
-// uninterrupted run does, with nothing left over for a second rerun to repair.
+// nothing outside the game folder changed, no temporary of the run is left, and a rerun
+// ends exactly where an uninterrupted run does, with nothing left over for a second
+// rerun to repair. The game has files of its own named like the run's temporaries,
+// which every run must keep.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -95,8 +97,8 @@ GameState Snapshot(const std::string& root) {
 }
 
 // Every package of the game opens and every file decodes to its stored digest. (The
-// released patch and the tidy pass's "tmp" are the updater's own scratch: a stop may
-// leave them half written, and the next run makes them again.)
+// released patch is the updater's own scratch: a stop may leave it half written, and
+// the next run makes it again.)
 std::string VerifyPackages(const std::string& root) {
   for (const char* const* name = g_packageNames; *name; ++name) {
     const std::string base = root + "/" + *name;
@@ -109,6 +111,18 @@ std::string VerifyPackages(const std::string& root) {
         return base + ": record " + std::to_string(i) + " is damaged";
   }
   return {};
+}
+
+// Everything below `root` named like a temporary of the run: a plain file's
+// "<name>.qvnew<n>" or "~qvnew<n>.tmp", the tidy pass's copy "tmp<n>.idx|nam|dat".
+std::set<std::string> NamedLikeTemporaries(const std::string& root) {
+  std::set<std::string> names;
+  for (const auto& e : fsys::recursive_directory_iterator(root)) {
+    const std::string name = e.path().filename().string();
+    if (name.find("qvnew") != std::string::npos || name.rfind("tmp", 0) == 0)
+      names.insert(e.path().generic_string().substr(root.size() + 1));
+  }
+  return names;
 }
 
 void CopyTree(const std::string& from, const std::string& to) {
@@ -157,6 +171,9 @@ class RunFaultSweep : public ::testing::Test {
     qvtest::WriteFile(game + "/a.log", "log");
     qvtest::MakeDirs(game + "/docs");
     qvtest::WriteFile(game + "/docs/old.txt", "obsolete");
+    // The player's own files, named like what the run writes beside readme.txt and mb.
+    qvtest::WriteFile(game + "/readme.txt.qvnew", "the player's");
+    qvtest::WriteFile(game + "/tmp.idx", "the player's too");
 
     const FileMap patch = {
         {"CVer.txt", "[Ver]\r\nCurVer=1.0.6\r\nValidVer=1.0.5\r\n"},
@@ -253,6 +270,9 @@ TEST_F(RunFaultSweep, EveryFaultPointLeavesAGameThatTheRerunFinishes) {
   EXPECT_EQ(done.packages.at("mb"), (FileMap{{"map/m1.bin", qvtest::PseudoRandom(21000, 5)}, {"ui/a.txt", "a"}}));
   EXPECT_LT(fsys::file_size(Game() + "/mb.dat"), 30000u) << "mb was not compacted";
   ASSERT_GT(points, 50);
+  EXPECT_EQ(done.plain.at("readme.txt.qvnew"), "the player's");
+  EXPECT_EQ(done.plain.at("tmp.idx"), "the player's too");
+  const std::set<std::string> own = NamedLikeTemporaries(Pristine());
   const std::map<std::string, std::string> outside = {{"keep.txt", "not the game's"}};
 
   int covered = 0;
@@ -269,6 +289,7 @@ TEST_F(RunFaultSweep, EveryFaultPointLeavesAGameThatTheRerunFinishes) {
       ASSERT_TRUE(journal.Recover()) << context << ": " << journal.Error().text;
       ASSERT_EQ(VerifyPackages(Game()), "") << context;
       ASSERT_TRUE(fsys::exists(Game() + "/mb.dat")) << context;
+      ASSERT_EQ(NamedLikeTemporaries(Game()), own) << context;
       ASSERT_EQ(Snapshot(Outside()).plain, outside) << context;
       ASSERT_EQ(std::set<std::string>({"game", "outside", "pristine", "src"}),
                 [&] {
