@@ -8,8 +8,8 @@
 # file is then copied without any sync, which is the disk as a power cut there leaves
 # it, and the copy is mounted (its journal replayed) and judged as a stopped run is:
 # once the journal is settled every package verifies and mb.dat is there; CVer.txt says
-# the old version and a rerun of the updater ends where an uninterrupted run ends, or
-# it says the new one and the game is already there. An unsynced canary file beside the
+# the old version, or the new one and the game is already there; and a rerun of the
+# updater ends where an uninterrupted run ends. An unsynced canary file beside the
 # game proves at each point that nothing was written back behind the program's back.
 #
 # Between two syncs nothing reaches the disk, so the kill points are the run's calls
@@ -164,23 +164,24 @@ judge() {
   grep -q DAMAGED "$work/cut.state" &&
     problem "damaged: $(awk '/^p / { p = $2 } / DAMAGED$/ { printf "%s ", p }' "$work/cut.state")"
   if [ -e "$game/patch.idx" ] && [ "$ver" = 1.0.6 ]; then patch_left=$((patch_left + 1)); fi
+  # The rerun (told Yes also when the game says it is at the new version already) ends
+  # where the uninterrupted run ended, with nothing of its own left over.
   updater || status=$?
   snapshot >"$work/rerun.state"
+  [ "$status" -eq 0 ] || problem "the rerun failed ($status): $(tail -2 "$work/updater.out")"
+  cmp -s "$work/rerun.state" "$work/new.state" || problem "after the rerun the game is not the new one:
+$(diff "$work/new.state" "$work/rerun.state" | head -20)"
+  leftovers=$(cd "$game" && find . -mindepth 1 ! -name quorvane-update | while read -r f; do
+    if is_scratch "$f"; then echo "$f"; fi
+  done)
+  [ -z "$leftovers" ] || problem "the rerun left $leftovers"
   case "$ver" in
     1.0.6)
       cmp -s "$work/cut.state" "$work/new.state" || problem "CVer.txt says 1.0.6 but the game is not the new one:
 $(diff "$work/new.state" "$work/cut.state" | head -20)"
-      cmp -s "$work/rerun.state" "$work/new.state" || problem "after a rerun the game is still not the new one"
       [ "$bad" = 1 ] || new=$((new + 1))
       ;;
     1.0.5)
-      [ "$status" -eq 0 ] || problem "the rerun failed ($status): $(tail -2 "$work/updater.out")"
-      cmp -s "$work/rerun.state" "$work/new.state" || problem "the rerun did not end at the new version:
-$(diff "$work/new.state" "$work/rerun.state" | head -20)"
-      leftovers=$(cd "$game" && find . -mindepth 1 ! -name quorvane-update | while read -r f; do
-        if is_scratch "$f"; then echo "$f"; fi
-      done)
-      [ -z "$leftovers" ] || problem "the rerun left $leftovers"
       if [ "$bad" = 0 ]; then
         if cmp -s "$work/cut.state" "$work/old.state"; then old=$((old + 1)); else next=$((next + 1)); fi
       fi

@@ -51,7 +51,7 @@ status=0
 run "$work/stopped" /dev/null "$work/stopped.out" -e trace="$call" -e inject="$call":signal=KILL:when="$nth" 2>/dev/null ||
   status=$?
 [ "$status" -eq 137 ] || fail "the run to be stopped at $call #$nth exited $status"
-ls "$work/stopped"/*.qvnew* >/dev/null 2>&1 || fail "the stopped run left no temporary behind"
+find "$work/stopped" -name '*.qvnew*' | grep -q . || fail "the stopped run left no temporary behind"
 run "$work/stopped" "$work/rerun.trace" "$work/rerun.out" "${trace_set[@]}" || fail "the rerun exited $?: $(cat "$work/rerun.out")"
 new_version "$work/stopped" || fail "the rerun did not reach the new version"
 echo "-- the rerun of a run stopped before $call #$nth"
