@@ -51,10 +51,11 @@ std::vector<PckJournalEntry> ScratchEntries(const std::string& scratch) {
   return entries;
 }
 
-// Deletes the copy this pass made.
+// Deletes the copy this pass made, for good before the journal forgets it.
 void DeleteScratch(const std::string& scratch) {
   for (const char* ext : kExts)
     if (plat::FileExists(Name(scratch, ext))) plat::DeleteFile(Name(scratch, ext));
+  plat::SyncFolder("");
 }
 
 // The journal forgets the files of the copy that are gone (moved in or deleted); one

@@ -98,10 +98,14 @@ int CFileTarget::LandPlainFiles() {
     }
     p->temp.clear();  // the rename has put itself on the disk, its folder synced
   }
-  // What did not land is not left behind.
+  // What did not land is not left behind (and stays gone through a power cut, since the
+  // journal forgets it next).
   for (auto& p : pending) {
     p->file.Close();
-    if (!p->temp.empty() && plat::FileExists(p->temp)) plat::DeleteFile(p->temp);
+    if (!p->temp.empty() && plat::FileExists(p->temp) && plat::DeleteFile(p->temp)) {
+      const size_t cut = plat::LastSeparator(p->temp);
+      plat::SyncFolder(cut == std::string::npos ? std::string() : p->temp.substr(0, cut));
+    }
   }
   // The journal forgets every temporary of the batch that is gone; one that could not be
   // deleted stays listed for the next run. (Should the journal not be written, it keeps

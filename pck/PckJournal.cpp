@@ -24,6 +24,12 @@ const char* const kExts[] = {"idx", "nam", "dat"};  // bit i of `existed` is kEx
 std::string Part(const std::string& base, const char* ext) { return base + "." + ext; }
 std::string Aside(const std::string& base, const char* ext) { return Part(base, ext) + ".old"; }
 
+// The folder that holds `path` ("" for the working directory).
+std::string FolderOf(const std::string& path) {
+  const size_t cut = plat::LastSeparator(path);
+  return cut == std::string::npos ? std::string() : path.substr(0, cut);
+}
+
 bool IsAbsolute(const std::string& path) {
   return (!path.empty() && plat::IsSeparator(path[0])) || (path.size() > 1 && path[1] == ':');
 }
@@ -260,6 +266,7 @@ bool CPckJournal::Recover() {
   }
   // A temporary was made by the stopped run under a name that nothing else had; one
   // that is gone landed or was never made. A folder by that name is no temporary.
+  std::vector<std::string> synced;
   for (const PckJournalEntry& stored : entries) {
     if (stored.kind != PckJournalEntry::kTemp) continue;
     if (std::find(needed.begin(), needed.end(), plat::ToSlashes(stored.base)) != needed.end()) {
@@ -268,7 +275,18 @@ bool CPckJournal::Recover() {
     }
     const std::string temp = Resolve(stored.base);
     CError why;
-    if (!plat::IsFolder(temp) && !Remove(temp, why)) keep(stored, why);
+    if (plat::IsFolder(temp) || !plat::FileExists(temp)) continue;
+    if (!Remove(temp, why)) {
+      keep(stored, why);
+      continue;
+    }
+    // On the disk before the journal forgets it: a power cut must not bring back an
+    // unlisted temporary.
+    const std::string folder = FolderOf(temp);
+    if (std::find(synced.begin(), synced.end(), folder) == synced.end()) {
+      plat::SyncFolder(folder);
+      synced.push_back(folder);
+    }
   }
   if (plat::FileExists(m_path + ".new")) plat::DeleteFile(m_path + ".new");
   if (damaged || left.size() != entries.size()) {
