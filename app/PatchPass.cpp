@@ -87,9 +87,14 @@ int CUpdateDlg::PatchFromPackage(const std::string& patchBase, const std::string
   ReleaseOptions options;
   options.journal = &journal;
   options.plan = m_plan.get();
+  CError releaseError;
+  options.error = &releaseError;
   if (ApplyPatchPackage(patchBase, packageNames, gameFolder, CFileTarget::kFlagCreatePackages, password, &sink, codec,
                         options) < 0) {
-    if (!sink.m_strErrors.empty()) m_problem = Failure(ErrorKind::Io, "", sink.m_strErrors);
+    if (releaseError.Failed())
+      m_problem = releaseError;
+    else if (!sink.m_strErrors.empty())
+      m_problem = Failure(ErrorKind::Io, "", sink.m_strErrors);
     LogRun("处理更新包: %s 时出错,程序退出", patchBase.c_str());
     m_bBusy = false;
     return -1;

@@ -20,6 +20,7 @@
 #include "app/UpdateDlg.h"
 #include "io/File.h"
 #include "patch/PatchRelease.h"
+#include "patch/SpaceEstimate.h"
 #include "pck/PckCompact.h"
 #include "pck/PckFormat.h"
 #include "pck/PckJournal.h"
@@ -107,6 +108,15 @@ int CUpdateDlg::RunTidyPass(float threshold) {
   for (const char* const* p = g_packageNames; *p; ++p) {
     const std::string base = *p;
     if (!NeedsTidying(base, threshold)) continue;
+    // A rebuild that cannot fit beside the package is not started: a package left
+    // untidied is tidied by a later update, when there is room.
+    uint64_t free = 0;
+    const uint64_t need = WithSpaceMargin(CompactionSpaceNeeded(base));
+    if (plat::FreeSpace("", free) && free < need) {
+      LogRun("整理更新包 %s 失败, 已跳过: 磁盘空间不足 (需要 %u MB, 可用 %u MB)", base.c_str(),
+             unsigned(ToMegabytes(need)), unsigned(free >> 20));
+      continue;
+    }
     plat::SleepMs(m_nTidyDelayMs);
     // The copy's files are listed before the first of them exists.
     const std::string scratch = FreeScratchBase();

@@ -52,7 +52,8 @@ void CUpdateDlg::DrawTidyText(const std::string& text) {
 }
 
 void CUpdateDlg::ExplainFailure() {
-  if (!m_problem.Failed() || m_bProblemShown) return;
+  // A player who closed the window asked to stop; that is no failure to explain.
+  if (!m_problem.Failed() || m_bProblemShown || g_bAbort) return;
   int why = texts::kTextWhyIo;
   switch (m_problem.kind) {
     case ErrorKind::NoSpace: why = texts::kTextWhyNoSpace; break;

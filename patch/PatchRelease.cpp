@@ -190,5 +190,6 @@ int ApplyPatchPackage(const std::string& patchBase, const char* const* packageNa
     target->SetBatchPlainFiles(false);
     if (result == 0) result = walker.ReleaseVersionFile();
   }
+  if (result != 0 && options.error && target->Error().Failed()) *options.error = target->Error();
   return result;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "io/Error.h"
 #include "patch/DirWalker.h"
 
 class CFileTarget;
@@ -23,6 +24,9 @@ extern const char* const g_packageNames[];
 struct ReleaseOptions {
   CPckJournal* journal = nullptr;
   const CPatchPlan* plan = nullptr;
+  // Where a failed release puts the record of what failed on the disk (the file and the
+  // operating system's reason), when it was a write, a rename or an open of the game's.
+  CError* error = nullptr;
 };
 
 // Copies the patch package `patchBase` (e.g. "<game>/patch") into `gameFolder` (no

@@ -223,6 +223,20 @@ TEST_F(TidyPass, TheGamesOwnTmpFilesAreKeptAndNothingDueTouchesNothing) {
 #if !defined(_WIN32)
 // Stopped at any file operation, the compaction's copy included; the game has a file
 // tmp.idx of its own, which the copy must not take nor the next run delete.
+// A rebuild that would not fit on the disk is not started: the package is passed over
+// with a log line, and the pass goes on without a box.
+TEST_F(TidyPass, APackageWhoseRebuildWouldNotFitIsPassedOver) {
+  MakePackage("mb", 900);
+  plat::SetFreeSpaceHook([](const std::string&, uint64_t) { return uint64_t(0); });
+  CScriptedWindow w;
+  RunPass(w);
+  plat::SetFreeSpaceHook(nullptr);
+  EXPECT_TRUE(w.boxes.empty());
+  EXPECT_FALSE(Tidied("mb"));
+  ExpectIntact("mb");
+  EXPECT_FALSE(qvtest::Exists(kPckJournalName));
+}
+
 TEST_F(TidyPass, ProcessStoppedAtAnyFileOperationIsRepairedByTheNextRun) {
   m_own = {{"tmp.idx", "the game's"}};
   for (int k = 1;; ++k) {
