@@ -1,7 +1,7 @@
 // The shape of the tree: every folder of the program includes only folders below it, so
 // that each concern can be changed in its one place, and no source file grows past 800
 // lines. The layers, from the bottom:
-//   platform/ (and the data in res/)  <- io/  <- pck/  <- fs/  <- patch/, payload/, version/
+//   platform/ (and the data in res/)  <- io/  <- pck/, delta/  <- fs/  <- patch/, payload/, version/
 //   <- app/  <- ui/, tools/
 // A folder may include itself and anything lower; folders of one layer do not include
 // each other. Tests, benchmarks and fuzz harnesses may include anything.
@@ -18,7 +18,7 @@ namespace fsys = std::filesystem;
 namespace {
 
 const std::map<std::string, int> kLayer = {
-    {"platform", 0}, {"res", 0}, {"io", 1},      {"pck", 2}, {"fs", 3},    {"patch", 4},
+    {"platform", 0}, {"res", 0}, {"io", 1},      {"pck", 2}, {"delta", 2}, {"fs", 3}, {"patch", 4},
     {"payload", 4},  {"version", 4}, {"app", 5}, {"ui", 6},  {"tools", 6},
 };
 
