@@ -3,13 +3,17 @@
 // hold exactly the new game.
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <utime.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "delta/Delta.h"
+#include "pck/PckReader.h"
 #include "tests/support/PackageFixtures.h"
 #include "tests/support/ProcessRunner.h"
 
@@ -172,6 +176,7 @@ TEST_F(GameDiff, WhatAPatchCannotExpressIsRefusedAndNothingIsWritten) {
       {"a removed file whose name ends with a blank", packages, packages, {{"old.txt ", "x"}}, {}, "blank"},
       // Settling it would change the old game, which diff only reads.
       {"a change a stopped run left unfinished", packages, packages, {{"pck.journal", "x"}}, {}, "unfinished"},
+      {"a plain folder named like the patch's deltas", packages, packages, {}, {{"~Delta/a.txt", "a"}}, "reserved"},
   };
   int n = 0;
   for (const auto& row : rows) {
@@ -187,4 +192,116 @@ TEST_F(GameDiff, WhatAPatchCannotExpressIsRefusedAndNothingIsWritten) {
     EXPECT_FALSE(Exists(dir + "/out/patch.idx")) << row.what;
     EXPECT_FALSE(Exists(dir + "/out/Delete.txt")) << row.what;
   }
+}
+
+namespace {
+
+// 256x256 BGRA art: gradients and a little noise; `repaint` paints a square over it.
+std::string Art(uint32_t seed, bool repaint) {
+  std::mt19937 rng(seed);
+  std::string out(256 * 256 * 4, '\0');
+  for (int y = 0; y < 256; ++y)
+    for (int x = 0; x < 256; ++x) {
+      char* p = &out[size_t(y * 256 + x) * 4];
+      const bool square = repaint && x >= 100 && x < 140 && y >= 60 && y < 100;
+      const int noise = int(rng() % 4);
+      p[0] = char(square ? 0x20 : x + noise);
+      p[1] = char(square ? 0xC0 : y);
+      p[2] = char((x + y) / 2);
+      p[3] = char(0xFF);
+    }
+  return out;
+}
+// Bytes that no codec shrinks.
+std::string Noise(uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::string out(100000, '\0');
+  for (char& c : out) c = char(rng());
+  return out;
+}
+std::string Table(bool inserted) {
+  std::string out;
+  for (int i = 0; i < 6000; ++i) {
+    if (inserted && i == 3000) out += "99999\tnew sword\t1200\r\n";
+    out += std::to_string(10000 + i) + "\titem " + std::to_string(i * 7 % 1000) + "\t" + std::to_string(i % 97) + "\r\n";
+  }
+  return out;
+}
+int32_t StampOf(const std::string& base, const std::string& path) {
+  PckReader reader;
+  reader.SetPassword(kPckGamePassword);
+  if (reader.Open(base) != 0 || reader.Find(path) < 0) return -1;
+  return reader.Records()[size_t(reader.Find(path))].stamp;
+}
+
+}  // namespace
+
+TEST_F(GameDiff, DeltaCarriesTheChangedFilesItPaysForAndTheRestWhole) {
+  const std::string oldGame = Path("old"), newGame = Path("new"), out = Path("out");
+  const std::string art = Art(1, false), newArt = Art(1, true), table = Table(false), newTable = Table(true);
+  MakeGame(oldGame, {{"bld", {{"tex/big.bmp", art}, {"tex/other.bmp", Noise(2)}, {"ui/a.txt", "a1"}}}},
+           {{"CVer.txt", Ver("1.0.5")}, {"data/shop.txt", table}, {"readme.txt", "readme"}});
+  MakeGame(newGame,
+           {{"bld", {{"tex/big.bmp", newArt}, {"tex/other.bmp", Noise(3)}, {"ui/a.txt", "a2"}, {"ui/n.txt", "n"}}}},
+           {{"CVer.txt", Ver("1.0.6")}, {"data/shop.txt", newTable}, {"readme.txt", "readme 2"}});
+  const utimbuf stamp{1300000000, 1300000000};  // 2011, long before the rest
+  ASSERT_EQ(utime((newGame + "/data/shop.txt").c_str(), &stamp), 0);
+
+  // Without --delta the patch is the one diff always made; --delta-level alone is no
+  // request for deltas, and a level outside zstd's is refused.
+  const RunResult plain = Pcktool({"diff", oldGame, newGame, Path("whole")});
+  ASSERT_EQ(plain.code, 0) << plain.err;
+  EXPECT_EQ(plain.out.find("deltas:"), std::string::npos) << plain.out;
+  const FileMap whole = ImageOf(Path("whole/patch"), kPckGamePassword).files;
+  EXPECT_EQ(whole.at("bld/tex/big.bmp"), newArt);
+  EXPECT_EQ(whole.at("data/shop.txt"), newTable);
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--delta-level", "3"}, {"--delta", "--delta-level", "0"},
+                                                                {"--delta", "--delta-level", "23"}})
+    EXPECT_EQ(Pcktool([&] {
+                std::vector<std::string> line = {"diff", oldGame, newGame, Path("refused")};
+                line.insert(line.end(), args.begin(), args.end());
+                return line;
+              }()).code,
+              2)
+        << args.back();
+
+  const RunResult diff = Pcktool({"diff", oldGame, newGame, out, "--delta", "--delta-level", "3"});
+  ASSERT_EQ(diff.code, 0) << diff.err;
+  EXPECT_NE(diff.out.find("bld: 1 added, 3 replaced, 0 removed"), std::string::npos) << diff.out;
+  EXPECT_NE(diff.out.find("deltas: 2 files"), std::string::npos) << diff.out;
+  EXPECT_FALSE(Exists(out + "/patch.pcktool-deltas"));
+  FileMap files = ImageOf(out + "/patch", kPckGamePassword).files;
+  // The art that changed a little and the table with a new record go as deltas; a small
+  // file and one whose delta would cost as much go whole, as do the new file and the
+  // version file.
+  const struct {
+    const char* path;
+    std::string base, result;
+    int32_t stamp;
+  } deltas[] = {
+      {"bld/tex/big.bmp", art, newArt, StampOf(newGame + "/bld", "tex/big.bmp")},
+      {"data/shop.txt", table, newTable, 1300000000},
+  };
+  for (const auto& d : deltas) {
+    const std::string path = std::string("~delta/") + d.path;
+    ASSERT_EQ(files.count(path), 1u) << path;
+    EXPECT_EQ(files.count(d.path), 0u) << d.path;
+    EXPECT_LT(files[path].size(), d.result.size() / 20) << path;
+    qvtest::TextSource base(d.base), delta(files[path]);
+    std::string got;
+    CError error;
+    EXPECT_EQ(ApplyDelta(base, delta, [&](const uint8_t* p, size_t n) { return got.append((const char*)p, n), true; }, error),
+              0)
+        << error.text;
+    EXPECT_TRUE(got == d.result) << path;
+    EXPECT_EQ(StampOf(out + "/patch", path), d.stamp) << path;
+    files.erase(path);
+  }
+  const FileMap rest = {{"CVer.txt", Ver("1.0.6")}, {"bld/tex/other.bmp", Noise(3)}, {"bld/ui/a.txt", "a2"},
+                        {"bld/ui/n.txt", "n"}, {"readme.txt", "readme 2"}};
+  EXPECT_TRUE(files == rest);
+  for (const auto& [path, content] : files) EXPECT_TRUE(rest.count(path)) << path;
+  // The same folders give the same bytes.
+  ASSERT_EQ(Pcktool({"diff", oldGame, newGame, Path("again"), "--delta", "--delta-level", "3"}).code, 0);
+  EXPECT_TRUE(LoadPackageBytes(out + "/patch") == LoadPackageBytes(Path("again/patch")));
 }

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "delta/Delta.h"
 #include "io/Workers.h"
 
 int CodecFromName(const std::string& name) {
@@ -20,6 +21,7 @@ std::string UsageLine(const CommandDef& def) {
   if (def.options & kOptNoCreate) line += " [--no-create]";
   if (def.options & kOptUpdater) line += " [--updater IMAGE EXE]";
   if (def.options & kOptThreads) line += " [--threads N]";
+  if (def.options & kOptDelta) line += " [--delta [--delta-level N]]";
   return line;
 }
 
@@ -65,6 +67,10 @@ bool ParseArgs(const CommandDef& def, int argc, char** argv, int first, Options&
       out.noCreate = true;
       continue;
     }
+    if (word == "--delta" && (def.options & kOptDelta)) {
+      out.delta = true;
+      continue;
+    }
     if (word == "--updater" && (def.options & kOptUpdater)) {
       if (i + 2 >= argc) {
         error = "--updater needs IMAGE and EXE";
@@ -86,6 +92,7 @@ bool ParseArgs(const CommandDef& def, int argc, char** argv, int first, Options&
     if (name == "--codec") bit = kOptCodec;
     if (name == "--block-size") bit = kOptBlockSize;
     if (name == "--threads") bit = kOptThreads;
+    if (name == "--delta-level") bit = kOptDelta;
     if (bit == 0 || !(def.options & bit)) {
       error = "unknown option " + name;
       return false;
@@ -115,6 +122,14 @@ bool ParseArgs(const CommandDef& def, int argc, char** argv, int first, Options&
         return false;
       }
       out.threads = int(n);
+    } else if (bit == kOptDelta) {
+      uint32_t n = 0;
+      if (!ParseBlockSize(value, n) || n < uint32_t(kDeltaMinLevel) || n > uint32_t(kDeltaMaxLevel)) {
+        error = "delta level \"" + value + "\" is not a whole number from " + std::to_string(kDeltaMinLevel) +
+                " to " + std::to_string(kDeltaMaxLevel);
+        return false;
+      }
+      out.deltaLevel = int(n);
     } else if (!ParseBlockSize(value, out.blockSize)) {
       error = "block size \"" + value + "\" is not a whole number from 1 to " +
               std::to_string(kPckMaxBlockSize);
@@ -122,6 +137,10 @@ bool ParseArgs(const CommandDef& def, int argc, char** argv, int first, Options&
     }
   }
   if (out.help) return true;
+  if (out.deltaLevel >= 0 && !out.delta) {
+    error = "--delta-level needs --delta";
+    return false;
+  }
   const int given = int(out.operands.size());
   const bool atLeast = def.operandCount < 0;  // the command checks the rest itself
   const int expected = atLeast ? -def.operandCount : def.operandCount;

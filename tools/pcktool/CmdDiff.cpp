@@ -7,6 +7,10 @@
 // package) or a line of Delete.txt (a plain file or folder, or a whole package). Before
 // anything is kept, the patch is checked against the old game exactly as the updater
 // checks it, so a patch that would fail on the player's machine is never handed out.
+//
+// With --delta, a changed file that the old game has goes as a delta of its decoded
+// content against the old one, under "~delta/" and its own path, where that is worth it
+// (README, "Delta patches").
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -15,11 +19,14 @@
 #include <string>
 #include <vector>
 
+#include "delta/Delta.h"
 #include "io/File.h"
 #include "io/FileStream.h"
 #include "patch/PatchCheck.h"
 #include "patch/PatchRelease.h"
 #include "payload/PayloadFormat.h"
+#include "pck/PckCodecs.h"
+#include "pck/PckEntryLayout.h"
 #include "pck/PckJournal.h"
 #include "pck/PckWriter.h"
 #include "platform/PathText.h"
@@ -63,6 +70,16 @@ struct Node {
   int index = -1;
   std::string disk;
   uint32_t size = 0;
+  // What a changed file replaces, for a delta: an entry of the old package or an old
+  // plain file.
+  bool replaces = false;
+  PckReader* oldReader = nullptr;
+  int oldIndex = -1;
+  std::string oldDisk;
+  uint32_t oldSize = 0;
+  // A delta, made into `disk`: stored as it is, with the stamp of the file it stands for.
+  bool delta = false;
+  int32_t stamp = 0;
   std::map<std::string, Node> children;  // byte order of the names
 };
 
@@ -84,6 +101,9 @@ class CGameDiff {
   void PrintSummary(uint64_t patchBytes) const;
   uint64_t Files() const { return m_files; }
   uint64_t Bytes() const { return m_bytes; }
+  // Turns the changed files worth it into deltas made at `level`, each written into a
+  // file of `scratch`; `patchBase` and the old game bound the paths the check allows.
+  bool MakeDeltas(int level, const std::string& scratch, const std::string& patchBase);
 
  private:
   struct Game {
@@ -99,6 +119,8 @@ class CGameDiff {
   bool DiffPlain();
   Node& Place(const std::string& path);
   bool Refuse(const std::string& what) { return Fail("diff", what), false; }
+  bool LoadContent(const Node& node, bool old, const std::string& where, std::vector<uint8_t>& out);
+  uint64_t WholeCost(const Node& node, const std::vector<uint8_t>& content);
 
   std::string m_old, m_new, m_password;
   Game m_oldGame, m_newGame;
@@ -109,6 +131,9 @@ class CGameDiff {
   PackageCounts m_plain{"plain files"};
   int m_emptyFolders = 0;
   uint64_t m_files = 0, m_bytes = 0;
+  bool m_deltasTried = false;
+  int m_deltas = 0;
+  uint64_t m_deltaBytes = 0, m_wholeBytes = 0;  // what the deltas cost, what they replace
 };
 
 // Why the updater would not delete exactly this path from a line of Delete.txt, or null.
@@ -134,6 +159,11 @@ bool CGameDiff::ScanTop(Game& game) {
   } while (find.Next(data));
   // A stopped run's change that the journal still lists leaves packages half swapped,
   // and settling it would change the folder, which diff only reads.
+  // The patch's own folder of deltas: a game that had it could not be patched.
+  for (const std::string& name : game.top)
+    if (PckNamesEqual(name, kDeltaFolder))
+      return Refuse(ShowName(game.root + "/" + name) + ": the name " + kDeltaFolder +
+                    " is reserved for the deltas a patch carries; a game cannot have it");
   for (const std::string& name : game.top)
     if (name == kPckJournalName)
       return Refuse(ShowName(game.root + "/" + name) +
@@ -283,6 +313,12 @@ bool CGameDiff::DiffPackage(const std::string& name) {
     node.reader = newReader.get();
     node.index = e.index;
     node.size = e.size;
+    if (was) {
+      node.replaces = true;
+      node.oldReader = oldReader.get();
+      node.oldIndex = was->index;
+      node.oldSize = was->size;
+    }
     ++(was ? counts.replaced : counts.added);
     ++m_files;
     m_bytes += e.size;
@@ -332,6 +368,11 @@ bool CGameDiff::DiffPlain() {
     node.source = Node::kDisk;
     node.disk = m_new + "/" + f.path;
     node.size = f.size;
+    if (!version && was) {
+      node.replaces = true;
+      node.oldDisk = m_old + "/" + was->path;
+      node.oldSize = was->size;
+    }
     if (!version) ++(was ? m_plain.replaced : m_plain.added);
     ++m_files;
     m_bytes += f.size;
@@ -361,14 +402,201 @@ bool CGameDiff::Run() {
   return DiffPlain();
 }
 
+// ---- deltas ----
+
+// A delta pays when it costs at most four fifths of the whole file and at least 1 KiB
+// less: below that the saving does not make up for the player's extra work (decoding the
+// old file, applying the delta) and for a patch that then needs exactly the old file.
+constexpr uint64_t kDeltaMinSaving = 1024;
+
+// What an entry of `bytes` costs in the patch stored as it is (a delta does not compress):
+// its header, and per block a table slot and a block header.
+uint64_t StoredCost(uint64_t bytes) {
+  const uint64_t blocks = (bytes + kPckDefaultBlockSize - 1) / kPckDefaultBlockSize;
+  return kPckEntryHeaderSize + blocks * (4 + kPckBlockHeaderSize) + bytes;
+}
+
+// The decoded content of one side of a changed file: a package entry through the block
+// workers, checked against its MD5, or a plain file.
+bool CGameDiff::LoadContent(const Node& node, bool old, const std::string& where, std::vector<uint8_t>& out) {
+  PckReader* reader = old ? node.oldReader : node.reader;
+  const uint32_t size = old ? node.oldSize : node.size;
+  out.clear();
+  if (node.source == Node::kDisk) {
+    const std::string& path = old ? node.oldDisk : node.disk;
+    CFile file;
+    out.resize(size);
+    if (!file.Open(path, "rb") || !file.ReadExact(out.data(), size)) return Fail(path, "cannot be read"), false;
+    return true;
+  }
+  const int index = old ? node.oldIndex : node.index;
+  out.reserve(size);
+  int result = -1;
+  reader->VerifyEntries(
+      {index}, [&](size_t, const uint8_t* data, uint32_t length) { return out.insert(out.end(), data, data + length), true; },
+      [&](size_t, int r, uint32_t) { result = r; });
+  if (result == 0 && out.size() == size) return true;
+  return Refuse(ShowName((old ? m_old : m_new) + "/" + where) +
+                ": the entry does not decode to its recorded MD5, and a delta needs its content");
+}
+
+// What the file costs in the patch whole: a package entry its stored extent in the new
+// package (the patch copies it as stored), a plain file its blocks as the patch's writer
+// compresses them.
+uint64_t CGameDiff::WholeCost(const Node& node, const std::vector<uint8_t>& content) {
+  if (node.source == Node::kEntry) {
+    PckEntryLayout layout;
+    const PckReader& r = *node.reader;
+    if (PckReadEntryLayout(node.reader->DataReader(), uint64_t(r.DataLength()), r.Records()[size_t(node.index)],
+                           r.Header().blockSize, layout) != PckLayoutRead::Ok)
+      return 0;  // the patch check reports the damage
+    uint64_t end = layout.tableEnd;
+    for (const PckStoredBlock& b : layout.blocks) end = std::max(end, b.End());
+    return end - layout.start;
+  }
+  CBlockEncoder encoder(kPckDefaultBlockSize);
+  uint64_t cost = kPckEntryHeaderSize;
+  for (size_t at = 0; at < content.size(); at += kPckDefaultBlockSize) {
+    const uint32_t n = uint32_t(std::min<size_t>(kPckDefaultBlockSize, content.size() - at));
+    encoder.Encode(PckCodec::Lzo1x, content.data() + at, n);
+    cost += 4 + kPckBlockHeaderSize + encoder.PayloadLength();
+  }
+  return cost;
+}
+
+// Every changed file that replaces one of the old game, with its parent and its path.
+struct Replacement {
+  Node* parent;
+  std::string name, where;
+};
+void ListReplacements(Node& node, const std::string& where, std::vector<Replacement>& out) {
+  for (auto& [name, child] : node.children) {
+    const std::string path = where.empty() ? name : where + "/" + name;
+    if (child.source == Node::kFolder) ListReplacements(child, path, out);
+    if (child.replaces) out.push_back({&node, name, path});
+  }
+}
+// Drops the folders that the deltas left without a file.
+void PruneEmptyFolders(Node& node) {
+  for (auto it = node.children.begin(); it != node.children.end();) {
+    if (it->second.source == Node::kFolder) PruneEmptyFolders(it->second);
+    if (it->second.source == Node::kFolder && it->second.children.empty())
+      it = node.children.erase(it);
+    else
+      ++it;
+  }
+}
+
+bool CGameDiff::MakeDeltas(int level, const std::string& scratch, const std::string& patchBase) {
+  m_deltasTried = true;
+  std::vector<Replacement> list;
+  ListReplacements(m_root, "", list);
+  uint64_t total = 0;
+  for (const Replacement& r : list) total += uint64_t(r.parent->children.at(r.name).size);
+  CProgress progress(list.size(), total);
+  std::vector<uint8_t> oldContent, newContent, delta;
+  for (const Replacement& r : list) {
+    Node& node = r.parent->children.at(r.name);
+    const uint32_t size = node.size;
+    const std::string rel = std::string(kDeltaFolder) + "/" + r.where;
+    // Where the check of the patch (below) would find the delta's path too long or too
+    // deep, the file goes whole.
+    const bool fits = patchBase.size() + 1 + rel.size() <= kMaxPathBytes && m_old.size() + 1 + rel.size() <= kMaxPathBytes &&
+                      size_t(std::count(rel.begin(), rel.end(), '/')) < size_t(kPckMaxPathNames);
+    // A plain file's cost needs its content; an entry's is known without decoding it.
+    const bool plain = node.source == Node::kDisk;
+    if (fits && plain && !LoadContent(node, false, r.where, newContent)) return false;
+    const uint64_t whole = fits ? WholeCost(node, newContent) : 0;
+    const uint64_t most = std::min(whole * 4 / 5, whole > kDeltaMinSaving ? whole - kDeltaMinSaving : 0);
+    std::string file;
+    if (most > StoredCost(kDeltaHeaderSize)) {
+      if (!plain && !LoadContent(node, false, r.where, newContent)) return false;
+      if (!LoadContent(node, true, r.where, oldContent)) return false;
+      const uint64_t limit = most - (StoredCost(most) - most);  // the delta's own bytes
+      CError error;
+      const int made = MakeDelta(oldContent.data(), oldContent.size(), newContent.data(), newContent.size(), level,
+                                 size_t(limit), delta, error);
+      if (made < 0) return Fail(r.where, error.text), false;
+      if (made == 0 && StoredCost(delta.size()) <= most) file = scratch + "/" + std::to_string(m_deltas + 1);
+    }
+    if (!file.empty()) {
+      CFile out;
+      if (!out.Create(file) || !out.WriteAll(delta.data(), delta.size()) || !out.Close())
+        return Fail(file, out.Failed() ? out.Error() : plat::LastError().text), false;
+      int32_t stamp = 0;
+      if (node.source == Node::kEntry) {
+        stamp = node.reader->Records()[size_t(node.index)].stamp;
+      } else {
+        std::unique_ptr<FileStream> s = OpenFileStream(node.disk, "rb");
+        if (!s) return Fail(node.disk, "cannot be opened"), false;
+        stamp = s->Stamp();
+      }
+      ++m_deltas;
+      m_deltaBytes += StoredCost(delta.size());
+      m_wholeBytes += whole;
+      m_bytes = m_bytes - size + delta.size();
+      Node& d = Place(rel);
+      d.source = Node::kDisk;
+      d.disk = file;
+      d.size = uint32_t(delta.size());
+      d.delta = true;
+      d.stamp = stamp;
+      r.parent->children.erase(r.name);
+    }
+    progress.AddBytes(size);
+    progress.FileDone();
+  }
+  progress.Finish();
+  PruneEmptyFolders(m_root);
+  return true;
+}
+
+// The folder the deltas are written into before they go into the patch. What an earlier,
+// stopped run left there goes first; it goes once the patch is written, before the patch
+// takes its place, so that a run that reports success leaves nothing behind.
+bool RemoveScratchFolder(const std::string& dir) {
+  if (!plat::FileExists(dir)) return true;
+  plat::CFolderFind find;
+  plat::FindData data;
+  std::vector<std::string> files;
+  if (find.First(dir, data)) do {
+      if (!data.isDir) files.push_back(dir + "/" + data.name);
+    } while (find.Next(data));
+  find.Close();
+  bool ok = true;
+  for (const std::string& f : files) ok = plat::DeleteFile(f) && ok;
+  return plat::RemoveDir(dir) && ok;
+}
+struct CScratchFolder {
+  explicit CScratchFolder(std::string dir) : path(std::move(dir)) { RemoveScratchFolder(path); }
+  ~CScratchFolder() { RemoveScratchFolder(path); }
+  std::string path;
+};
+
 void CGameDiff::PrintSummary(uint64_t patchBytes) const {
   for (const PackageCounts& c : m_counts)
     printf("%s%s: %d added, %d replaced, %d removed\n", c.name.c_str(), c.state, c.added, c.replaced, c.removed);
   printf("plain files: %d added, %d replaced, %d removed\n", m_plain.added, m_plain.replaced, m_plain.removed);
   if (m_emptyFolders > 0) printf("not carried: %d new empty plain folders\n", m_emptyFolders);
+  if (m_deltasTried)
+    printf("deltas: %d files, %llu bytes in place of %llu stored whole\n", m_deltas,
+           (unsigned long long)m_deltaBytes, (unsigned long long)m_wholeBytes);
   printf("patch: %llu files, %llu bytes of content, %llu bytes in patch.idx/.nam/.dat; Delete.txt: %zu lines\n",
          (unsigned long long)m_files, (unsigned long long)m_bytes, (unsigned long long)patchBytes, m_deletes.size());
 }
+
+// A file on its way into the patch: counted for the bar, and a delta with the time stamp
+// of the file it stands for.
+class CStampedStream : public CProgressStream {
+ public:
+  CStampedStream(DataStream& inner, CProgress& progress, bool stamped, int32_t stamp)
+      : CProgressStream(inner, progress), m_stamped(stamped), m_stamp(stamp) {}
+  int32_t Stamp() override { return m_stamped ? m_stamp : CProgressStream::Stamp(); }
+
+ private:
+  bool m_stamped;
+  int32_t m_stamp;
+};
 
 // Writes the planned tree into the writer opened by the caller.
 bool WriteNode(PckWriter& w, const Node& node, CProgress& progress, const std::string& where) {
@@ -389,8 +617,10 @@ bool WriteNode(PckWriter& w, const Node& node, CProgress& progress, const std::s
     else
       source = std::make_unique<MemoryStream>(&nothing, 0);
     if (!source) return Fail(child.source == Node::kDisk ? child.disk : path, "cannot be opened"), false;
-    CProgressStream counted(*source, progress);
-    if (w.AppendFile(name, counted, int(PckCodec::Lzo1x)) != 0) return Fail(path, w.LastError()), false;
+    CStampedStream counted(*source, progress, child.delta, child.stamp);
+    // A delta does not compress: it goes as it is.
+    if (w.AppendFile(name, counted, int(child.delta ? PckCodec::Stored : PckCodec::Lzo1x)) != 0)
+      return Fail(path, w.LastError()), false;
     progress.FileDone();
   }
   return true;
@@ -436,6 +666,13 @@ int RunDiff(const Options& opt) {
   if (!TakeFolder(out, lock)) return kExitFailed;
   const std::string base = out + "/patch", scratch = ScratchBase(base);
   RemovePackageFiles(scratch);
+  std::unique_ptr<CScratchFolder> deltas;
+  if (opt.delta) {
+    deltas = std::make_unique<CScratchFolder>(base + ".pcktool-deltas");
+    if (!plat::MakeDir(deltas->path)) return Fail(deltas->path, plat::LastError().text);
+    if (!diff.MakeDeltas(opt.deltaLevel < 0 ? kDeltaDefaultLevel : opt.deltaLevel, deltas->path, scratch))
+      return kExitFailed;
+  }
   PckWriter w;
   w.SetPassword(opt.password.c_str());
   if (w.Create(scratch) != 0) return Fail(base, w.LastError());
@@ -453,6 +690,11 @@ int RunDiff(const Options& opt) {
   if (w.CommitFailed()) {
     RemovePackageFiles(scratch);
     return Fail(base, w.LastError());
+  }
+  if (deltas && !RemoveScratchFolder(deltas->path)) {
+    const std::string why = plat::LastError().text;
+    RemovePackageFiles(scratch);
+    return Fail(deltas->path, "cannot be removed: " + why);
   }
   // The updater's own check, against the old game: what it would refuse is not made.
   // The old game is only read (it may be a read-only copy), never opened for writing.

@@ -92,7 +92,7 @@ const CommandDef kCommands[] = {
      "Writes a copy of BASE without dead bytes as TARGET (which may be BASE itself).\n"
      "Nothing is deciphered, so no password is needed.\n",
      RunCompact},
-    {"diff", "OLD NEW OUT", 3, kOptPassword | kOptUpdater | kOptThreads,
+    {"diff", "OLD NEW OUT", 3, kOptPassword | kOptUpdater | kOptThreads | kOptDelta,
      "make the patch that turns one game folder into another",
      "Compares the game folders OLD and NEW and writes into OUT the patch that the updater\n"
      "needs to turn OLD into NEW: patch.idx, patch.nam, patch.dat and Delete.txt.\n"
@@ -104,11 +104,19 @@ const CommandDef kCommands[] = {
      "and folders that NEW no longer has, are listed in Delete.txt. Plain files are\n"
      "compared by content. The patch's CVer.txt is NEW's. What a patch cannot express (a\n"
      "path that changes from file to folder, a name that changes only in case, a new\n"
-     "empty file or empty package folder, a plain folder named like a package) stops the\n"
-     "command, and so does anything the updater's own check of the patch against OLD\n"
+     "empty file or empty package folder, a plain folder named like a package, anything\n"
+     "named ~delta at the top of either folder, which the deltas' folder reserves) stops\n"
+     "the command, and so does anything the updater's own check of the patch against OLD\n"
      "refuses; nothing is written then. The same two folders always give the same bytes.\n"
      "  --updater IMAGE EXE  also make the self-extracting updater EXE from the updater\n"
-     "                       program IMAGE and the four files\n",
+     "                       program IMAGE and the four files\n"
+     "  --delta          carry a changed file that OLD has as a delta of its content\n"
+     "                   against OLD's (zstd), under ~delta/ and its path in the patch,\n"
+     "                   where the delta costs at most 80% of the whole file and 1 KiB\n"
+     "                   less; the updater does not apply deltas yet\n"
+     "  --delta-level N  zstd's level, 1 to 22 (default 15: about half a minute per\n"
+     "                   100 MiB changed; 9 takes seconds for deltas 2% larger; 16 and\n"
+     "                   above are slow and made game data's deltas larger)\n",
      RunDiff},
     {"payload", "build|list|extract ARGS...", -2, 0, "build, list or release an updater's payload",
      "Works on the files that the updater carries appended to its own executable.\n"
