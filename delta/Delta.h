@@ -48,8 +48,9 @@ int ReadDeltaHeader(DataStream& delta, DeltaHeader& header, CError& error);
 int CheckDeltaBase(DataStream& delta, DataStream& base, DeltaHeader& header, CError& error);
 
 // The result of a delta as a stream: the frame is decoded as the stream is read, a piece
-// at a time, so the result is never held whole (zstd's window aside, which the base's
-// size bounds). What was delivered counts only once the stream ends without Failed():
+// at a time into the reader's buffer; this code never gathers the result (zstd keeps its
+// window, the smaller of what the base's size allows and the result). What was
+// delivered counts only once the stream ends without Failed():
 // the frame must end exactly at the recorded result size and at the end of the delta,
 // and the content must match the recorded MD5. Like a package entry's stream, it reports
 // the recorded digest and the delta's own time stamp, so a writer stores the result as
