@@ -171,6 +171,13 @@ class RunFaultSweep : public ::testing::Test {
     qvtest::WriteFile(game + "/a.log", "log");
     qvtest::MakeDirs(game + "/docs");
     qvtest::WriteFile(game + "/docs/old.txt", "obsolete");
+    // What Delete.txt removes and the patch makes anew: the package LaunchSkin rebuilt
+    // from scratch, the plain folder cj that becomes a package, the file data that
+    // becomes a folder.
+    ASSERT_EQ(qvtest::BuildPackage(game + "/LaunchSkin", {{"skin/old.bmp", "old skin"}}, o), "");
+    qvtest::MakeDirs(game + "/cj/ui");
+    qvtest::WriteFile(game + "/cj/ui/a.tga", "plain art");
+    qvtest::WriteFile(game + "/data", "a file");
     // The player's own files, named like what the run writes beside readme.txt and mb.
     qvtest::WriteFile(game + "/readme.txt.qvnew", "the player's");
     qvtest::WriteFile(game + "/tmp.idx", "the player's too");
@@ -186,11 +193,15 @@ class RunFaultSweep : public ::testing::Test {
         {"mb/ui/b.txt", ""},
         {"sy/cfg/unused.ini", ""},
         {"pm/start/p.txt", "a new package"},
+        {"LaunchSkin/skin/new.bmp", "new skin"},
+        {"cj/ui/a.tga", "packed art"},
+        {"data/x.txt", "in a folder now"},
     };
     const std::string src = m_dir / "src";
     qvtest::MakeDirs(src);
     ASSERT_EQ(qvtest::BuildPackage(src + "/patch", patch, o), "");
-    qvtest::WriteFile(src + "/Delete.txt", "docs/old.txt\r\n*.log\r\n");
+    qvtest::WriteFile(src + "/Delete.txt",
+                      "docs/old.txt\r\n*.log\r\nLaunchSkin.idx\r\nLaunchSkin.nam\r\nLaunchSkin.dat\r\ncj\r\ndata\r\n");
     qvtest::WriteFile(src + "/image", std::string(2000, 'M'));
     CPayloadBuilder builder;
     std::string why;
@@ -265,6 +276,10 @@ TEST_F(RunFaultSweep, EveryFaultPointLeavesAGameThatTheRerunFinishes) {
   ASSERT_EQ(RunUpdater(nullptr, &points), 0);
   const GameState done = Snapshot(Game());
   ASSERT_EQ(done.packages.count("pm"), 1u) << done;
+  EXPECT_EQ(done.packages.at("LaunchSkin"), (FileMap{{"skin/new.bmp", "new skin"}}));
+  EXPECT_EQ(done.packages.at("cj"), (FileMap{{"ui/a.tga", "packed art"}}));
+  EXPECT_EQ(done.plain.at("data/x.txt"), "in a folder now");
+  EXPECT_EQ(done.folders.count("cj"), 0u);
   EXPECT_EQ(done.plain.at("CVer.txt"), "[Ver]\r\nCurVer=1.0.6\r\nValidVer=1.0.5\r\n");
   EXPECT_EQ(done.plain.count("docs/old.txt") + done.plain.count("a.log") + done.plain.count("patch.dat"), 0u);
   EXPECT_EQ(done.packages.at("mb"), (FileMap{{"map/m1.bin", qvtest::PseudoRandom(21000, 5)}, {"ui/a.txt", "a"}}));
