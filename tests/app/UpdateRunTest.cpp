@@ -302,6 +302,7 @@ TEST_F(UpdateRun, ADamagedOrImpossiblePatchLeavesTheGameByteIdentical) {
          qvtest::SavePackageBytes(t.G("bld"), bytes);
        }},
       {"a package entry where the patch has a folder", {{"a.txt", "a"}, {"bld/ui/a.tga/x", "x"}}, nullptr, package},
+      {"a patch with deltas, which this release does not apply", {{"a.txt", "a"}, {"~delta/b.txt", "d"}}, nullptr, nullptr},
       // Refused by the version check or declined by the player: Delete.txt has not run.
       {"a game too old for the patch", {{"a.txt", "a"}}, nullptr,
        [](UpdateRun& t) { qvtest::WriteFile(t.G("CVer.txt"), "[Ver]\r\nCurVer=1.0.4\r\n"); }},
