@@ -104,6 +104,9 @@ class CGameDiff {
   // Turns the changed files worth it into deltas made at `level`, each written into a
   // file of `scratch`; `patchBase` and the old game bound the paths the check allows.
   bool MakeDeltas(int level, const std::string& scratch, const std::string& patchBase);
+  // Decodes every delta in the written patch `patchBase` and applies it to the old game's
+  // file: the updater's check of the patch leaves deltas to diff.
+  bool CheckDeltas(const std::string& patchBase);
 
  private:
   struct Game {
@@ -132,6 +135,14 @@ class CGameDiff {
   int m_emptyFolders = 0;
   uint64_t m_files = 0, m_bytes = 0;
   bool m_deltasTried = false;
+  struct MadeDelta {
+    std::string path;    // in the patch, under ~delta/
+    std::string where;   // the file it stands for
+    PckReader* oldReader;
+    int oldIndex;
+    std::string oldDisk;  // or the old plain file
+  };
+  std::vector<MadeDelta> m_made;
   int m_deltas = 0;
   uint64_t m_deltaBytes = 0, m_wholeBytes = 0;  // what the deltas cost, what they replace
 };
@@ -541,6 +552,7 @@ bool CGameDiff::MakeDeltas(int level, const std::string& scratch, const std::str
       d.size = uint32_t(delta.size());
       d.delta = true;
       d.stamp = stamp;
+      m_made.push_back({rel, r.where, node.oldReader, node.oldIndex, node.oldDisk});
       r.parent->children.erase(r.name);
     }
     progress.AddBytes(size);
@@ -548,6 +560,34 @@ bool CGameDiff::MakeDeltas(int level, const std::string& scratch, const std::str
   }
   progress.Finish();
   PruneEmptyFolders(m_root);
+  return true;
+}
+
+bool CGameDiff::CheckDeltas(const std::string& patchBase) {
+  if (m_made.empty()) return true;
+  PckReader patch;
+  if (!OpenPackage(patch, patchBase, m_password)) return false;
+  std::vector<uint8_t> delta;
+  for (const MadeDelta& m : m_made) {
+    const int index = patch.Find(m.path);
+    int result = -1;
+    delta.clear();
+    if (index >= 0)
+      patch.VerifyEntries(
+          {index}, [&](size_t, const uint8_t* data, uint32_t n) { return delta.insert(delta.end(), data, data + n), true; },
+          [&](size_t, int r, uint32_t) { result = r; });
+    if (result != 0) return Refuse(ShowName(m.path) + ": the delta does not read back from the patch");
+    std::unique_ptr<DataStream> base;
+    if (m.oldReader)
+      base = m.oldReader->OpenEntry(m.oldIndex);
+    else
+      base = OpenFileStream(m.oldDisk, "rb");
+    if (!base) return Fail(m.oldDisk, "cannot be opened"), false;
+    MemoryStream stream(delta.data(), int32_t(delta.size()));
+    CError error;
+    if (ApplyDelta(*base, stream, [](const uint8_t*, size_t) { return true; }, error, m.path) != 0)
+      return Refuse("the delta for " + ShowName(m.where) + " does not give the new file from the old one: " + error.text);
+  }
   return true;
 }
 
@@ -704,6 +744,10 @@ int RunDiff(const Options& opt) {
                         nullptr, plan, problem, GameAccess::ReadOnly) != 0) {
     RemovePackageFiles(scratch);
     return Fail("diff", "the updater would refuse this patch on the old game: " + problem.text);
+  }
+  if (!diff.CheckDeltas(scratch)) {
+    RemovePackageFiles(scratch);
+    return kExitFailed;
   }
   // An earlier run's Delete.txt goes before the new patch lands, so that a stop in
   // between leaves a patch without a Delete.txt rather than one with another's.
