@@ -27,10 +27,10 @@ windows: setup
 	@cmake --build build/windows -j$(JOBS)
 
 # Only the suites marked SANITIZE: the codecs, the damaged-package and fault tests, and
-# the version file parser.
+# the version file parser, the binary deltas.
 asan: setup
 	@cmake --preset asan >/dev/null
-	@cmake --build build/asan -j$(JOBS) --target pck_tests package_safety_tests version_tests
+	@cmake --build build/asan -j$(JOBS) --target pck_tests package_safety_tests version_tests delta_tests
 
 test-linux: linux
 	@echo "==== Linux tests ===="

@@ -179,13 +179,13 @@ int Dispatch(int argc, char** argv) {
   const CommandDef* def = FindCommand(argv[1]);
   if (!def) {
     fprintf(stderr, "pcktool: unknown command \"%s\"\nRun 'pcktool --help' for the list.\n",
-            ShowName(first).c_str());
+            Shown(first).c_str());
     return kExitUsage;
   }
   Options opt;
   std::string error;
   if (!ParseArgs(*def, argc, argv, 2, opt, error)) {
-    fprintf(stderr, "pcktool: %s: %s\n%s\n", def->name, ShowName(error).c_str(), UsageLine(*def).c_str());
+    fprintf(stderr, "pcktool: %s: %s\n%s\n", def->name, Shown(error).c_str(), UsageLine(*def).c_str());
     return kExitUsage;
   }
   if (opt.help) {
