@@ -82,7 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string outRel = "a/b/out/";
   for (auto it = after.begin(); it != after.end();) {
     if (it->first.compare(0, outRel.size(), outRel) == 0) {
-      written[it->first.substr(outRel.size())] = it->second;
+      // The disk holds names in the locale's character set; the entries in code page 936.
+      written[plat::FromSystemText(it->first.substr(outRel.size()))] = it->second;
       it = after.erase(it);
     } else {
       ++it;
