@@ -5,6 +5,7 @@
 #include "patch/PatchCheck.h"
 #include "pck/PckFormat.h"
 #include "pck/PckSummary.h"
+#include "platform/PathText.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -29,40 +30,35 @@ uint64_t EntryBytes(uint64_t size) {
 
 uint64_t ReleaseSpaceNeeded(const CPatchPlan& plan) {
   struct Growth {
+    std::string base;
     uint64_t data = 0, names = 0, records = 0;
     bool create = false;
   };
   std::map<std::string, Growth> packages;  // by folded base
-  uint64_t plain = 0;
+  uint64_t total = 0;
   for (const PlannedFile& f : plan.files) {
     if (!f.landing.inPackage) {
-      plain += Rounded(f.size);
+      total += Rounded(f.size);
       continue;
     }
     Growth& g = packages[PckFoldName(f.landing.base)];
+    g.base = f.landing.base;
     g.create = g.create || f.landing.create;
     if (f.size == 0) continue;  // a removal only
     // As stored in the patch when that is known (the release copies or re-encodes it),
     // else as if every block were stored as it is.
     g.data += f.stored > 0 ? f.stored : EntryBytes(f.size);
     // Every name on the way may be new: its length byte, its bytes and its zero.
-    uint64_t parts = 1;
-    for (char c : f.landing.inner) parts += (c == '/' || c == '\\') ? 1 : 0;
+    const uint64_t parts = 1 + plat::SeparatorPositions(f.landing.inner).size();
     g.names += f.landing.inner.size() + 2 * parts;
     g.records += parts;
   }
-  uint64_t total = plain;
-  for (const PlannedFile& f : plan.files) {
-    if (!f.landing.inPackage) continue;
-    auto it = packages.find(PckFoldName(f.landing.base));
-    if (it == packages.end()) continue;
-    const Growth& g = it->second;
+  for (const auto& [key, g] : packages) {
     // The new index is written beside the old one and renamed over it; a package made
     // new starts with its own three files.
-    const uint64_t oldIndex = g.create ? kPckHeaderSize + 2 * kPckRecordSize : SizeOf(PckIndexName(f.landing.base));
+    const uint64_t oldIndex = g.create ? kPckHeaderSize + 2 * kPckRecordSize : SizeOf(PckIndexName(g.base));
     total += Rounded(g.data) + Rounded(g.names) + Rounded(oldIndex + g.records * kPckRecordSize);
     if (g.create) total += 3 * kFileRounding;
-    packages.erase(it);
   }
   return total;
 }
