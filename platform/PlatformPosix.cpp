@@ -416,10 +416,12 @@ namespace {
 
 // What a shell delete of `path` reaches: the folder it names, opened without following a
 // link anywhere on the way, and the raw names in it that the last part names (every
-// match of its wildcards). `folder` gets the folder part as the caller wrote it. False
+// match of its wildcards). `folder` gets the folder part as the caller wrote it, and
+// `pattern` whether the last part has wildcards. False
 // when it would delete nothing at all (a parent or the root asked for, a link on the
 // way, a name that does not convert).
-bool ResolveShellDelete(const std::string& path, CFd& dir, std::string& folder, std::vector<std::string>& names) {
+bool ResolveShellDelete(const std::string& path, CFd& dir, std::string& folder, std::vector<std::string>& names,
+                        bool& pattern) {
   std::string p = ToSlashes(path);
   while (p.size() > 1 && p.back() == '/') p.pop_back();
   size_t sep = p.rfind('/');
@@ -432,7 +434,8 @@ bool ResolveShellDelete(const std::string& path, CFd& dir, std::string& folder, 
   if (!sysFolder) return false;
   CFd opened(OpenFolderNoFollow(sysFolder.str()));
   if (!opened.Valid()) return false;
-  if (!HasWildcards(last)) {
+  pattern = HasWildcards(last);
+  if (!pattern) {
     CSysPath sysLast(last);
     struct stat st;
     if (!sysLast) return false;
@@ -456,8 +459,9 @@ bool ShellDelete(const std::string& path) {
   CFd dir;
   std::string folder;
   std::vector<std::string> names;
-  if (!ResolveShellDelete(path, dir, folder, names)) return false;
-  if (!HasWildcards(path.substr(folder.size())) && names.empty()) {
+  bool pattern = false;
+  if (!ResolveShellDelete(path, dir, folder, names, pattern)) return false;
+  if (!pattern && names.empty()) {
     errno = ENOENT;
     return Failed(false);
   }
@@ -472,7 +476,8 @@ std::vector<std::string> ShellDeleteTargets(const std::string& path) {
   CFd dir;
   std::string folder;
   std::vector<std::string> names, targets;
-  if (!ResolveShellDelete(path, dir, folder, names)) return targets;
+  bool pattern = false;
+  if (!ResolveShellDelete(path, dir, folder, names, pattern)) return targets;
   for (const std::string& name : names) targets.push_back(folder + charset::FromSystem(name));
   return targets;
 }
