@@ -9,6 +9,7 @@
 #include "pck/PckJournal.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "io/File.h"
 #include "io/Digest.h"
@@ -210,26 +211,32 @@ PckJournalEntry CPckJournal::Stored(const PckJournalEntry& entry) const {
 bool CPckJournal::Add(const PckJournalEntry& entry) { return Add(std::vector<PckJournalEntry>{entry}); }
 
 bool CPckJournal::Add(const std::vector<PckJournalEntry>& add) {
-  std::vector<PckJournalEntry> entries;
-  if (!Load(entries)) return false;
-  const size_t before = entries.size();
-  for (const PckJournalEntry& entry : add) {
-    PckJournalEntry stored = Stored(entry);
-    if (std::find(entries.begin(), entries.end(), stored) == entries.end()) entries.push_back(std::move(stored));
-  }
-  return entries.size() == before || Store(entries);
+  return Rewrite([&](std::vector<PckJournalEntry>& entries) {
+    for (const PckJournalEntry& entry : add) {
+      PckJournalEntry stored = Stored(entry);
+      if (std::find(entries.begin(), entries.end(), stored) == entries.end()) entries.push_back(std::move(stored));
+    }
+  });
 }
 
 bool CPckJournal::Drop(const PckJournalEntry& entry) { return Drop(std::vector<PckJournalEntry>{entry}); }
 
 bool CPckJournal::Drop(const std::vector<PckJournalEntry>& drop) {
+  return Rewrite([&](std::vector<PckJournalEntry>& entries) {
+    for (const PckJournalEntry& entry : drop) {
+      auto it = std::find(entries.begin(), entries.end(), Stored(entry));
+      if (it != entries.end()) entries.erase(it);
+    }
+  });
+}
+
+bool CPckJournal::Rewrite(const std::function<void(std::vector<PckJournalEntry>&)>& change) {
   std::vector<PckJournalEntry> entries;
   if (!Load(entries)) return false;
   const size_t before = entries.size();
-  for (const PckJournalEntry& entry : drop) {
-    auto it = std::find(entries.begin(), entries.end(), Stored(entry));
-    if (it != entries.end()) entries.erase(it);
-  }
+  change(entries);
+  // Adding only what is missing and dropping only what is there: an unchanged count
+  // is an unchanged journal, and nothing is written.
   return entries.size() == before || Store(entries);
 }
 

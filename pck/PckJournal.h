@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,8 @@ class CPckJournal {
  private:
   bool Load(std::vector<PckJournalEntry>& out);
   bool Store(const std::vector<PckJournalEntry>& entries);
+  // Loads the entries, lets `change` add or remove some, and stores them if it did.
+  bool Rewrite(const std::function<void(std::vector<PckJournalEntry>&)>& change);
   std::string Relative(const std::string& path) const;
   PckJournalEntry Stored(const PckJournalEntry& entry) const;
   std::string Resolve(const std::string& path) const;
