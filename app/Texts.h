@@ -15,7 +15,7 @@ enum Id : int {
 };
 
 inline constexpr int kFirstId = kTextAbout;
-inline constexpr int kLastId = kTextWhyIo;
+inline constexpr int kLastId = kTextWhyMismatch;
 
 // The text of string `id`, or "" for an id outside the table.
 const char* Load(int id);

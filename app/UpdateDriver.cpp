@@ -61,6 +61,7 @@ void CUpdateDlg::ExplainFailure() {
     case ErrorKind::InUse: why = texts::kTextWhyInUse; break;
     case ErrorKind::Damaged: why = texts::kTextWhyDamaged; break;
     case ErrorKind::TooLong: why = texts::kTextWhyTooLong; break;
+    case ErrorKind::Mismatch: why = texts::kTextWhyMismatch; break;
     case ErrorKind::NotFound: why = texts::kTextWhyNotFound; break;
     case ErrorKind::BadArgument: why = texts::kTextWhyConflict; break;
     default: break;

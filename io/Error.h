@@ -18,6 +18,7 @@ enum class ErrorKind : uint8_t {
   Damaged,      // the content itself is not what it must be (a package, a patch)
   BadArgument,  // what the caller asked for cannot be done
   TooLong,      // a path longer than the game's paths may be
+  Mismatch,     // the game's own file is not the one a change was made for
 };
 
 struct CError {

@@ -2,11 +2,16 @@
 #include "patch/PatchCheck.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
+#include <memory>
 #include <set>
 
+#include "delta/Delta.h"
 #include "fs/FileSource.h"
+#include "io/Digest.h"
 #include "io/Limits.h"
+#include "patch/DeltaBases.h"
 #include "patch/DirWalker.h"
 #include "pck/PckFormat.h"
 #include "pck/PckReader.h"
@@ -121,6 +126,14 @@ class CPatchChecker {
   bool CheckPlain(const std::string& path, uint32_t size);
   bool CheckEntry(const Landing& landing, uint32_t size);
   CPlannedTree* LoadTree(const Landing& landing);
+  // Where a file at `rel` below the patch root lands in the game (its top folder named
+  // like a package goes into that package).
+  std::string TargetOf(const std::string& rel, bool& intoPackage) const;
+  // The deltas below the folder at record `folder`: each file's, checked and planned.
+  bool PlanDeltas(PckReader& reader, int folder, const std::string& folderSource);
+  bool PlanDelta(PckReader& reader, const std::string& rel, const std::vector<int>& deltas);
+  // A file that comes both whole and as a delta (or as two of either) stops the update.
+  bool Claim(const std::string& target, bool delta);
 
   const std::string& m_patchBase;
   const char* const* m_packageNames;
@@ -132,10 +145,13 @@ class CPatchChecker {
   CPlannedDisk m_disk;
   std::map<std::string, CPlannedTree> m_trees;  // by folded package base
   CError m_problem;
+  std::unique_ptr<CDeltaBases> m_bases;
+  std::map<std::string, bool> m_claimed;  // folded target -> by deltas
 };
 
 int CPatchChecker::Run(const char* password, CError& problem) {
   m_plan = CPatchPlan();
+  m_bases = std::make_unique<CDeltaBases>(password ? password : "");
   PckReader reader;
   reader.SetPassword(password);
   if (reader.Open(m_patchBase) != 0) {
@@ -168,17 +184,18 @@ int CPatchChecker::Run(const char* password, CError& problem) {
       problem = Failure(ErrorKind::Damaged, source, "Unsafe name in pck:" + source + " !!!");
       return -1;
     }
-    // Deltas (pcktool diff --delta) are not applied by this release yet: taken for a
-    // plain folder they would land as files named ~delta in the game.
-    // The publisher's check leaves them to pcktool diff, which checks them itself.
-    if (open.empty() && PckNamesEqual(name, "~delta")) {
-      if (m_access == GameAccess::ReadOnly) {
-        if (r.type == kPckFolder) i += size_t(r.size) + 1;  // past its subtree and its end
-        continue;
+    // The deltas: planned where they land, never written as files of their own.
+    if (open.empty() && PckNamesEqual(name, kDeltaFolder)) {
+      if (r.type != kPckFolder) {
+        problem = Failure(ErrorKind::Damaged, source, source + ": not a folder of deltas (a damaged patch)");
+        return -1;
       }
-      problem = Failure(ErrorKind::BadArgument, source,
-                        source + ": the patch carries deltas, which this updater cannot apply; make it without --delta");
-      return -1;
+      if (!PlanDeltas(reader, int(i), source)) {
+        problem = m_problem;
+        return -1;
+      }
+      i += size_t(r.size) + 1;  // past its subtree and its end
+      continue;
     }
     std::string target;
     if (r.type == kPckFolder && open.empty()) {
@@ -223,7 +240,7 @@ int CPatchChecker::Run(const char* password, CError& problem) {
   {
     std::vector<std::pair<uint32_t, size_t>> starts;  // data offset, plan index
     for (size_t n = 0; n < m_plan.files.size(); ++n)
-      starts.emplace_back(records[size_t(m_plan.files[n].record)].dataOffset, n);
+      if (!m_plan.files[n].delta) starts.emplace_back(records[size_t(m_plan.files[n].record)].dataOffset, n);
     std::sort(starts.begin(), starts.end());
     plat::FileInfo dat;
     const uint64_t end = plat::StatPath(PckDataName(m_patchBase), dat) ? uint64_t(dat.size) : 0;
@@ -265,6 +282,7 @@ bool CPatchChecker::CheckFile(PckReader& reader, int index, const std::string& r
   const std::string source = m_patchBase + "/" + rel;
   const PckRecord& r = reader.Records()[size_t(index)];
 
+  if (!Claim(target, false)) return false;
   std::optional<Landing> landing = m_target.Land(target, intoPackage, m_disk);
   if (!landing) return Problem(target, "no package can be made for it here");
   // Every name that becomes a file or folder on the disk (a plain file and its folders,
@@ -286,6 +304,139 @@ bool CPatchChecker::CheckFile(PckReader& reader, int index, const std::string& r
   m_plan.bySource[source] = m_plan.files.size();
   m_plan.files.push_back({source, std::move(*landing), r.size, index});
   m_plan.bytes += r.size;
+  return true;
+}
+
+std::string CPatchChecker::TargetOf(const std::string& rel, bool& intoPackage) const {
+  intoPackage = false;
+  const size_t slash = rel.find('/');
+  if (slash != std::string::npos)
+    for (const char* const* p = m_packageNames; p && *p; ++p)
+      if (PckNamesEqual(*p, rel.substr(0, slash))) {
+        intoPackage = true;
+        return m_gameFolder + "/" + *p + rel.substr(slash);
+      }
+  return m_gameFolder + "/" + rel;
+}
+
+bool CPatchChecker::Claim(const std::string& target, bool delta) {
+  auto [it, fresh] = m_claimed.emplace(PckFoldName(Key(target)), delta);
+  if (fresh || (!delta && !it->second)) return true;  // whole files may repeat, as ever
+  return Problem(target, "the patch carries it both whole and as a delta, or as deltas twice", ErrorKind::Damaged);
+}
+
+bool CPatchChecker::PlanDeltas(PckReader& reader, int folder, const std::string& folderSource) {
+  const std::vector<PckRecord>& records = reader.Records();
+  const size_t end = size_t(folder) + 1 + records[size_t(folder)].size;
+  // The files of each folder below, in the order of the patch: the deltas of one file.
+  std::vector<std::pair<std::string, std::vector<int>>> files;
+  std::map<std::string, size_t> byFile;
+  std::vector<std::string> path;  // the folders open below ~delta
+  for (size_t i = size_t(folder) + 1; i < end && i < records.size(); ++i) {
+    const PckRecord& r = records[i];
+    if (r.type == kPckFolderEnd) {
+      if (!path.empty()) path.pop_back();
+      continue;
+    }
+    const std::string name(reader.Name(int(i)));
+    std::string rel;
+    for (const std::string& p : path) rel += (rel.empty() ? "" : "/") + p;
+    const std::string source = folderSource + "/" + (rel.empty() ? name : rel + "/" + name);
+    if (!PckNameIsStorable(name)) return Problem(source, "Unsafe name in pck:" + source + " !!!", ErrorKind::Damaged);
+    if (source.size() > CDirWalker::kMaxPath) return Problem(source, "the path is too long", ErrorKind::TooLong);
+    if (r.type == kPckFolder) {
+      path.push_back(name);
+      continue;
+    }
+    if (rel.empty()) return Problem(source, "is not a delta below the path of its file (a damaged patch)", ErrorKind::Damaged);
+    auto [it, fresh] = byFile.emplace(PckFoldName(rel), files.size());
+    if (fresh) files.push_back({rel, {}});
+    files[it->second].second.push_back(int(i));
+  }
+  for (const auto& [rel, deltas] : files)
+    if (!PlanDelta(reader, rel, deltas)) return false;
+  return true;
+}
+
+bool CPatchChecker::PlanDelta(PckReader& reader, const std::string& rel, const std::vector<int>& deltas) {
+  const std::string where = m_patchBase + "/" + std::string(kDeltaFolder) + "/" + rel;
+  bool intoPackage = false;
+  const std::string target = TargetOf(rel, intoPackage);
+  if (target.size() > kMaxPathBytes)
+    return Problem(where, "the path is too long for the game folder " + m_gameFolder, ErrorKind::TooLong);
+  // The version file says what the game is at; it comes whole, last.
+  if (rel.find('/') == std::string::npos && IsVersionFile(rel))
+    return Problem(where, "the version file cannot come as a delta (a damaged patch)", ErrorKind::Damaged);
+  if (!Claim(target, true)) return false;
+  std::vector<std::string> sources;
+  std::vector<DeltaHeader> headers(deltas.size());
+  for (size_t k = 0; k < deltas.size(); ++k) {
+    sources.push_back(where + "/" + std::string(reader.Name(deltas[k])));
+    std::unique_ptr<DataStream> stream = reader.OpenEntry(deltas[k]);
+    CError why;
+    if (!stream || ReadDeltaHeader(*stream, headers[k], why) != 0)
+      return Problem(sources[k], "is not a delta this updater can read (a damaged patch)", ErrorKind::Damaged);
+    if (headers[k].resultSize == 0)
+      return Problem(sources[k], "makes an empty file, which a release takes for a removal (a damaged patch)",
+                     ErrorKind::Damaged);
+  }
+  // The game's file as it is now: nothing written before the release changes it, and
+  // what Delete.txt removes is not there for a delta.
+  std::optional<Landing> landing = m_target.Land(target, intoPackage, m_disk);
+  DeltaBaseInfo base;
+  int has = 0;
+  if (landing && !landing->create && !m_disk.IsDeleted(landing->inPackage ? PckIndexName(landing->base) : landing->path)) {
+    has = m_bases->Identify(*landing, base, m_problem);
+    if (has < 0) return false;
+  }
+  if (has == 0)
+    return Problem(target, "the game has no such file, and the patch has only a delta for it", ErrorKind::Mismatch);
+  // The new content there already: nothing to write.
+  for (const DeltaHeader& h : headers)
+    if (h.resultSize == base.size && std::memcmp(h.resultMd5, base.md5, 16) == 0) {
+      m_plan.passed.insert(sources.begin(), sources.end());
+      return true;
+    }
+  size_t chosen = deltas.size();
+  for (size_t k = 0; k < deltas.size() && chosen == deltas.size(); ++k)
+    if (headers[k].baseSize == base.size && std::memcmp(headers[k].baseMd5, base.md5, 16) == 0) chosen = k;
+  if (chosen == deltas.size())
+    return Problem(target,
+                   "the game's copy (" + std::to_string(base.size) + " bytes, MD5 " + Md5Hex(base.md5) +
+                       ") is not one this patch was made for: it may have been changed, or the game is at another "
+                       "version",
+                   ErrorKind::Mismatch);
+  // The delta is applied now, to the game's own content, so that a damaged one, or a
+  // file whose content is not what its package records, stops the update before the
+  // first change. Its result is not kept: the release makes it again.
+  {
+    std::unique_ptr<DataStream> baseStream = m_bases->Open(*landing, m_problem);
+    if (!baseStream) return false;
+    std::unique_ptr<DataStream> delta = reader.OpenEntry(deltas[chosen]);
+    CDeltaStream result;
+    if (!delta || result.Open(*baseStream, *delta, sources[chosen]) != 0) {
+      const bool baseBad = result.Error().kind == ErrorKind::BadArgument;
+      return Problem(baseBad ? target : sources[chosen],
+                     baseBad ? "the game's copy does not hold the content its package records"
+                             : result.Error().text + " (a damaged patch)",
+                     baseBad ? ErrorKind::Mismatch : ErrorKind::Damaged);
+    }
+    std::vector<uint8_t> buffer(256u << 10);
+    for (;;) {
+      const int32_t n = result.Read(buffer.data(), int32_t(buffer.size()));
+      if (n <= 0) break;
+      if (m_onBlock && !m_onBlock(uint32_t(n))) return Problem(m_patchBase, "the check was stopped");
+    }
+    if (result.Failed()) return Problem(sources[chosen], result.Error().text + " (a damaged patch)", ErrorKind::Damaged);
+  }
+  const uint32_t size = headers[chosen].resultSize;
+  if (landing->inPackage ? !CheckEntry(*landing, size) : !CheckPlain(landing->path, size)) return false;
+  for (size_t k = 0; k < deltas.size(); ++k)
+    if (k != chosen) m_plan.passed.insert(sources[k]);
+  const uint64_t grown = size > base.size ? size - base.size : 0;
+  m_plan.bySource[sources[chosen]] = m_plan.files.size();
+  m_plan.files.push_back({sources[chosen], std::move(*landing), size, deltas[chosen], base.stored + grown, true});
+  m_plan.bytes += size;
   return true;
 }
 

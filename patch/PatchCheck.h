@@ -4,12 +4,20 @@
 // file where a package must be made or the reverse, no package that cannot be edited).
 // It works out the landing of every file as the release will meet it, the files before
 // it written, and hands that plan to the release.
+//
+// A patch may carry a changed file as deltas, under its reserved top folder "~delta":
+// "~delta/<the file's path in the patch>/<the base's MD5, 32 hex digits>", one for each
+// content of the game's file it can turn into the new one. The check picks the delta
+// for the content the game has (none when the game has the new content already),
+// applies it to the game's file to prove that it gives what it records, and refuses the
+// patch when the game has no file there or one that no delta was made for.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "fs/FileTarget.h"
@@ -22,11 +30,18 @@ struct PlannedFile {
   uint32_t size = 0;
   int record = -1;     // its record in the patch's index
   uint64_t stored = 0;  // the bytes its entry takes in the patch's data file
+  // A delta of the patch (under "~delta/"): `landing` is the game's file it applies to,
+  // `size` the size of its result, `stored` about what the result will take.
+  bool delta = false;
 };
 
 struct CPatchPlan {
   std::vector<PlannedFile> files;  // in the order of the patch, the version file last
   std::unordered_map<std::string, size_t> bySource;
+  // The deltas of the patch that the release passes over: those for another base than
+  // the game has, and all of a file the game already has in its new content (a run
+  // stopped after it landed, or a game at the patch's version in that file).
+  std::unordered_set<std::string> passed;
   uint64_t bytes = 0;
 
   const PlannedFile* Find(const std::string& source) const;

@@ -11,8 +11,10 @@
 
 #include "io/CheckedStream.h"
 #include "fs/FileSource.h"
+#include "delta/Delta.h"
 #include "fs/FileTarget.h"
 #include "io/IWalkSink.h"
+#include "patch/DeltaBases.h"
 #include "patch/PatchCheck.h"
 #include "pck/PckFormat.h"
 #include "pck/PckReader.h"
@@ -60,6 +62,7 @@ int CPatchWalker::OnFolder(const char* name) {
     return Error("Path too long in pck:%s !!!\r\n", m_strCurrent + "/" + name);
   if (m_nDepth == 1) {
     m_bIntoPackage = false;
+    m_bInDeltas = PckNamesEqual(name, kDeltaFolder);
     m_strTopTarget = name;
     // A top folder named like a game package goes to that package under the list's own
     // spelling, so BLD and bld meet the same files on a case-sensitive disk too.
@@ -73,7 +76,7 @@ int CPatchWalker::OnFolder(const char* name) {
 }
 
 int CPatchWalker::OnLeaveFolder(const char*) {
-  if (m_nDepth == 1) m_bIntoPackage = false;
+  if (m_nDepth == 1) m_bIntoPackage = m_bInDeltas = false;
   return 0;
 }
 
@@ -87,6 +90,16 @@ int CPatchWalker::OnFile(const char* name) {
     inner = "/" + m_strTopTarget + (end == std::string::npos ? std::string() : inner.substr(end));
   }
   const std::string target = m_gameFolder + inner + "/" + name;
+  // A delta lands where the check found the file it applies to; the deltas for other
+  // bases are passed over.
+  if (m_bInDeltas) {
+    if (m_plan && m_plan->passed.count(source)) {
+      // Still a file of the patch taken on: the progress counts every file it has.
+      if (m_sink) m_sink->Post(kWalkFileBegin, source.c_str()), m_sink->Post(kWalkFileDone, source.c_str());
+      return 0;
+    }
+    return Release(source, target);
+  }
   // The version file says which version the game is at: it goes in when all else is in.
   if (m_nDepth == 1 && IsVersionFile(name)) {
     m_strVersionSource = source;
@@ -113,17 +126,28 @@ int CPatchWalker::Release(const std::string& source, const std::string& target) 
   // The file counts as done before it is written: the progress shows files taken on.
   if (m_sink) m_sink->Post(kWalkFileDone, source.c_str());
   int rc;
-  if (m_plan) {
+  const PlannedFile* planned = m_plan ? m_plan->Find(source) : nullptr;
+  if (planned && planned->delta) {
+    // The result is made from the game's file as the stream is read, checked against its
+    // recorded size and MD5 at the end, and kept only then, in the game's codec.
+    CError why;
+    std::unique_ptr<DataStream> base = m_bases ? m_bases->Open(planned->landing, why) : nullptr;
+    CDeltaStream result;
+    rc = base && result.Open(*base, *stream, source) == 0 ? m_target.Put(planned->landing, result, m_codec) : -1;
+    if (rc != 0 && m_sink) {
+      const std::string text = !base ? why.text : result.Error().Failed() ? result.Error().text : std::string();
+      if (!text.empty()) m_sink->Post(kWalkError, -1, (text + "\r\n").c_str());
+    }
+  } else if (m_plan) {
     // The check found where this file can go and that it decodes to the digest its
     // publisher stored; a file it did not see is not written. The target may copy its
     // blocks as they are stored.
-    const PlannedFile* planned = m_plan->Find(source);
-    rc = planned ? m_target.Put(planned->landing, *stream, m_codec) : -1;
+    rc = planned && !m_bInDeltas ? m_target.Put(planned->landing, *stream, m_codec) : -1;
   } else {
     // What is written must be what the patch's publisher stored: a damaged block or a
     // wrong password shows as a digest that does not match, and the file is not kept.
     CDigestCheckedStream checked(*stream);
-    rc = m_target.PutFile(target, checked, m_bIntoPackage, m_codec);
+    rc = m_bInDeltas ? -1 : m_target.PutFile(target, checked, m_bIntoPackage, m_codec);
   }
   g_fileSource->CloseFile(std::move(stream));
   if (rc == 0) return 0;
@@ -178,8 +202,11 @@ int ApplyPatchPackage(const std::string& patchBase, const char* const* packageNa
 
   int result;
   {
+    CDeltaBases bases(password ? password : "");
     CPatchWalker walker(*target, sink, packageNames, gameFolder, codec, patchBase.size(), plan);
+    walker.SetDeltaBases(&bases);
     result = walker.Walk(patchBase, true);
+    bases.Close();
     // Every package that received files is committed now; one that cannot be written
     // keeps its old index, and the release has then failed.
     if (target->CloseAll() != 0) {

@@ -10,6 +10,7 @@
 #include "io/Error.h"
 #include "patch/DirWalker.h"
 
+class CDeltaBases;
 class CFileTarget;
 class CPckJournal;
 class IWalkSink;
@@ -54,6 +55,9 @@ class CPatchWalker : public CDirWalker {
 
   // Writes the version file that the walk set aside; 0 when there is none.
   int ReleaseVersionFile();
+  // The game's files that the patch's deltas apply to, read before they are replaced;
+  // the caller closes them before the packages are committed.
+  void SetDeltaBases(CDeltaBases* bases) { m_bases = bases; }
 
  private:
   bool Aborted();
@@ -68,7 +72,9 @@ class CPatchWalker : public CDirWalker {
   int m_codec;
   size_t m_rootLength;
   const CPatchPlan* m_plan;
+  CDeltaBases* m_bases = nullptr;
   bool m_bIntoPackage = false;
+  bool m_bInDeltas = false;  // below the patch's folder of deltas
   std::string m_strTopTarget;  // how the current top-level folder is written in the game
   std::string m_strVersionSource, m_strVersionTarget;  // set aside until everything else is in
 };

@@ -36,6 +36,17 @@ namespace {
 
 const std::string kPw = kPckGamePassword;
 
+std::string NotesText(bool changed) {
+  std::string text;
+  for (int i = 0; i < 200; ++i) text += (changed && i == 120 ? "a new line\r\n" : "") + std::to_string(i) + " note\r\n";
+  return text;
+}
+std::string NewSound() {
+  std::string sound = qvtest::PseudoRandom(2000, 2);
+  sound.replace(700, 10, "0123456789abcdef");
+  return sound;
+}
+
 // What a player's game folder holds: plain files, plain folders and the content of
 // every package (not its bytes: dead space may differ between two good ends).
 struct GameState {
@@ -178,6 +189,7 @@ class RunFaultSweep : public ::testing::Test {
     qvtest::MakeDirs(game + "/cj/ui");
     qvtest::WriteFile(game + "/cj/ui/a.tga", "plain art");
     qvtest::WriteFile(game + "/data", "a file");
+    qvtest::WriteFile(game + "/notes.txt", NotesText(false));
     // The player's own files, named like what the run writes beside readme.txt and mb.
     qvtest::WriteFile(game + "/readme.txt.qvnew", "the player's");
     qvtest::WriteFile(game + "/tmp.idx", "the player's too");
@@ -196,6 +208,11 @@ class RunFaultSweep : public ::testing::Test {
         {"LaunchSkin/skin/new.bmp", "new skin"},
         {"cj/ui/a.tga", "packed art"},
         {"data/x.txt", "in a folder now"},
+        // Changed files as deltas of the game's own: an entry and a plain file; and one
+        // for a copy of notes.txt this game does not have, which the release passes over.
+        qvtest::DeltaFile("bld/snd/s.wav", qvtest::PseudoRandom(2000, 2), NewSound()),
+        qvtest::DeltaFile("notes.txt", NotesText(false), NotesText(true)),
+        qvtest::DeltaFile("notes.txt", "another copy", NotesText(true)),
     };
     const std::string src = m_dir / "src";
     qvtest::MakeDirs(src);
@@ -279,6 +296,8 @@ TEST_F(RunFaultSweep, EveryFaultPointLeavesAGameThatTheRerunFinishes) {
   EXPECT_EQ(done.packages.at("LaunchSkin"), (FileMap{{"skin/new.bmp", "new skin"}}));
   EXPECT_EQ(done.packages.at("cj"), (FileMap{{"ui/a.tga", "packed art"}}));
   EXPECT_EQ(done.plain.at("data/x.txt"), "in a folder now");
+  EXPECT_EQ(done.plain.at("notes.txt"), NotesText(true));
+  EXPECT_EQ(done.packages.at("bld").at("snd/s.wav"), NewSound());
   EXPECT_EQ(done.folders.count("cj"), 0u);
   EXPECT_EQ(done.plain.at("CVer.txt"), "[Ver]\r\nCurVer=1.0.6\r\nValidVer=1.0.5\r\n");
   EXPECT_EQ(done.plain.count("docs/old.txt") + done.plain.count("a.log") + done.plain.count("patch.dat"), 0u);

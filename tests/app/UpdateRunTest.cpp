@@ -271,6 +271,7 @@ TEST_F(UpdateRun, ADamagedOrImpossiblePatchLeavesTheGameByteIdentical) {
     FileMap files;
     std::function<void(qvtest::PackageBytes&)> damage;
     std::function<void(UpdateRun&)> game;  // an odd game folder
+    int why = 0;                           // the reason the box must give, when not damage
   };
   const std::string longName(240, 'n');
   auto package = [](UpdateRun& t) {
@@ -302,7 +303,26 @@ TEST_F(UpdateRun, ADamagedOrImpossiblePatchLeavesTheGameByteIdentical) {
          qvtest::SavePackageBytes(t.G("bld"), bytes);
        }},
       {"a package entry where the patch has a folder", {{"a.txt", "a"}, {"bld/ui/a.tga/x", "x"}}, nullptr, package},
-      {"a patch with deltas, which this release does not apply", {{"a.txt", "a"}, {"~delta/b.txt", "d"}}, nullptr, nullptr},
+      {"a delta outside the layout of deltas", {{"a.txt", "a"}, {"~delta/b.txt", "d"}}, nullptr, nullptr,
+       texts::kTextWhyDamaged},
+      // A delta applies to the one content it was made against, never to a copy the
+      // player changed (one byte here) or that is missing.
+      {"a delta for another copy of a plain file",
+       {{"a.txt", "a"}, qvtest::DeltaFile("notes.txt", "notes as shipped", "notes, then changed")}, nullptr,
+       [](UpdateRun& t) { qvtest::WriteFile(t.G("notes.txt"), "notes as shipped!"); }, texts::kTextWhyMismatch},
+      {"a delta for another content of a package entry",
+       {{"a.txt", "a"}, qvtest::DeltaFile("bld/ui/a.tga", qvtest::PseudoRandom(3000, 8), "new art")}, nullptr, package,
+       texts::kTextWhyMismatch},
+      {"a delta for a file the game does not have", {{"a.txt", "a"}, qvtest::DeltaFile("docs/none.txt", "x", "y")},
+       nullptr, nullptr, texts::kTextWhyMismatch},
+      {"a delta that does not give what it records",
+       {{"a.txt", "a"},
+        [] {
+          auto file = qvtest::DeltaFile("bld/ui/a.tga", qvtest::PseudoRandom(3000, 9), qvtest::PseudoRandom(3100, 9));
+          file.second[file.second.size() - 2] ^= 0x40;  // inside the frame; the patch's own MD5 agrees
+          return file;
+        }()},
+       nullptr, package, texts::kTextWhyDamaged},
       // Refused by the version check or declined by the player: Delete.txt has not run.
       {"a game too old for the patch", {{"a.txt", "a"}}, nullptr,
        [](UpdateRun& t) { qvtest::WriteFile(t.G("CVer.txt"), "[Ver]\r\nCurVer=1.0.4\r\n"); }},
@@ -332,6 +352,7 @@ TEST_F(UpdateRun, ADamagedOrImpossiblePatchLeavesTheGameByteIdentical) {
     // declined version has its own box and no other.
     const std::string told = w.boxes.empty() ? "" : w.boxes.back().text;
     if (row.damage) { EXPECT_NE(told.find(texts::Load(texts::kTextWhyDamaged)), std::string::npos) << told; }
+    if (row.why) { EXPECT_NE(told.find(texts::Load(row.why)), std::string::npos) << told; }
     const std::string why(texts::Load(texts::kTextFailedWhy));
     if (!row.damage && row.files.size() == 1) {
       EXPECT_NE(told.compare(0, why.find('%'), why, 0, why.find('%')), 0);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "delta/Delta.h"
 #include "pck/PckCodecs.h"
 #include "pck/PckReader.h"
 #include "pck/PckWriter.h"
@@ -234,6 +235,18 @@ std::string Md5OfFile(const std::string& path) {
   uint8_t d[16];
   Md5(bytes.data(), bytes.size(), d);
   return Md5Hex(d);
+}
+
+std::pair<std::string, std::string> DeltaFile(const std::string& path, const std::string& base,
+                                              const std::string& result) {
+  std::vector<uint8_t> delta;
+  CError error;
+  const int made = MakeDelta(reinterpret_cast<const uint8_t*>(base.data()), base.size(),
+                             reinterpret_cast<const uint8_t*>(result.data()), result.size(), 3, SIZE_MAX, delta, error);
+  EXPECT_EQ(made, 0) << error.text;
+  uint8_t d[16];
+  Md5(base.data(), base.size(), d);
+  return {"~delta/" + path + "/" + Md5Hex(d), std::string(delta.begin(), delta.end())};
 }
 
 std::vector<PckRecord> RecordsOf(const std::string& idxBytes) {

@@ -87,6 +87,11 @@ PackageBytes LoadPackageBytes(const std::string& base);
 void SavePackageBytes(const std::string& base, const PackageBytes& bytes);
 std::string Md5OfFile(const std::string& path);
 
+// The patch file that carries `result` as a delta against `base`:
+// {"~delta/<path>/<base's MD5>", the delta}.
+std::pair<std::string, std::string> DeltaFile(const std::string& path, const std::string& base,
+                                              const std::string& result);
+
 // The records of an index image (header skipped), decoded.
 std::vector<PckRecord> RecordsOf(const std::string& idxBytes);
 

@@ -100,22 +100,64 @@ class GameDiff : public PackageDirTest {
 
 }  // namespace
 
+namespace {
+
+// 256x256 BGRA art: gradients and a little noise; `repaint` paints a square over it.
+std::string Art(uint32_t seed, bool repaint) {
+  std::mt19937 rng(seed);
+  std::string out(256 * 256 * 4, '\0');
+  for (int y = 0; y < 256; ++y)
+    for (int x = 0; x < 256; ++x) {
+      char* p = &out[size_t(y * 256 + x) * 4];
+      const bool square = repaint && x >= 100 && x < 140 && y >= 60 && y < 100;
+      const int noise = int(rng() % 4);
+      p[0] = char(square ? 0x20 : x + noise);
+      p[1] = char(square ? 0xC0 : y);
+      p[2] = char((x + y) / 2);
+      p[3] = char(0xFF);
+    }
+  return out;
+}
+// Bytes that no codec shrinks.
+std::string Noise(uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::string out(100000, '\0');
+  for (char& c : out) c = char(rng());
+  return out;
+}
+std::string Table(bool inserted) {
+  std::string out;
+  for (int i = 0; i < 6000; ++i) {
+    if (inserted && i == 3000) out += "99999\tnew sword\t1200\r\n";
+    out += std::to_string(10000 + i) + "\titem " + std::to_string(i * 7 % 1000) + "\t" + std::to_string(i % 97) + "\r\n";
+  }
+  return out;
+}
+int32_t StampOf(const std::string& base, const std::string& path) {
+  PckReader reader;
+  reader.SetPassword(kPckGamePassword);
+  if (reader.Open(base) != 0 || reader.Find(path) < 0) return -1;
+  return reader.Records()[size_t(reader.Find(path))].stamp;
+}
+
+}  // namespace
+
 TEST_F(GameDiff, TheUpdaterItMakesTurnsTheOldGameIntoTheNewOne) {
   const std::string oldGame = Path("old"), newGame = Path("new"), out = Path("out"), copy = Path("copy");
   MakeGame(oldGame,
            {{"bld", {{"ui/a.txt", "a1"}, {"ui/deep/b.txt", "b"}, {"ui/gone/x.txt", "x"}, {"ui/gone/y/z.txt", "z"},
                      {kNotes + "/" + kUi + ".txt", "gbk"}}},
-            {"mb", {{"items/i1.txt", "one"}, {"items/i2.txt", "two"}, {"items/old.txt", "old"}}},
+            {"mb", {{"items/i1.txt", "one"}, {"items/i2.txt", "two"}, {"items/old.txt", "old"}, {"items/shop.txt", Table(false)}}},
             {"sy", {{"s.txt", "system"}}}},
-           {{"CVer.txt", Ver("1.0.5")}, {"readme.txt", "readme"}, {"docs/old.txt", "old doc"},
+           {{"CVer.txt", Ver("1.0.5")}, {"readme.txt", "readme"}, {"docs/old.txt", "old doc"}, {"data/shop.txt", Table(false)},
             {"olddir/a.txt", "a"}, {"olddir/sub/b.txt", "b"}, {kNotes + ".txt", "notes 1"}});
   MakeGame(newGame,
            {{"bld", {{"ui/a.txt", "a2, longer"}, {"ui/deep/b.txt", "b"}, {"ui/deep/c.txt", "c"},
                      {kNotes + "/" + kUi + ".txt", "gbk"}}},
-            {"mb", {{"items/i1.txt", "one, new"}, {"items/i2.txt", "two"}, {"items/new/n.txt", "n"}}},
+            {"mb", {{"items/i1.txt", "one, new"}, {"items/i2.txt", "two"}, {"items/new/n.txt", "n"}, {"items/shop.txt", Table(true)}}},
             {"pm", {{"skins/s1.bmp", std::string(70000, 's')}, {"skins/" + kUi + ".bmp", "ui skin"}}}},
            {{"CVer.txt", Ver("1.0.6")}, {"readme.txt", "readme"}, {"docs/new.txt", "new doc"},
-            {kNotes + ".txt", "notes 2"}});
+            {kNotes + ".txt", "notes 2"}, {"data/shop.txt", Table(true)}});
   fsys::copy(oldGame, copy, fsys::copy_options::recursive);
   // diff only reads the two games: they may be read-only, and it changes nothing there
   // and leaves nothing behind (no lock, no journal, no temporary).
@@ -127,7 +169,8 @@ TEST_F(GameDiff, TheUpdaterItMakesTurnsTheOldGameIntoTheNewOne) {
   EXPECT_NE(diff.out.find("bld: 1 added, 1 replaced, 4 removed"), std::string::npos) << diff.out;
   EXPECT_NE(diff.out.find("pm (new): 2 added"), std::string::npos) << diff.out;
   EXPECT_NE(diff.out.find("sy (removed)"), std::string::npos) << diff.out;
-  EXPECT_NE(diff.out.find("plain files: 1 added, 1 replaced, 2 removed"), std::string::npos) << diff.out;
+  EXPECT_NE(diff.out.find("plain files: 1 added, 2 replaced, 2 removed"), std::string::npos) << diff.out;
+  EXPECT_NE(diff.out.find("deltas: 2 files"), std::string::npos) << diff.out;
   EXPECT_EQ(ReadFile(out + "/Delete.txt"), "sy.idx\r\nsy.nam\r\nsy.dat\r\ndocs\\old.txt\r\nolddir\r\n");
 
   ASSERT_EQ(std::system(("chmod +x '" + copy + "/quorvane-update' && cd '" + copy +
@@ -194,47 +237,6 @@ TEST_F(GameDiff, WhatAPatchCannotExpressIsRefusedAndNothingIsWritten) {
   }
 }
 
-namespace {
-
-// 256x256 BGRA art: gradients and a little noise; `repaint` paints a square over it.
-std::string Art(uint32_t seed, bool repaint) {
-  std::mt19937 rng(seed);
-  std::string out(256 * 256 * 4, '\0');
-  for (int y = 0; y < 256; ++y)
-    for (int x = 0; x < 256; ++x) {
-      char* p = &out[size_t(y * 256 + x) * 4];
-      const bool square = repaint && x >= 100 && x < 140 && y >= 60 && y < 100;
-      const int noise = int(rng() % 4);
-      p[0] = char(square ? 0x20 : x + noise);
-      p[1] = char(square ? 0xC0 : y);
-      p[2] = char((x + y) / 2);
-      p[3] = char(0xFF);
-    }
-  return out;
-}
-// Bytes that no codec shrinks.
-std::string Noise(uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::string out(100000, '\0');
-  for (char& c : out) c = char(rng());
-  return out;
-}
-std::string Table(bool inserted) {
-  std::string out;
-  for (int i = 0; i < 6000; ++i) {
-    if (inserted && i == 3000) out += "99999\tnew sword\t1200\r\n";
-    out += std::to_string(10000 + i) + "\titem " + std::to_string(i * 7 % 1000) + "\t" + std::to_string(i % 97) + "\r\n";
-  }
-  return out;
-}
-int32_t StampOf(const std::string& base, const std::string& path) {
-  PckReader reader;
-  reader.SetPassword(kPckGamePassword);
-  if (reader.Open(base) != 0 || reader.Find(path) < 0) return -1;
-  return reader.Records()[size_t(reader.Find(path))].stamp;
-}
-
-}  // namespace
 
 TEST_F(GameDiff, DeltaCarriesTheChangedFilesItPaysForAndTheRestWhole) {
   const std::string oldGame = Path("old"), newGame = Path("new"), out = Path("out");
@@ -247,16 +249,16 @@ TEST_F(GameDiff, DeltaCarriesTheChangedFilesItPaysForAndTheRestWhole) {
   const utimbuf stamp{1300000000, 1300000000};  // 2011, long before the rest
   ASSERT_EQ(utime((newGame + "/data/shop.txt").c_str(), &stamp), 0);
 
-  // Without --delta the patch is the one diff always made; --delta-level alone is no
-  // request for deltas, and a level outside zstd's is refused.
-  const RunResult plain = Pcktool({"diff", oldGame, newGame, Path("whole")});
+  // With --no-delta every changed file goes whole; a level outside zstd's is refused,
+  // as is a level with --no-delta.
+  const RunResult plain = Pcktool({"diff", oldGame, newGame, Path("whole"), "--no-delta"});
   ASSERT_EQ(plain.code, 0) << plain.err;
   EXPECT_EQ(plain.out.find("deltas:"), std::string::npos) << plain.out;
   const FileMap whole = ImageOf(Path("whole/patch"), kPckGamePassword).files;
   EXPECT_EQ(whole.at("bld/tex/big.bmp"), newArt);
   EXPECT_EQ(whole.at("data/shop.txt"), newTable);
-  for (const auto& args : std::vector<std::vector<std::string>>{{"--delta-level", "3"}, {"--delta", "--delta-level", "0"},
-                                                                {"--delta", "--delta-level", "23"}})
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--no-delta", "--delta-level", "3"},
+                                                                {"--delta-level", "0"}, {"--delta-level", "23"}})
     EXPECT_EQ(Pcktool([&] {
                 std::vector<std::string> line = {"diff", oldGame, newGame, Path("refused")};
                 line.insert(line.end(), args.begin(), args.end());
@@ -265,7 +267,7 @@ TEST_F(GameDiff, DeltaCarriesTheChangedFilesItPaysForAndTheRestWhole) {
               2)
         << args.back();
 
-  const RunResult diff = Pcktool({"diff", oldGame, newGame, out, "--delta", "--delta-level", "3"});
+  const RunResult diff = Pcktool({"diff", oldGame, newGame, out, "--delta-level", "3"});
   ASSERT_EQ(diff.code, 0) << diff.err;
   EXPECT_NE(diff.out.find("bld: 1 added, 3 replaced, 0 removed"), std::string::npos) << diff.out;
   EXPECT_NE(diff.out.find("deltas: 2 files"), std::string::npos) << diff.out;
@@ -283,7 +285,7 @@ TEST_F(GameDiff, DeltaCarriesTheChangedFilesItPaysForAndTheRestWhole) {
       {"data/shop.txt", table, newTable, 1300000000},
   };
   for (const auto& d : deltas) {
-    const std::string path = std::string("~delta/") + d.path;
+    const std::string path = qvtest::DeltaFile(d.path, d.base, d.result).first;
     ASSERT_EQ(files.count(path), 1u) << path;
     EXPECT_EQ(files.count(d.path), 0u) << d.path;
     EXPECT_LT(files[path].size(), d.result.size() / 20) << path;
@@ -302,6 +304,18 @@ TEST_F(GameDiff, DeltaCarriesTheChangedFilesItPaysForAndTheRestWhole) {
   EXPECT_TRUE(files == rest);
   for (const auto& [path, content] : files) EXPECT_TRUE(rest.count(path)) << path;
   // The same folders give the same bytes.
-  ASSERT_EQ(Pcktool({"diff", oldGame, newGame, Path("again"), "--delta", "--delta-level", "3"}).code, 0);
+  ASSERT_EQ(Pcktool({"diff", oldGame, newGame, Path("again"), "--delta-level", "3"}).code, 0);
   EXPECT_TRUE(LoadPackageBytes(out + "/patch") == LoadPackageBytes(Path("again/patch")));
+
+  // pcktool apply turns a copy of the old game into the new one, time stamps and all,
+  // and a second apply finds every delta's file new already.
+  const std::string copy = Path("copy");
+  fsys::copy(oldGame, copy, fsys::copy_options::recursive);
+  for (int run = 0; run < 2; ++run) {
+    const RunResult apply = Pcktool({"apply", out + "/patch", copy});
+    ASSERT_EQ(apply.code, 0) << apply.err;
+    EXPECT_EQ(ImageOf(copy + "/bld", kPckGamePassword).files, ImageOf(newGame + "/bld", kPckGamePassword).files);
+    EXPECT_EQ(StampOf(copy + "/bld", "tex/big.bmp"), StampOf(newGame + "/bld", "tex/big.bmp"));
+    EXPECT_EQ(PlainFiles(copy), PlainFiles(newGame));
+  }
 }

@@ -21,7 +21,7 @@ std::string UsageLine(const CommandDef& def) {
   if (def.options & kOptNoCreate) line += " [--no-create]";
   if (def.options & kOptUpdater) line += " [--updater IMAGE EXE]";
   if (def.options & kOptThreads) line += " [--threads N]";
-  if (def.options & kOptDelta) line += " [--delta [--delta-level N]]";
+  if (def.options & kOptDelta) line += " [--no-delta | --delta-level N]";
   return line;
 }
 
@@ -67,8 +67,10 @@ bool ParseArgs(const CommandDef& def, int argc, char** argv, int first, Options&
       out.noCreate = true;
       continue;
     }
-    if (word == "--delta" && (def.options & kOptDelta)) {
-      out.delta = true;
+    // Deltas are made unless --no-delta says not to; --delta, once needed for them, is
+    // still taken so that a publisher's scripts keep working.
+    if ((word == "--delta" || word == "--no-delta") && (def.options & kOptDelta)) {
+      out.noDelta = word == "--no-delta";
       continue;
     }
     if (word == "--updater" && (def.options & kOptUpdater)) {
@@ -137,8 +139,8 @@ bool ParseArgs(const CommandDef& def, int argc, char** argv, int first, Options&
     }
   }
   if (out.help) return true;
-  if (out.deltaLevel >= 0 && !out.delta) {
-    error = "--delta-level needs --delta";
+  if (out.deltaLevel >= 0 && out.noDelta) {
+    error = "--delta-level and --no-delta do not go together";
     return false;
   }
   const int given = int(out.operands.size());

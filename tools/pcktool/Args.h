@@ -1,6 +1,6 @@
 // The command table's entry type and the parsing of the words after a command name:
 // operands, --password, --codec, --block-size, --no-create, --updater, --threads,
-// --delta, --delta-level and --help.
+// --no-delta, --delta-level and --help.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +17,7 @@ enum : unsigned {
   kOptNoCreate = 1u << 3,  // a flag without a value
   kOptUpdater = 1u << 4,   // two values: IMAGE EXE
   kOptThreads = 1u << 5,
-  kOptDelta = 1u << 6,     // --delta, a flag, and --delta-level N with it
+  kOptDelta = 1u << 6,     // --no-delta (and --delta), flags, or --delta-level N
 };
 
 struct Options {
@@ -29,7 +29,7 @@ struct Options {
   bool noCreate = false;
   std::string updaterImage, updaterExe;  // --updater IMAGE EXE
   int threads = -1;                      // --threads N; -1: one per core
-  bool delta = false;                    // --delta
+  bool noDelta = false;                  // --no-delta
   int deltaLevel = -1;                   // --delta-level N; -1: the default
 };
 

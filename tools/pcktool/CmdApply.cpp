@@ -98,7 +98,8 @@ int RunApply(const Options& opt) {
     if (CheckPatchPackage(patch, g_packageNames, game, flags, opt.password.c_str(), onBlock, plan, problem) != 0)
       return Fail(patch, problem.text);
   }
-  const uint64_t files = plan.files.size();
+  // Every file of the patch counts, a delta that the release passes over too.
+  const uint64_t files = plan.files.size() + plan.passed.size();
 
   int rc;
   uint64_t applied;

@@ -8,9 +8,9 @@
 // anything is kept, the patch is checked against the old game exactly as the updater
 // checks it, so a patch that would fail on the player's machine is never handed out.
 //
-// With --delta, a changed file that the old game has goes as a delta of its decoded
-// content against the old one, under "~delta/" and its own path, where that is worth it
-// (README, "Delta patches").
+// A changed file that the old game has goes as a delta of its decoded content against
+// the old one, under "~delta/", its own path and the old content's MD5, where that is
+// worth it (README, "Delta patches"); --no-delta carries every file whole.
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "delta/Delta.h"
+#include "io/Digest.h"
 #include "io/File.h"
 #include "io/FileStream.h"
 #include "patch/PatchCheck.h"
@@ -104,9 +105,6 @@ class CGameDiff {
   // Turns the changed files worth it into deltas made at `level`, each written into a
   // file of `scratch`; `patchBase` and the old game bound the paths the check allows.
   bool MakeDeltas(int level, const std::string& scratch, const std::string& patchBase);
-  // Decodes every delta in the written patch `patchBase` and applies it to the old game's
-  // file: the updater's check of the patch leaves deltas to diff.
-  bool CheckDeltas(const std::string& patchBase);
 
  private:
   struct Game {
@@ -135,14 +133,6 @@ class CGameDiff {
   int m_emptyFolders = 0;
   uint64_t m_files = 0, m_bytes = 0;
   bool m_deltasTried = false;
-  struct MadeDelta {
-    std::string path;    // in the patch, under ~delta/
-    std::string where;   // the file it stands for
-    PckReader* oldReader;
-    int oldIndex;
-    std::string oldDisk;  // or the old plain file
-  };
-  std::vector<MadeDelta> m_made;
   int m_deltas = 0;
   uint64_t m_deltaBytes = 0, m_wholeBytes = 0;  // what the deltas cost, what they replace
 };
@@ -509,7 +499,8 @@ bool CGameDiff::MakeDeltas(int level, const std::string& scratch, const std::str
   for (const Replacement& r : list) {
     Node& node = r.parent->children.at(r.name);
     const uint32_t size = node.size;
-    const std::string rel = std::string(kDeltaFolder) + "/" + r.where;
+    // "~delta/<path>/<the old content's MD5>", the MD5's 32 hex digits counted here.
+    std::string rel = std::string(kDeltaFolder) + "/" + r.where + "/" + std::string(32, '0');
     // Where the check of the patch (below) would find the delta's path too long or too
     // deep, the file goes whole.
     const bool fits = patchBase.size() + 1 + rel.size() <= kMaxPathBytes && m_old.size() + 1 + rel.size() <= kMaxPathBytes &&
@@ -531,6 +522,10 @@ bool CGameDiff::MakeDeltas(int level, const std::string& scratch, const std::str
       if (made == 0 && StoredCost(delta.size()) <= most) file = scratch + "/" + std::to_string(m_deltas + 1);
     }
     if (!file.empty()) {
+      DeltaHeader header;
+      std::string why;
+      if (!DecodeDeltaHeader(delta.data(), delta.size(), header, why)) return Fail(r.where, why), false;
+      rel = rel.substr(0, rel.size() - 32) + Md5Hex(header.baseMd5);
       CFile out;
       if (!out.Create(file) || !out.WriteAll(delta.data(), delta.size()) || !out.Close())
         return Fail(file, out.Failed() ? out.Error() : plat::LastError().text), false;
@@ -552,7 +547,6 @@ bool CGameDiff::MakeDeltas(int level, const std::string& scratch, const std::str
       d.size = uint32_t(delta.size());
       d.delta = true;
       d.stamp = stamp;
-      m_made.push_back({rel, r.where, node.oldReader, node.oldIndex, node.oldDisk});
       r.parent->children.erase(r.name);
     }
     progress.AddBytes(size);
@@ -560,34 +554,6 @@ bool CGameDiff::MakeDeltas(int level, const std::string& scratch, const std::str
   }
   progress.Finish();
   PruneEmptyFolders(m_root);
-  return true;
-}
-
-bool CGameDiff::CheckDeltas(const std::string& patchBase) {
-  if (m_made.empty()) return true;
-  PckReader patch;
-  if (!OpenPackage(patch, patchBase, m_password)) return false;
-  std::vector<uint8_t> delta;
-  for (const MadeDelta& m : m_made) {
-    const int index = patch.Find(m.path);
-    int result = -1;
-    delta.clear();
-    if (index >= 0)
-      patch.VerifyEntries(
-          {index}, [&](size_t, const uint8_t* data, uint32_t n) { return delta.insert(delta.end(), data, data + n), true; },
-          [&](size_t, int r, uint32_t) { result = r; });
-    if (result != 0) return Refuse(ShowName(m.path) + ": the delta does not read back from the patch");
-    std::unique_ptr<DataStream> base;
-    if (m.oldReader)
-      base = m.oldReader->OpenEntry(m.oldIndex);
-    else
-      base = OpenFileStream(m.oldDisk, "rb");
-    if (!base) return Fail(m.oldDisk, "cannot be opened"), false;
-    MemoryStream stream(delta.data(), int32_t(delta.size()));
-    CError error;
-    if (ApplyDelta(*base, stream, [](const uint8_t*, size_t) { return true; }, error, m.path) != 0)
-      return Refuse("the delta for " + ShowName(m.where) + " does not give the new file from the old one: " + error.text);
-  }
   return true;
 }
 
@@ -707,7 +673,7 @@ int RunDiff(const Options& opt) {
   const std::string base = out + "/patch", scratch = ScratchBase(base);
   RemovePackageFiles(scratch);
   std::unique_ptr<CScratchFolder> deltas;
-  if (opt.delta) {
+  if (!opt.noDelta) {
     deltas = std::make_unique<CScratchFolder>(base + ".pcktool-deltas");
     if (!plat::MakeDir(deltas->path)) return Fail(deltas->path, plat::LastError().text);
     if (!diff.MakeDeltas(opt.deltaLevel < 0 ? kDeltaDefaultLevel : opt.deltaLevel, deltas->path, scratch))
@@ -738,16 +704,14 @@ int RunDiff(const Options& opt) {
   }
   // The updater's own check, against the old game: what it would refuse is not made.
   // The old game is only read (it may be a read-only copy), never opened for writing.
+  // It applies every delta to the old game's file and compares the result with the new
+  // file's MD5.
   CPatchPlan plan;
   CError problem;
   if (CheckPatchPackage(scratch, g_packageNames, oldRoot, CFileTarget::kFlagCreatePackages, opt.password.c_str(),
                         nullptr, plan, problem, GameAccess::ReadOnly) != 0) {
     RemovePackageFiles(scratch);
     return Fail("diff", "the updater would refuse this patch on the old game: " + problem.text);
-  }
-  if (!diff.CheckDeltas(scratch)) {
-    RemovePackageFiles(scratch);
-    return kExitFailed;
   }
   // An earlier run's Delete.txt goes before the new patch lands, so that a stop in
   // between leaves a patch without a Delete.txt rather than one with another's.

@@ -83,9 +83,11 @@ const CommandDef kCommands[] = {
      "package folder removes that entry from the package. Every file of PATCH is decoded\n"
      "and checked against its MD5, and every target path worked out, before anything\n"
      "is written: a damaged patch, names that could reach outside GAMEDIR and paths over\n"
-     "259 bytes leave the game as it was. New entries are stored with lzo. Prints\n"
-     "'applied N files' when done. The password is that of PATCH and of the game's\n"
-     "packages alike.\n"
+     "259 bytes leave the game as it was. A delta under ~delta/ is applied to the game's\n"
+     "own file, which must be the content it was made against (the game is left as it\n"
+     "was otherwise); a file that already has the new content is left alone. New\n"
+     "entries are stored with lzo. Prints 'applied N files' when done. The password is\n"
+     "that of PATCH and of the game's packages alike.\n"
      "  --no-create      do not create missing packages (their files then fail)\n",
      RunApply},
     {"compact", "BASE TARGET", 2, 0, "copy the live content into a new package",
@@ -110,10 +112,11 @@ const CommandDef kCommands[] = {
      "refuses; nothing is written then. The same two folders always give the same bytes.\n"
      "  --updater IMAGE EXE  also make the self-extracting updater EXE from the updater\n"
      "                       program IMAGE and the four files\n"
-     "  --delta          carry a changed file that OLD has as a delta of its content\n"
-     "                   against OLD's (zstd), under ~delta/ and its path in the patch,\n"
-     "                   where the delta costs at most 80% of the whole file and 1 KiB\n"
-     "                   less; the updater does not apply deltas yet\n"
+     "A changed file that OLD has goes as a delta of its content against OLD's (zstd),\n"
+     "under ~delta/, its path in the patch and the old content's MD5, where the delta\n"
+     "costs at most 80% of the whole file and 1 KiB less; the updater checks that the\n"
+     "player's file is that old content before it changes anything.\n"
+     "  --no-delta       carry every changed file whole\n"
      "  --delta-level N  zstd's level, 1 to 22 (default 15: about half a minute per\n"
      "                   100 MiB changed; 9 takes seconds for deltas 2% larger; 16 and\n"
      "                   above are slow and made game data's deltas larger)\n",
