@@ -319,3 +319,43 @@ TEST_F(GameDiff, DeltaCarriesTheChangedFilesItPaysForAndTheRestWhole) {
     EXPECT_EQ(PlainFiles(copy), PlainFiles(newGame));
   }
 }
+
+TEST_F(GameDiff, OnePatchBringsEitherStartingVersionToTheNewOne) {
+  // 1.0.4 and 1.0.5 differ in the shop table and in the art; the notes are new in 1.0.5.
+  std::string table5 = Table(false);
+  table5.replace(1000, 5, "edit!");
+  const std::string a = Path("v104"), b = Path("v105"), newGame = Path("v106"), out = Path("out");
+  MakeGame(a, {{"bld", {{"tex/big.bmp", Art(1, false)}}}}, {{"CVer.txt", Ver("1.0.4")}, {"shop.txt", Table(false)}});
+  MakeGame(b, {{"bld", {{"tex/big.bmp", Art(1, true)}}}},
+           {{"CVer.txt", Ver("1.0.5")}, {"shop.txt", table5}, {"notes.txt", Table(false)}});
+  MakeGame(newGame, {{"bld", {{"tex/big.bmp", Art(1, true)}}}},
+           {{"CVer.txt", Ver("1.0.6")}, {"shop.txt", Table(true)}, {"notes.txt", Table(true)}});
+  const RunResult diff = Pcktool({"diff", a, newGame, out, "--from", b, "--delta-level", "3"});
+  ASSERT_EQ(diff.code, 0) << diff.err;
+  // The table has a delta for each old content, the art one for 1.0.4's (1.0.5 has the
+  // new art already), and the notes, which 1.0.4 lacks, go whole.
+  const FileMap files = ImageOf(out + "/patch", kPckGamePassword).files;
+  for (const auto& [base, path] : std::vector<std::pair<std::string, std::string>>{
+           {Table(false), "shop.txt"}, {table5, "shop.txt"}, {Art(1, false), "bld/tex/big.bmp"}})
+    EXPECT_EQ(files.count(qvtest::DeltaFile(path, base, "").first), 1u) << path;
+  EXPECT_EQ(files.count("notes.txt"), 1u);
+  EXPECT_EQ(files.size(), 5u);
+
+  for (const std::string& old : {a, b}) {
+    const std::string copy = old + "-copy";
+    fsys::copy(old, copy, fsys::copy_options::recursive);
+    const RunResult apply = Pcktool({"apply", out + "/patch", copy});
+    ASSERT_EQ(apply.code, 0) << apply.err;
+    EXPECT_EQ(ImageOf(copy + "/bld", kPckGamePassword).files, ImageOf(newGame + "/bld", kPckGamePassword).files);
+    EXPECT_EQ(PlainFiles(copy), PlainFiles(newGame));
+  }
+  // A game at neither version (1.0.5 with its table changed by a byte) is refused whole.
+  const std::string other = Path("other");
+  fsys::copy(b, other, fsys::copy_options::recursive);
+  WriteFile(other + "/shop.txt", table5.substr(0, table5.size() - 1) + "!");
+  const auto before = Listing(other);
+  const RunResult refused = Pcktool({"apply", out + "/patch", other});
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_NE(refused.err.find("shop.txt: the game's copy"), std::string::npos) << refused.err;
+  EXPECT_EQ(Listing(other), before);
+}

@@ -22,6 +22,7 @@ std::string UsageLine(const CommandDef& def) {
   if (def.options & kOptUpdater) line += " [--updater IMAGE EXE]";
   if (def.options & kOptThreads) line += " [--threads N]";
   if (def.options & kOptDelta) line += " [--no-delta | --delta-level N]";
+  if (def.options & kOptFrom) line += " [--from OLDER]...";
   return line;
 }
 
@@ -95,6 +96,7 @@ bool ParseArgs(const CommandDef& def, int argc, char** argv, int first, Options&
     if (name == "--block-size") bit = kOptBlockSize;
     if (name == "--threads") bit = kOptThreads;
     if (name == "--delta-level") bit = kOptDelta;
+    if (name == "--from") bit = kOptFrom;
     if (bit == 0 || !(def.options & bit)) {
       error = "unknown option " + name;
       return false;
@@ -108,6 +110,8 @@ bool ParseArgs(const CommandDef& def, int argc, char** argv, int first, Options&
     }
     if (bit == kOptPassword) {
       out.password = value;
+    } else if (bit == kOptFrom) {
+      out.from.push_back(value);
     } else if (bit == kOptCodec) {
       out.codec = CodecFromName(value);
       if (out.codec < 0) {

@@ -1,6 +1,6 @@
 // The command table's entry type and the parsing of the words after a command name:
 // operands, --password, --codec, --block-size, --no-create, --updater, --threads,
-// --no-delta, --delta-level and --help.
+// --no-delta, --delta-level, --from and --help.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +18,7 @@ enum : unsigned {
   kOptUpdater = 1u << 4,   // two values: IMAGE EXE
   kOptThreads = 1u << 5,
   kOptDelta = 1u << 6,     // --no-delta (and --delta), flags, or --delta-level N
+  kOptFrom = 1u << 7,      // --from OLD, any number of times
 };
 
 struct Options {
@@ -31,6 +32,7 @@ struct Options {
   int threads = -1;                      // --threads N; -1: one per core
   bool noDelta = false;                  // --no-delta
   int deltaLevel = -1;                   // --delta-level N; -1: the default
+  std::vector<std::string> from;         // every --from OLD, in order
 };
 
 struct CommandDef {

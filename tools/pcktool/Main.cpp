@@ -94,7 +94,7 @@ const CommandDef kCommands[] = {
      "Writes a copy of BASE without dead bytes as TARGET (which may be BASE itself).\n"
      "Nothing is deciphered, so no password is needed.\n",
      RunCompact},
-    {"diff", "OLD NEW OUT", 3, kOptPassword | kOptUpdater | kOptThreads | kOptDelta,
+    {"diff", "OLD NEW OUT", 3, kOptPassword | kOptUpdater | kOptThreads | kOptDelta | kOptFrom,
      "make the patch that turns one game folder into another",
      "Compares the game folders OLD and NEW and writes into OUT the patch that the updater\n"
      "needs to turn OLD into NEW: patch.idx, patch.nam, patch.dat and Delete.txt.\n"
@@ -117,6 +117,12 @@ const CommandDef kCommands[] = {
      "costs at most 80% of the whole file and 1 KiB less; the updater checks that the\n"
      "player's file is that old content before it changes anything.\n"
      "  --no-delta       carry every changed file whole\n"
+     "  --from OLDER     also bring the game folder OLDER (another version) to NEW; may\n"
+     "                   be given again. A changed file then carries a delta for each\n"
+     "                   old content, and goes whole where one of the games lacks it;\n"
+     "                   the updater picks the delta by the player's file and refuses\n"
+     "                   a game whose file is none of them. Set NEW's CVer.txt ValidVer\n"
+     "                   to the oldest of these versions\n"
      "  --delta-level N  zstd's level, 1 to 22 (default 15: about half a minute per\n"
      "                   100 MiB changed; 9 takes seconds for deltas 2% larger; 16 and\n"
      "                   above are slow and made game data's deltas larger)\n",
