@@ -4,13 +4,16 @@
 # removed (one of them in a folder of its own), a new package, a replacement that
 # leaves `mb` over the tidy threshold (so it is compacted and swapped in), and a
 # Delete.txt of files in subfolders, a whole folder, a pattern and a package, through
-# which a package is rebuilt, a plain file becomes a folder and a plain folder a package.
+# which a package is rebuilt, a plain file becomes a folder and a plain folder a package;
+# and deltas of a package entry and of a plain file.
 #   make_durable_game PCKTOOL UPDATER WORK GAME
 # builds the old game in GAME (with GAME/quorvane-update carrying the patch), using WORK
 # for the trees the packages are made from.
 
 # Deterministic bytes that compress like game data: `seeded N SEED`.
 seeded() { head -c "$1" < <(yes "quorvane $2 $(printf '%08d' "$2")" | nl -ba) ; }
+# Deterministic bytes that do not compress: `noise N SEED`.
+noise() { LC_ALL=C awk -v n="$1" -v s="$2" 'BEGIN { srand(s); for (i = 0; i < n; i++) printf "%c", 1 + int(rand() * 255) }'; }
 
 make_durable_game() {
   local pcktool=$1 updater=$2 work=$3 game=$4
@@ -19,7 +22,7 @@ make_durable_game() {
     "$old"/LaunchSkin/skin
   seeded 30000 1 >"$old/bld/ui/x.tga"
   echo "old art" >"$old/bld/ui/old.tga"
-  seeded 20000 2 >"$old/bld/snd/s.wav"
+  noise 20000 2 >"$old/bld/snd/s.wav"
   seeded 90000 3 >"$old/mb/map/m1.bin"
   echo a >"$old/mb/ui/a.txt"
   echo b >"$old/mb/ui/b.txt"
@@ -35,6 +38,7 @@ make_durable_game() {
   echo "a plain folder that becomes a package" >"$game/RESOURCE/plain/r.txt"
   printf '[Ver]\r\nCurVer=1.0.5\r\n' >"$game/CVer.txt"
   echo "old readme" >"$game/readme.txt"
+  noise 30000 10 >"$game/notes.bin"
   echo log >"$game/a.log"
   mkdir -p "$game/docs" "$game/data/sub" "$game/olddir/sub/deeper"
   echo obsolete >"$game/docs/old.txt"
@@ -65,6 +69,22 @@ make_durable_game() {
   seeded 3100 9 >"$new/LaunchSkin/skin/bg.bmp"
   echo "now in a package" >"$new/RESOURCE/res/r.txt"
   echo "replaced in a subfolder" >"$new/data/sub/keep.bin"
+  # Two changed files as deltas of the game's own, made by diff from a pair of small
+  # games that hold just them: bld's snd/s.wav and the plain notes.bin.
+  local dold="$work/delta-old" dnew="$work/delta-new"
+  mkdir -p "$dold/bld/snd" "$dnew/bld/snd" "$dold/g" "$dnew/g"
+  cp "$old/bld/snd/s.wav" "$dold/bld/snd/s.wav"
+  { head -c 9000 "$dold/bld/snd/s.wav"; echo "a new cue"; tail -c +9001 "$dold/bld/snd/s.wav"; } >"$dnew/bld/snd/s.wav"
+  cp "$game/notes.bin" "$dold/g/notes.bin"
+  { head -c 20000 "$dold/g/notes.bin"; echo "new notes"; tail -c +20101 "$dold/g/notes.bin"; } >"$dnew/g/notes.bin"
+  "$pcktool" create "$dold/bld" "$dold/g/bld" >/dev/null
+  "$pcktool" create "$dnew/bld" "$dnew/g/bld" >/dev/null
+  printf '[Ver]\r\nCurVer=1.0.5\r\n' >"$dold/g/CVer.txt"
+  cp "$new/CVer.txt" "$dnew/g/CVer.txt"
+  "$pcktool" diff "$dold/g" "$dnew/g" "$work/delta-patch" >/dev/null
+  "$pcktool" extract "$work/delta-patch/patch" "$work/delta-files" >/dev/null
+  [ "$(find "$work/delta-files/~delta" -type f | wc -l)" -eq 2 ] || { echo "diff made no deltas for the durable game"; exit 1; }
+  cp -r "$work/delta-files/~delta" "$new/"
   "$pcktool" create "$new" "$work/patch" >/dev/null
   printf '%s\r\n' docs/old.txt data/sub/old.bin olddir '*.log' 'cj.*' maps RESOURCE LaunchSkin.idx LaunchSkin.nam \
     LaunchSkin.dat >"$work/Delete.txt"
