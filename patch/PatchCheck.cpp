@@ -425,7 +425,8 @@ bool CPatchChecker::PlanDelta(PckReader& reader, const std::string& rel, const s
     for (;;) {
       const int32_t n = result.Read(buffer.data(), int32_t(buffer.size()));
       if (n <= 0) break;
-      if (m_onBlock && !m_onBlock(uint32_t(n))) return Problem(m_patchBase, "the check was stopped");
+      // Kept alive, but the bar counts the patch's own bytes, not those of the result.
+      if (m_onBlock && !m_onBlock(0)) return Problem(m_patchBase, "the check was stopped");
     }
     if (result.Failed()) return Problem(sources[chosen], result.Error().text + " (a damaged patch)", ErrorKind::Damaged);
   }

@@ -460,11 +460,18 @@ TEST_F(UpdateRun, ExitConfirmedDuringThePayloadCopyStopsBeforeAnythingChanges) {
 TEST_F(UpdateRun, PatchesInstallWhatTheyName) {
   qvtest::PackageOptions o;
   o.password = kPw;
-  ASSERT_EQ(qvtest::BuildPackage(G("bld"), {{"ui/a.tga", "a"}, {"ui/sub/b.tga", "b"}, {"keep.tga", "k"}}, o), "");
+  const std::string art = qvtest::PseudoRandom(5000, 3), newArt = art.substr(0, 4000) + "repainted";
+  ASSERT_EQ(qvtest::BuildPackage(G("bld"), {{"ui/a.tga", "a"}, {"ui/sub/b.tga", "b"}, {"keep.tga", "k"}, {"art.tga", art}}, o),
+            "");
+  qvtest::WriteFile(G("notes.txt"), "old notes");
   // An empty file for the folder bld/ui removes it with everything below it. Names that
   // Windows would not take as file names are only names inside a package: device names,
-  // and two-byte characters whose second byte is "|" (0xF7 0x7C, 0x81 0x7C).
-  MakeUpdater({{"bld/ui", ""},
+  // and two-byte characters whose second byte is "|" (0xF7 0x7C, 0x81 0x7C). Deltas
+  // change an entry and a plain file; the one for a copy the game lacks is passed over.
+  MakeUpdater({qvtest::DeltaFile("bld/art.tga", art, newArt),
+               qvtest::DeltaFile("notes.txt", "old notes", "new notes"),
+               qvtest::DeltaFile("notes.txt", "other notes", "new notes"),
+               {"bld/ui", ""},
                {"bld/new/aux.tga", "aux"},
                {"bld/con.txt", "con"},
                {"bld/\xF7\x7C.tga", "gbk"},
@@ -479,9 +486,11 @@ TEST_F(UpdateRun, PatchesInstallWhatTheyName) {
                                   {"new/aux.tga", "aux"},
                                   {"con.txt", "con"},
                                   {"\xF7\x7C.tga", "gbk"},
-                                  {"\x81\x7C/a.txt", "gbk folder"}}));
+                                  {"\x81\x7C/a.txt", "gbk folder"},
+                                  {"art.tga", newArt}}));
   EXPECT_EQ(image.folders.count("ui"), 0u);
   EXPECT_EQ(qvtest::ReadFile(G("docs/readme.txt")), "plain");
+  EXPECT_EQ(qvtest::ReadFile(G("notes.txt")), "new notes");
 }
 
 // Patches that remove with Delete.txt what they then write anew install in one run: the
