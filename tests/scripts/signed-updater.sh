@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The publisher's pipeline with code signing, end to end: pcktool payload build on the
-# Windows updater image, osslsigncode sign with a throw-away certificate, osslsigncode
+# The publisher's pipeline with code signing, end to end: pcktool diff (a delta among
+# its files), pcktool payload build on the Windows updater image, osslsigncode sign with a throw-away certificate, osslsigncode
 # verify. The signed updater lists, extracts and installs its patch under Wine; one
 # flipped byte of the patch breaks the signature; a build onto a signed image drops the
 # signature with a note and gives an updater that can be signed and works.
@@ -44,20 +44,27 @@ verify() { osslsigncode verify -CAfile "$work/cert.pem" -in "$1" >"$work/verify.
 openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=test -days 2 \
   -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1 || fail "openssl could not make a certificate"
 
-# The game 1.0.5 (mb.dat marks its folder) and a patch to 1.0.6: a replaced entry of
-# bld, a new entry, a new plain file.
-mkdir -p "$work/tree/ui" "$work/patch/bld/ui" "$work/game"
+# The game 1.0.5 (the package mb marks its folder) and the new game 1.0.6, of which
+# pcktool diff makes the patch: a replaced entry of bld, a new entry, a new plain file,
+# and data.bin (40 kB that do not compress, a line put in), which goes as a delta.
+mkdir -p "$work/tree/ui" "$work/tree-mb" "$work/game" "$work/new"
 printf 'old button\n' >"$work/tree/ui/button.tga"
 printf 'old map\n' >"$work/tree/ui/map.tga"
+printf 'items\n' >"$work/tree-mb/items.txt"
 pck create "$(W "$work/tree")" "$(W "$work/game/bld")" >/dev/null
-echo marker >"$work/game/mb.dat"
+pck create "$(W "$work/tree-mb")" "$(W "$work/game/mb")" >/dev/null
 printf '[Ver]\r\nCurVer=1.0.5\r\n' >"$work/game/CVer.txt"
-printf '[Ver]\r\nCurVer=1.0.6\r\nValidVer=1.0.5\r\n' >"$work/patch/CVer.txt"
-printf 'new button\n' >"$work/patch/bld/ui/button.tga"
-printf 'new effect\n' >"$work/patch/bld/ui/fire.fx"
-printf 'patch notes\n' >"$work/patch/notes.txt"
-pck create "$(W "$work/patch")" "$(W "$work/patch-pck")" >/dev/null
-for ext in idx nam dat; do cp "$work/patch-pck.$ext" "$work/patch.$ext"; done
+LC_ALL=C awk 'BEGIN { srand(3); for (i = 0; i < 40000; i++) printf "%c", 1 + int(rand() * 255) }' >"$work/game/data.bin"
+cp "$work"/game/mb.* "$work/new/"
+printf '[Ver]\r\nCurVer=1.0.6\r\nValidVer=1.0.5\r\n' >"$work/new/CVer.txt"
+printf 'new button\n' >"$work/tree/ui/button.tga"
+printf 'new effect\n' >"$work/tree/ui/fire.fx"
+pck create "$(W "$work/tree")" "$(W "$work/new/bld")" >/dev/null
+printf 'patch notes\n' >"$work/new/notes.txt"
+{ head -c 20000 "$work/game/data.bin"; echo "new data"; tail -c +20001 "$work/game/data.bin"; } >"$work/new/data.bin"
+pck diff "$(W "$work/game")" "$(W "$work/new")" "$(W "$work/diff")" >"$work/diff.txt" || fail "pcktool diff"
+grep -q "deltas: 1 files" "$work/diff.txt" || { cat "$work/diff.txt"; fail "diff made no delta of data.bin"; }
+for ext in idx nam dat; do cp "$work/diff/patch.$ext" "$work/patch.$ext"; done
 PATCH=("$(W "$work/patch.idx")" "$(W "$work/patch.nam")" "$(W "$work/patch.dat")")
 
 # Runs an updater in a fresh copy of the game through its window and checks the result.
@@ -69,7 +76,8 @@ install() {
   wine_run "$CLICK" "$(W "$game/QuorvaneUpdate.exe")" "$(W "$game")" "$(W "$work/$2.png")" \
     >"$work/$2.txt" 2>&1 || { cat "$work/$2.txt"; fail "$2: the updater's run did not complete"; }
   tr -d '\r' <"$game/CVer.txt" | grep -qx 'CurVer=1.0.6' || fail "$2: the version is not 1.0.6"
-  cmp -s "$game/notes.txt" "$work/patch/notes.txt" || fail "$2: notes.txt was not installed"
+  cmp -s "$game/notes.txt" "$work/new/notes.txt" || fail "$2: notes.txt was not installed"
+  cmp -s "$game/data.bin" "$work/new/data.bin" || fail "$2: the delta of data.bin did not give the new file"
   [ "$(pck cat "$(W "$game/bld")" ui/button.tga)" = "new button" ] || fail "$2: bld's button.tga was not replaced"
   [ "$(pck cat "$(W "$game/bld")" ui/fire.fx)" = "new effect" ] || fail "$2: bld has no fire.fx"
 }
