@@ -316,6 +316,7 @@ TEST_F(GameDiff, DeltaCarriesTheChangedFilesItPaysForAndTheRestWhole) {
     ASSERT_EQ(apply.code, 0) << apply.err;
     EXPECT_EQ(ImageOf(copy + "/bld", kPckGamePassword).files, ImageOf(newGame + "/bld", kPckGamePassword).files);
     EXPECT_EQ(StampOf(copy + "/bld", "tex/big.bmp"), StampOf(newGame + "/bld", "tex/big.bmp"));
+    EXPECT_EQ(fsys::last_write_time(copy + "/data/shop.txt"), fsys::last_write_time(newGame + "/data/shop.txt"));
     EXPECT_EQ(PlainFiles(copy), PlainFiles(newGame));
   }
 }
