@@ -1,4 +1,4 @@
-// qv_make_game_data OUTDIR: the game-like data of the delta benchmark
+// qv_make_game_data OUTDIR [SEED]: the game-like data of the delta benchmark
 // (scripts/delta-bench.sh). Writes three versions of one game, each as the folders its
 // packages are made from and its plain files:
 //   OUTDIR/old    the old game, about 72 MB of decoded content
@@ -13,7 +13,8 @@
 // inserts and removals spread over many entries but not all of them, with every offset
 // table brought up to date. OUTDIR/changed-new1.txt and changed-new5.txt list the files
 // that differ from the old version (paths below the version's folder), and
-// OUTDIR/summary.txt tells the make-up. A fixed seed: the same bytes on every run.
+// OUTDIR/summary.txt tells the make-up. A fixed seed: the same bytes on every run (SEED
+// gives another game of the same make-up).
 #include <sys/stat.h>
 #include <sys/time.h>
 
@@ -386,7 +387,10 @@ size_t EditBundle(Bytes& b, CRandom& r, size_t want) {
 std::string MakeRow(CRandom& r, uint32_t id) {
   std::string row = std::to_string(id) + "," + kWords[r.Below(uint32_t(kWords.size()))] + "_" +
                     kWords[r.Below(uint32_t(kWords.size()))] + "," + std::to_string(r.Between(1, 80));
-  for (int i = 0; i < 5; ++i) row += "," + std::to_string(r.Below(5000));
+  for (int i = 0; i < 5; ++i) {
+    row += ',';
+    row += std::to_string(r.Below(5000));
+  }
   row += ",\"";
   for (int n = int(r.Between(3, 14)), i = 0; i < n; ++i) {
     if (i) row += ' ';
@@ -472,8 +476,8 @@ size_t Edit(File& f, CRandom& r, size_t want) {
   return 0;
 }
 
-std::vector<File> MakeOldGame() {
-  CRandom r(20240601);
+std::vector<File> MakeOldGame(uint64_t seed) {
+  CRandom r(seed);
   std::vector<File> files;
   char name[64];
   auto budget = [&](Kind k, size_t total, auto make) {
@@ -576,12 +580,12 @@ bool WriteVersion(const std::string& dir, const std::vector<File>& files, const 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: qv_make_game_data OUTDIR\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: qv_make_game_data OUTDIR [SEED]\n");
     return 2;
   }
   const std::string out = argv[1];
-  const std::vector<File> old = MakeOldGame();
+  const std::vector<File> old = MakeOldGame(argc == 3 ? std::strtoull(argv[2], nullptr, 10) : 20240601);
   size_t total = 0, perKind[7] = {}, countKind[7] = {};
   for (const File& f : old) {
     total += f.data.size();
