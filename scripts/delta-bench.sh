@@ -4,7 +4,7 @@
 # the game-like data of bench/MakeGameData.cpp (about 1 % and 5 % of an 81 MB game
 # changed), with diff's time and the release's time and peak memory.
 #   scripts/delta-bench.sh [BUILD]     BUILD: the Release build folder (default build/bench)
-# DELTA_BENCH_LEVELS: the --delta-level values to show, the default's first ("15 9").
+# DELTA_BENCH_LEVELS: the --delta-level values to show, the default's first ("19 15 9").
 # Needs zstd, xdelta3, bsdiff and GNU time (scripts/setup.sh installs them). The table is
 # printed and kept in BUILD/delta-bench/results.md.
 set -euo pipefail
@@ -13,7 +13,7 @@ BIN=${1:-build/bench}
 PCKTOOL=$BIN/tools/pcktool
 GEN=$BIN/bench/qv_make_game_data
 WORK=$BIN/delta-bench
-LEVELS=${DELTA_BENCH_LEVELS:-"15 9"}
+LEVELS=${DELTA_BENCH_LEVELS:-"19 15 9"}
 TIME=/usr/bin/time
 
 for tool in zstd xdelta3 bsdiff; do
@@ -83,10 +83,31 @@ for v in new1 new5; do
   for t in zstd xdelta3 bsdiff; do TIMES[$v,$t]="${TIMES[$v,$t]} s"; done
   echo "   $(($(wc -l <"$WORK/data/changed-$v.txt"))) files"
 
+  # Each delta of the default level's patch, decoded apart from pcktool: the header's 52
+  # bytes off, the zstd frame with zstd's own tool against the old file, must give the new
+  # file. A changed file without a delta (one too small for a delta to pay) must be in the
+  # patch whole.
+  first=${LEVELS%% *}
+  rm -rf "$WORK/extract"
+  "$PCKTOOL" extract "$WORK/out/$v-delta$first/patch" "$WORK/extract" >/dev/null
+  decoded=0 whole=0
+  while read -r f; do
+    case $f in pack/*) rel=${f#pack/} ;; game/*) rel=${f#game/} ;; esac
+    d=$WORK/extract/~delta/$rel
+    if [ ! -f "$d" ]; then
+      cmp -s "$WORK/extract/$rel" "$NEW/$f" || { echo "delta-bench: $f is not in the patch" >&2; exit 1; }
+      whole=$((whole + 1))
+      continue
+    fi
+    tail -c +53 "$d" | zstd -d -q --long=31 --patch-from="$OLD/$f" -o "$WORK/tmp/decoded" -f
+    cmp -s "$WORK/tmp/decoded" "$NEW/$f" || { echo "delta-bench: the delta of $f does not give $v's file" >&2; exit 1; }
+    decoded=$((decoded + 1))
+  done <"$WORK/data/changed-$v.txt"
+  echo "   level-$first patch: $decoded deltas decoded by zstd to $v's files, $whole files whole"
+
   # The release: the delta patch into a copy of the old game. Where this pcktool does not
   # apply deltas yet, the whole-file patch is released instead, and the table says so.
   echo "== $v: pcktool apply"
-  first=${LEVELS%% *}
   for kind in "delta$first" whole; do
     rm -rf "$WORK/game"
     cp -r "$OLD/game" "$WORK/game"
