@@ -20,7 +20,7 @@
 
 // The zstd levels a delta may be made with. A higher level finds a little more and takes
 // longer; from 16 on zstd's optimal parser is used for bases up to 32 MiB (larger ones
-// are made as at 15), and 19 made the smallest deltas of game-like data at about twice
+// are made as at 15), and 19 made the smallest deltas of game-like data in up to twice
 // 15's time; above it the gain is nil (README, "Delta patches", has the figures).
 inline constexpr int kDeltaMinLevel = 1;
 inline constexpr int kDeltaMaxLevel = 22;
