@@ -1,7 +1,7 @@
 # The two commands of the README, and a few helpers for daily work.
 #   make test   install what is missing, build Linux and Windows, run every test
 #   make demo   run the updater on a demo game folder it makes itself
-#   make bench  speed figures (Linux, Release build)
+#   make bench  speed figures (Linux, Release build), then the delta patches' sizes
 #   make fuzz   every fuzz harness for FUZZ_SECONDS seconds (default 60)
 #   make package  the Debian package of the publisher's tools, written to build/
 
@@ -84,8 +84,9 @@ demo: linux
 # A Release build of its own, so that the test build keeps its settings.
 bench: setup
 	@cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release >/dev/null
-	@cmake --build build/bench --target qv_bench -j$(JOBS)
+	@cmake --build build/bench --target qv_bench qv_make_game_data -j$(JOBS)
 	@build/bench/bench/qv_bench --benchmark_counters_tabular=true
+	@bash scripts/delta-bench.sh build/bench
 
 # pcktool, the console updater and the Windows updater's release image as one .deb,
 # build/quorvane-tools_<version>_amd64.deb; its Depends line comes from dpkg-shlibdeps.

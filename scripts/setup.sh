@@ -27,6 +27,7 @@ PACKAGES=(
   locales fonts-wqy-microhei strace
   osslsigncode openssl
   dpkg-dev
+  zstd xdelta3 bsdiff time
 )
 
 missing=()
