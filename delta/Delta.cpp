@@ -100,35 +100,60 @@ int MakeDelta(const uint8_t* base, size_t baseSize, const uint8_t* result, size_
     else
       chainLog = std::min(DeltaWindowLog(baseSize) + 1, ZSTD_cParam_getBounds(ZSTD_c_chainLog).upperBound);
   }
-  const struct {
-    ZSTD_cParameter param;
-    int value;
-  } params[] = {
-      {ZSTD_c_compressionLevel, zstdLevel},
-      {ZSTD_c_chainLog, chainLog},
-      {ZSTD_c_windowLog, DeltaWindowLog(baseSize)},
-      {ZSTD_c_enableLongDistanceMatching, 1},
-      {ZSTD_c_contentSizeFlag, 1},
-      {ZSTD_c_checksumFlag, 0},  // the header's MD5 checks the whole result
-  };
-  for (const auto& p : params)
-    if (const size_t rc = ZSTD_CCtx_setParameter(cctx.get(), p.param, p.value); ZSTD_isError(rc)) return failed(rc);
-  if (const size_t rc = ZSTD_CCtx_refPrefix(cctx.get(), base, baseSize); ZSTD_isError(rc)) return failed(rc);
-
-  // Room for what may be kept and little more: zstd stops as soon as its output does not
-  // fit, so a delta that is not worth having costs no more time than it took to see
-  // that. zstd wants a few bytes beyond its output to finish a frame; the limit itself
-  // is checked after. The room is not zeroed, so only what zstd writes is touched.
+  // One frame of `content`, with the base as its prefix or none: its length, 0 when it
+  // does not fit `most` bytes, or -1 after setting `error`.
   const size_t most = limit - kDeltaHeaderSize;
-  const size_t room = std::min(most > SIZE_MAX - kLimitSlack ? SIZE_MAX : most + kLimitSlack,
-                               ZSTD_compressBound(resultSize));
-  std::unique_ptr<uint8_t[]> frame(new uint8_t[room]);
-  const size_t n = ZSTD_compress2(cctx.get(), frame.get(), room, result, resultSize);
-  if (ZSTD_isError(n)) return ZSTD_getErrorCode(n) == ZSTD_error_dstSize_tooSmall ? 1 : failed(n);
-  if (n > most) return 1;
-  out.resize(kDeltaHeaderSize + n);
+  std::unique_ptr<uint8_t[]> frame;
+  auto compress = [&](const uint8_t* content, bool prefixed, std::unique_ptr<uint8_t[]>& into) -> int64_t {
+    ZSTD_CCtx_reset(cctx.get(), ZSTD_reset_session_and_parameters);
+    const struct {
+      ZSTD_cParameter param;
+      int value;
+    } params[] = {
+        {ZSTD_c_compressionLevel, zstdLevel},
+        {ZSTD_c_chainLog, chainLog},
+        {ZSTD_c_windowLog, DeltaWindowLog(baseSize)},
+        {ZSTD_c_enableLongDistanceMatching, 1},
+        {ZSTD_c_contentSizeFlag, 1},
+        {ZSTD_c_checksumFlag, 0},  // the header's MD5 checks the whole result
+    };
+    for (const auto& p : params)
+      if (const size_t rc = ZSTD_CCtx_setParameter(cctx.get(), p.param, p.value); ZSTD_isError(rc)) return failed(rc);
+    if (prefixed)
+      if (const size_t rc = ZSTD_CCtx_refPrefix(cctx.get(), base, baseSize); ZSTD_isError(rc)) return failed(rc);
+    // Room for what may be kept and little more: zstd stops as soon as its output does
+    // not fit, so a delta that is not worth having costs no more time than it took to see
+    // that. zstd wants a few bytes beyond its output to finish a frame; the limit itself
+    // is checked after. The room is not zeroed, so only what zstd writes is touched.
+    const size_t room = std::min(most > SIZE_MAX - kLimitSlack ? SIZE_MAX : most + kLimitSlack,
+                                 ZSTD_compressBound(resultSize));
+    into.reset(new uint8_t[room]);
+    const size_t n = ZSTD_compress2(cctx.get(), into.get(), room, content, resultSize);
+    if (ZSTD_isError(n)) return ZSTD_getErrorCode(n) == ZSTD_error_dstSize_tooSmall ? 0 : failed(n);
+    return n > most ? 0 : int64_t(n);
+  };
+  int64_t n = compress(result, true, frame);
+  if (n < 0) return -1;
+  // A result of the base's size may be carried as its bytewise difference instead, when
+  // that is smaller: edits that change every byte of a region a little (a tint, moved
+  // vertices) leave a difference of few distinct bytes where the prefixed frame must
+  // carry every byte anew.
+  if (resultSize == baseSize && resultSize > 0) {
+    std::vector<uint8_t> difference(resultSize);
+    for (size_t i = 0; i < resultSize; ++i) difference[i] = uint8_t(result[i] - base[i]);
+    std::unique_ptr<uint8_t[]> other;
+    const int64_t m = compress(difference.data(), false, other);
+    if (m < 0) return -1;
+    if (m > 0 && (n == 0 || m < n)) {
+      n = m;
+      frame = std::move(other);
+      header.version = kDeltaVersionDifference;
+    }
+  }
+  if (n == 0) return 1;
+  out.resize(kDeltaHeaderSize + size_t(n));
   EncodeDeltaHeader(header, out.data());
-  std::memcpy(out.data() + kDeltaHeaderSize, frame.get(), n);
+  std::memcpy(out.data() + kDeltaHeaderSize, frame.get(), size_t(n));
   return 0;
 }
 
@@ -232,7 +257,8 @@ int CDeltaStream::Restart() {
   if (m_delta->Tell() != m_frameStart && m_delta->Seek(m_frameStart, 0) != 0)
     return Bad("the delta cannot be read again from its start"), -1;
   size_t rc = ZSTD_DCtx_reset(d.dctx.get(), ZSTD_reset_session_only);
-  if (!ZSTD_isError(rc)) rc = ZSTD_DCtx_refPrefix(d.dctx.get(), d.base.data(), d.base.size());
+  if (!ZSTD_isError(rc) && m_header.version == kDeltaVersion)
+    rc = ZSTD_DCtx_refPrefix(d.dctx.get(), d.base.data(), d.base.size());
   if (ZSTD_isError(rc)) return Bad(std::string("zstd: ") + ZSTD_getErrorName(rc)), -1;
   // Only a zstd frame: no skippable frame in front, no legacy format.
   if (!Refill()) return -1;
@@ -272,6 +298,12 @@ int32_t CDeltaStream::Read(void* buffer, int32_t length) {
     }
     if (d.in.pos == inBefore && out.pos == outBefore && d.in.pos == d.in.size && d.inputEnded)
       return Bad("the delta ends before its frame does"), 0;
+  }
+  // A difference gives the result once the base is added back, byte by byte.
+  if (m_header.version == kDeltaVersionDifference) {
+    uint8_t* bytes = static_cast<uint8_t*>(buffer);
+    const uint8_t* from = d.base.data() + m_produced;
+    for (size_t i = 0; i < out.pos; ++i) bytes[i] = uint8_t(bytes[i] + from[i]);
   }
   d.md5.Update(buffer, out.pos);
   m_produced += out.pos;

@@ -16,7 +16,7 @@ void Put32(uint8_t* p, uint32_t v) {
 
 void EncodeDeltaHeader(const DeltaHeader& header, uint8_t out[kDeltaHeaderSize]) {
   std::memcpy(out, kDeltaMagic, 8);
-  Put32(out + 8, kDeltaVersion);
+  Put32(out + 8, header.version);
   Put32(out + 12, header.baseSize);
   std::memcpy(out + 16, header.baseMd5, 16);
   Put32(out + 32, header.resultSize);
@@ -32,14 +32,19 @@ bool DecodeDeltaHeader(const uint8_t* data, size_t length, DeltaHeader& out, std
     why = "the file is no delta (its magic is wrong)";
     return false;
   }
-  if (const uint32_t version = Get32(data + 8); version != kDeltaVersion) {
-    why = "the delta has version " + std::to_string(version) + ", which this program does not know";
+  out.version = Get32(data + 8);
+  if (out.version != kDeltaVersion && out.version != kDeltaVersionDifference) {
+    why = "the delta has version " + std::to_string(out.version) + ", which this program does not know";
     return false;
   }
   out.baseSize = Get32(data + 12);
   std::memcpy(out.baseMd5, data + 16, 16);
   out.resultSize = Get32(data + 32);
   std::memcpy(out.resultMd5, data + 36, 16);
+  if (out.version == kDeltaVersionDifference && out.resultSize != out.baseSize) {
+    why = "the delta is a difference, but its result is not of its base's size";
+    return false;
+  }
   return true;
 }
 

@@ -36,6 +36,13 @@ Bytes Repainted(Bytes tex) {
     for (int x = 300; x < 364; ++x) std::memcpy(&tex[size_t(y * 512 + x) * 4], "\x10\x80\xF0\xFF", 4);
   return tex;
 }
+// A region tinted: every byte of it a little brighter, which a difference carries in
+// few bytes and a prefixed frame cannot.
+Bytes Tinted(Bytes tex) {
+  for (int y = 100; y < 356; ++y)
+    for (int x = 100; x < 356; ++x) tex[size_t(y * 512 + x) * 4] = char(tex[size_t(y * 512 + x) * 4] + 6);
+  return tex;
+}
 // 50,000 vertices of three floats; a thousand of them moved up.
 Bytes Mesh(bool moved) {
   std::mt19937 rng(7);
@@ -102,7 +109,7 @@ TEST(DeltaHeader, RoundTripsAndRefusesEveryTruncationAndAForeignOne) {
   const struct {
     size_t at;
     const char* message;
-  } damages[] = {{0, "no delta"}, {7, "no delta"}, {8, "version 2"}, {11, "version 16777217"}};
+  } damages[] = {{0, "no delta"}, {7, "no delta"}, {8, "not of its base's size"}, {11, "version 16777217"}};
   for (const auto& d : damages) {
     uint8_t bad[kDeltaHeaderSize];
     std::memcpy(bad, bytes, sizeof bad);
@@ -127,6 +134,7 @@ TEST(Delta, GameLikeChangesRoundTripAndCostWhatChanged) {
   } rows[] = {
       {"a repainted region of a texture", tex, Repainted(tex), 1500, 3},
       {"the same at the default level", tex, Repainted(tex), 1000, kDeltaDefaultLevel},
+      {"a tinted region of a texture", tex, Tinted(tex), 1000, 3},
       {"moved vertices", mesh, Mesh(true), 4000, 3},
       {"an inserted record", table, Records(true), 300, 3},
       {"identical contents", tex, tex, 200, 3},

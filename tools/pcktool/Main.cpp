@@ -112,7 +112,8 @@ const CommandDef kCommands[] = {
      "refuses; nothing is written then. The same two folders always give the same bytes.\n"
      "  --updater IMAGE EXE  also make the self-extracting updater EXE from the updater\n"
      "                       program IMAGE and the four files\n"
-     "A changed file that OLD has goes as a delta of its content against OLD's (zstd),\n"
+     "A changed file that OLD has goes as a delta of its content against OLD's (zstd;\n"
+     "for a file that keeps its size, the bytewise difference where that is smaller),\n"
      "under ~delta/, its path in the patch and the old content's MD5, where the delta\n"
      "costs at most 80% of the whole file and 1 KiB less; the updater checks that the\n"
      "player's file is that old content before it changes anything.\n"
@@ -123,9 +124,10 @@ const CommandDef kCommands[] = {
      "                   the updater picks the delta by the player's file and refuses\n"
      "                   a game whose file is none of them. Set NEW's CVer.txt ValidVer\n"
      "                   to the oldest of these versions\n"
-     "  --delta-level N  zstd's level, 1 to 22 (default 15: about half a minute per\n"
-     "                   100 MiB changed; 9 takes seconds for deltas 2% larger; 16 and\n"
-     "                   above are slow and made game data's deltas larger)\n",
+     "  --delta-level N  zstd's level, 1 to 22 (default 19; from 16 on the search reaches\n"
+     "                   across an old file of up to 32 MiB, a larger one is done as\n"
+     "                   at 15: about 25 s per 100 MiB changed; 9 takes a second or\n"
+     "                   two for deltas about 6% larger)\n",
      RunDiff},
     {"payload", "build|list|extract ARGS...", -2, 0, "build, list or release an updater's payload",
      "Works on the files that the updater carries appended to its own executable.\n"
