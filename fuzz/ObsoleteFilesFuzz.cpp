@@ -30,7 +30,7 @@ std::map<std::string, std::string> Outside(const std::string& root) {
 const Folders& Layout() {
   static const Folders folders = [] {
     Folders f;
-    f.root = qvfuzz::ScratchDir() + "/obsolete";
+    f.root = "/obsolete";
     f.game = f.root + "/base/game";
     qvfuzz::MakeDirs(f.game);
     qvfuzz::MakeDirs(f.root + "/base/gameplus");
