@@ -5,7 +5,6 @@
 // package cipher and back, which must both give them unchanged.
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <vector>
@@ -18,24 +17,19 @@ namespace {
 
 constexpr uint32_t kMaxCapacity = 0x20000;
 
-// One encoder per block size seen lately: making one costs its worst-case buffers, more
-// than the work on a typical input.
+// Encoders for the first block sizes seen, and one of the largest size for every other:
+// making an encoder costs its worst-case buffers and the LZO work memory (128 KiB), more
+// than the work on a typical input, and the fuzzer changes the size bytes often.
 CBlockEncoder& EncoderFor(uint32_t capacity) {
   static std::map<uint32_t, std::unique_ptr<CBlockEncoder>> encoders;
-  static uint32_t turn = 0;
+  static CBlockEncoder largest(kMaxCapacity);
   auto it = encoders.find(capacity);
   if (it != encoders.end()) return *it->second;
-  if (encoders.size() >= 64) {
-    // A mutation of the capacity bytes: one old encoder makes room, in turn.
-    auto victim = encoders.begin();
-    std::advance(victim, ++turn % encoders.size());
-    encoders.erase(victim);
-  }
+  if (encoders.size() >= 64) return largest;
   return *(encoders[capacity] = std::make_unique<CBlockEncoder>(capacity));
 }
 
-void RoundTrip(CBlockEncoder& encoder, PckCodec codec, const uint8_t* content, uint32_t length) {
-  const uint32_t capacity = encoder.BlockSize();
+void RoundTrip(CBlockEncoder& encoder, uint32_t capacity, PckCodec codec, const uint8_t* content, uint32_t length) {
   const PckCodec used = encoder.Encode(codec, content, length);
   QV_FUZZ_CHECK(used == codec || used == PckCodec::Stored);
   QV_FUZZ_CHECK(encoder.PayloadLength() <= length);  // a longer form is stored instead
@@ -72,9 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The payload taken as content: what the encoder makes must decode to it again.
   const uint32_t length = std::min(stored, capacity);
   CBlockEncoder& encoder = EncoderFor(capacity);
-  RoundTrip(encoder, PckCodec::Zlib, payload, length);
-  RoundTrip(encoder, PckCodec::Lzo1x, payload, length);
-  RoundTrip(encoder, PckCodec::Stored, payload, length);
+  RoundTrip(encoder, capacity, PckCodec::Zlib, payload, length);
+  RoundTrip(encoder, capacity, PckCodec::Lzo1x, payload, length);
+  RoundTrip(encoder, capacity, PckCodec::Stored, payload, length);
 
   // The cipher is its own undoing, whatever the length.
   static CPckCipher ciphers[2];
