@@ -249,11 +249,11 @@ void PatchCheckSeeds(const std::string& out, const std::string& work) {
       {"data/sub/x.txt", ""},
       {"mb/ShopItem.txt", ""},
   };
-  const std::string whole = patch("p1", kPckDefaultBlockSize, full);
+  const std::string whole = patch("p1", 4096, full);
   seeds.Add(std::string(1, '\x00') + whole);
   seeds.Add(std::string(1, '\x01') + whole);  // read-only
   seeds.Add(std::string(1, '\x06') + patch("p2", 16, full));  // data and mb deleted first, small blocks
-  seeds.Add(std::string(1, '\x10') + patch("p3", kPckDefaultBlockSize, {{"data/map.bin/x", "a file as a folder"},
+  seeds.Add(std::string(1, '\x10') + patch("p3", 4096, {{"data/map.bin/x", "a file as a folder"},
                                                                        {"save", "a file over a folder"}}));
   seeds.Add(std::string(1, '\x20') + whole);  // stopped by the callback
 }

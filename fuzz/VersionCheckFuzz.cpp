@@ -55,6 +55,31 @@ void WritePackage(const std::string& base, uint8_t switches, const std::string& 
   QV_FUZZ_CHECK(!writer.CommitFailed());
 }
 
+// The package writer's buffers cost more than the check itself, and most mutations
+// leave the package's part of an input as it was: what the writer left in the game
+// folder for the packages written lately is kept by what they were made from.
+void CachedPackage(const std::string& game, uint8_t switches, const std::string& offered) {
+  static std::map<std::string, std::map<std::string, std::string>> made;
+  const std::string key = std::string(1, char(switches & 0xBC)) + offered;
+  auto it = made.find(key);
+  if (it == made.end()) {
+    if (made.size() >= 1024) made.clear();
+    const std::map<std::string, std::string> before = qvfuzz::Snapshot(game);
+    WritePackage(game + "/patch", switches, offered);
+    std::map<std::string, std::string> files;
+    for (const auto& [path, content] : qvfuzz::Snapshot(game))
+      if (!before.count(path)) files[path] = content;
+    it = made.emplace(key, std::move(files)).first;
+    return;
+  }
+  for (const auto& [path, content] : it->second) {
+    if (content[0] == 'd')
+      qvfuzz::MakeDirs(game + "/" + path);
+    else
+      qvfuzz::WriteBytes(game + "/" + path, std::string_view(content).substr(1));
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -68,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qvfuzz::RemoveAll(game);
   qvfuzz::MakeDirs(game);
   if (switches & 1) qvfuzz::WriteBytes(game + "/CVer.txt", parts[0]);
-  if (switches & 2) WritePackage(game + "/patch", switches, parts[1]);
+  if (switches & 2) CachedPackage(game, switches, parts[1]);
   const std::map<std::string, std::string> before = qvfuzz::Snapshot(game);
 
   qvtest::CRecordingUi ui;
