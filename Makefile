@@ -2,16 +2,20 @@
 #   make test   install what is missing, build Linux and Windows, run every test
 #   make demo   run the updater on a demo game folder it makes itself
 #   make bench  speed figures (Linux, Release build), then the delta patches' sizes
-#   make fuzz   every fuzz harness for FUZZ_SECONDS seconds (default 60)
+#   make fuzz   every fuzz harness for FUZZ_SECONDS seconds (default 60), a table at the end
 #   make package  the Debian package of the publisher's tools, written to build/
 
 JOBS ?= $(shell nproc)
 # Seconds per fuzz harness: `make fuzz` and the smoke run that `make test` ends with.
+# FUZZ_RUNS stops each harness after that many executions instead (-1: no limit);
+# FUZZ_JOBS runs that many harnesses at once.
 FUZZ_SECONDS ?= 60
-FUZZ_SMOKE_SECONDS ?= 10
+FUZZ_RUNS ?= -1
+FUZZ_JOBS ?= 1
+FUZZ_SMOKE_SECONDS ?= 5
 
 .PHONY: all setup linux windows asan test test-linux test-windows test-asan demo bench clean \
-        fuzz-build fuzz fuzz-smoke package
+        fuzz-build fuzz fuzz-smoke fuzz-replay fuzz-merge package
 
 all: linux
 
@@ -56,12 +60,22 @@ fuzz-build: setup
 
 fuzz: fuzz-build
 	@echo "==== Fuzzing, $(FUZZ_SECONDS) s per harness ===="
-	@bash scripts/fuzz.sh $(FUZZ_SECONDS)
+	@bash scripts/fuzz.sh --runs $(FUZZ_RUNS) --jobs $(FUZZ_JOBS) $(FUZZ_SECONDS)
 
-# Each harness briefly, from its seeds and kept corpus, adding nothing to it.
-fuzz-smoke: fuzz-build
+# Every input of the kept corpus (fuzz/corpus/) once: what the fuzzers found stays fixed.
+fuzz-replay: fuzz-build
+	@echo "==== Fuzz harnesses over their kept corpus ===="
+	@bash scripts/fuzz.sh --replay
+
+# The kept corpus, then each harness briefly from it and its seeds, adding nothing.
+fuzz-smoke: fuzz-replay
 	@echo "==== Fuzz harnesses, $(FUZZ_SMOKE_SECONDS) s each ===="
 	@bash scripts/fuzz.sh --smoke $(FUZZ_SMOKE_SECONDS)
+
+# Takes what campaigns found (build/fuzz/corpus/) into the kept corpus where it adds
+# coverage; FUZZ_MERGE=--minimise makes the kept corpus anew, as small as it can be.
+fuzz-merge: fuzz-build
+	@bash scripts/fuzz-merge.sh $(FUZZ_MERGE)
 
 test: test-linux test-windows test-asan fuzz-smoke
 

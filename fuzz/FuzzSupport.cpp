@@ -1,16 +1,29 @@
 #include "fuzz/FuzzSupport.h"
 
-#include <signal.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
 
-namespace fs = std::filesystem;
+#include <sanitizer/asan_interface.h>
+
+#include <memory>
+
+#include "io/Workers.h"
+#include "platform/PlatformMemory.h"
+
+// The harnesses free and allocate large buffers (a block, a package's tables) on every
+// run; with ASan's default quarantine of 256 MiB each comes back as fresh pages, and the
+// page faults cost more than the work. 16 MiB still holds a freed block far longer than
+// one input lives, so a use after free within a run is still caught.
+extern "C" const char* __asan_default_options() { return "quarantine_size_mb=16"; }
+
+// Every harness runs on one thread: the block work is done in place rather than by the
+// pool (whose bytes are those of one thread), so a run's coverage depends on its input
+// alone and a campaign takes one core per harness.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  CWorkers::SetThreads(0);
+  plat::memfs::Reset();
+  return 0;
+}
 
 namespace qvfuzz {
 
@@ -37,101 +50,42 @@ std::string JoinParts(const std::vector<std::string>& parts) {
   return out;
 }
 
-namespace {
-
-bool UsableFolder(const char* path) {
-  return path && *path && access(path, W_OK | X_OK) == 0 && fs::is_directory(path);
-}
-
-constexpr char kScratchPrefix[] = "qv-fuzz-";
-
-// Removes the scratch folders of harness processes that are gone: libFuzzer leaves
-// through _Exit after a crash, a replay or -runs, and no destructor runs then.
-void RemoveStaleScratch(const std::string& base) {
-  std::error_code ec;
-  for (const fs::directory_entry& e : fs::directory_iterator(base, ec)) {
-    const std::string name = e.path().filename().string();
-    if (name.rfind(kScratchPrefix, 0) != 0) continue;
-    const std::string digits = name.substr(sizeof kScratchPrefix - 1);
-    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9) continue;
-    if (kill(pid_t(std::stol(digits)), 0) != 0 && errno == ESRCH) RemoveAll(e.path().string());
-  }
-}
-
-// Removes the scratch folder when the process ends normally (libFuzzer's time limit
-// ends it through exit). What a crash leaves, the next harness or the run script removes.
-class CScratch {
- public:
-  CScratch() {
-    const char* base = std::getenv("QV_FUZZ_SCRATCH");
-    if (!UsableFolder(base)) base = "/dev/shm";
-    if (!UsableFolder(base)) base = std::getenv("TMPDIR");
-    if (!UsableFolder(base)) base = "/tmp";
-    RemoveStaleScratch(base);
-    m_path = std::string(base) + "/" + kScratchPrefix + std::to_string(getpid());
-    RemoveAll(m_path);
-    MakeDirs(m_path);
-    m_owner = getpid();
-  }
-  ~CScratch() {
-    if (getpid() == m_owner) RemoveAll(m_path);
-  }
-  const std::string& Path() const { return m_path; }
-
- private:
-  std::string m_path;
-  pid_t m_owner = 0;
-};
-
-}  // namespace
-
-const std::string& ScratchDir() {
-  static CScratch scratch;
-  return scratch.Path();
-}
-
 void WriteBytes(const std::string& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), std::streamsize(bytes.size()));
-  if (!out) Fail(__FILE__, __LINE__, ("cannot write " + path).c_str());
+  if (!plat::memfs::WriteFile(path, bytes)) Fail(__FILE__, __LINE__, ("cannot write " + path).c_str());
 }
 
-bool ReadBytes(const std::string& path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
+bool ReadBytes(const std::string& path, std::string& out) { return plat::memfs::ReadFile(path, out); }
 
 void MakeDirs(const std::string& path) {
-  std::error_code ec;
-  fs::create_directories(path, ec);
-  if (ec) Fail(__FILE__, __LINE__, ("cannot make " + path + ": " + ec.message()).c_str());
+  if (!plat::memfs::MakeDirs(path)) Fail(__FILE__, __LINE__, ("cannot make " + path).c_str());
 }
 
-void RemoveAll(const std::string& path) {
-  std::error_code ec;
-  fs::remove_all(path, ec);
+void RemoveAll(const std::string& path) { plat::memfs::RemoveAll(path); }
+
+std::map<std::string, std::string> Snapshot(const std::string& root) { return plat::memfs::Snapshot(root); }
+
+CExactBuffer::CExactBuffer(size_t capacity) : m_data(new uint8_t[capacity]), m_capacity(capacity) {
+  ASAN_POISON_MEMORY_REGION(m_data, m_capacity);
 }
 
-std::map<std::string, std::string> Snapshot(const std::string& root) {
-  std::map<std::string, std::string> out;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
-       it.increment(ec)) {
-    const fs::path& p = it->path();
-    std::string rel = fs::relative(p, root).generic_string();
-    if (it->is_symlink()) {
-      out[rel] = "l" + fs::read_symlink(p).string();
-    } else if (it->is_directory()) {
-      out[rel] = "d";
-    } else {
-      std::string bytes;
-      ReadBytes(p.string(), bytes);
-      out[rel] = "f" + bytes;
-    }
-  }
-  return out;
+CExactBuffer::~CExactBuffer() {
+  ASAN_UNPOISON_MEMORY_REGION(m_data, m_capacity);
+  delete[] m_data;
+}
+
+uint8_t* CExactBuffer::Take(size_t n) {
+  if (n > m_capacity) Fail(__FILE__, __LINE__, "CExactBuffer::Take beyond the capacity");
+  ASAN_POISON_MEMORY_REGION(m_data, m_capacity);
+  ASAN_UNPOISON_MEMORY_REGION(m_data + m_capacity - n, n);
+  m_size = n;
+  return Data();
+}
+
+CExactBuffer& Scratch(int slot, size_t capacity) {
+  static std::unique_ptr<CExactBuffer> buffers[8];
+  if (slot < 0 || slot >= 8) Fail(__FILE__, __LINE__, "no such scratch buffer");
+  if (!buffers[slot]) buffers[slot] = std::make_unique<CExactBuffer>(capacity);
+  return *buffers[slot];
 }
 
 void Fail(const char* file, int line, const char* what) {

@@ -9,69 +9,56 @@
 #include "app/UpdateDlg.h"
 #include "fuzz/FuzzSupport.h"
 #include "platform/Platform.h"
+#include "platform/PlatformMemory.h"
 #include "tests/support/RecordingUi.h"
 
 namespace {
 
-struct Folders {
-  std::string root, game;
-  std::map<std::string, std::string> outside;  // everything outside the game folder
-};
+// The whole tree, made once and put back before every run.
+const plat::memfs::CImage& Fixture() {
+  static const plat::memfs::CImage image = [] {
+    plat::memfs::Reset();
+    const std::string game = "/obsolete/base/game";
+    qvfuzz::MakeDirs(game + "/data/sub");
+    qvfuzz::MakeDirs(game + "/\xd7\xd6\xcc\xe5");  // 字体
+    qvfuzz::WriteBytes(game + "/mb.dat", "m");
+    qvfuzz::WriteBytes(game + "/a.txt", "a");
+    qvfuzz::WriteBytes(game + "/Old.dll", "o");
+    qvfuzz::WriteBytes(game + "/data/b.txt", "b");
+    qvfuzz::WriteBytes(game + "/data/sub/c.txt", "c");
+    qvfuzz::WriteBytes(game + "/\xd7\xd6\xcc\xe5/\xcb\xce.ttf", "s");
+    qvfuzz::MakeDirs("/obsolete/base/gameplus");
+    qvfuzz::WriteBytes("/obsolete/keep.txt", "above the game folder");
+    qvfuzz::WriteBytes("/obsolete/base/keep.txt", "beside the game folder");
+    qvfuzz::WriteBytes("/obsolete/base/gameplus/a.txt", "in a folder whose name begins like the game's");
+    return plat::memfs::Save();
+  }();
+  return image;
+}
 
-// Everything below `root` that does not lie in the game folder.
-std::map<std::string, std::string> Outside(const std::string& root) {
-  std::map<std::string, std::string> all = qvfuzz::Snapshot(root);
+// Everything below the root that does not lie in the game folder.
+std::map<std::string, std::string> Outside() {
   std::map<std::string, std::string> out;
-  for (const auto& [path, content] : all)
+  for (const auto& [path, content] : qvfuzz::Snapshot("/obsolete"))
     if (path.compare(0, 10, "base/game/") != 0) out[path] = content;
   return out;
-}
-
-const Folders& Layout() {
-  static const Folders folders = [] {
-    Folders f;
-    f.root = qvfuzz::ScratchDir() + "/obsolete";
-    f.game = f.root + "/base/game";
-    qvfuzz::MakeDirs(f.game);
-    qvfuzz::MakeDirs(f.root + "/base/gameplus");
-    qvfuzz::WriteBytes(f.root + "/keep.txt", "above the game folder");
-    qvfuzz::WriteBytes(f.root + "/base/keep.txt", "beside the game folder");
-    qvfuzz::WriteBytes(f.root + "/base/gameplus/a.txt", "in a folder whose name begins like the game's");
-    f.outside = Outside(f.root);
-    return f;
-  }();
-  return folders;
-}
-
-void FillGame(const std::string& game) {
-  qvfuzz::RemoveAll(game);
-  qvfuzz::MakeDirs(game + "/data/sub");
-  qvfuzz::MakeDirs(game + "/\xd7\xd6\xcc\xe5");  // 字体
-  qvfuzz::WriteBytes(game + "/mb.dat", "m");
-  qvfuzz::WriteBytes(game + "/a.txt", "a");
-  qvfuzz::WriteBytes(game + "/Old.dll", "o");
-  qvfuzz::WriteBytes(game + "/data/b.txt", "b");
-  qvfuzz::WriteBytes(game + "/data/sub/c.txt", "c");
-  qvfuzz::WriteBytes(game + "/\xd7\xd6\xcc\xe5/\xcb\xce.ttf", "s");
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const Folders& f = Layout();
-  FillGame(f.game);
-  qvfuzz::WriteBytes(f.game + "/Delete.txt", std::string_view(reinterpret_cast<const char*>(data), size));
+  static const std::map<std::string, std::string> outside = (plat::memfs::Restore(Fixture()), Outside());
+  const std::string game = "/obsolete/base/game";
+  plat::memfs::Restore(Fixture());
+  qvfuzz::WriteBytes(game + "/Delete.txt", std::string_view(reinterpret_cast<const char*>(data), size));
 
-  const std::string workDir = plat::GetWorkDir();
-  QV_FUZZ_CHECK(plat::SetWorkDir(f.game));
+  QV_FUZZ_CHECK(plat::SetWorkDir(game));
   qvtest::CRecordingUi ui;
   DeleteObsoleteFiles(ui);
-  const std::string after = plat::GetWorkDir();
-  QV_FUZZ_CHECK(plat::SetWorkDir(workDir));
+  QV_FUZZ_CHECK(plat::GetWorkDir() == game);
 
-  QV_FUZZ_CHECK(after == f.game);
   QV_FUZZ_CHECK(ui.boxes.empty());
-  QV_FUZZ_CHECK(!plat::FileExists(f.game + "/Delete.txt"));
-  QV_FUZZ_CHECK(Outside(f.root) == f.outside);
+  QV_FUZZ_CHECK(!plat::FileExists(game + "/Delete.txt"));
+  QV_FUZZ_CHECK(Outside() == outside);
   return 0;
 }

@@ -3,8 +3,8 @@
 //   bit 0  put the right check value into the last 4 bytes before extracting, so that
 //          the fuzzer gets past the CRC-32 and into the directory
 //   bit 1  extract with the output prefix "temp" instead of the updater's empty one
-// The executable lies in the scratch folder, the extraction goes into a folder three
-// levels below it. Afterwards nothing may exist outside that folder but what was there
+// The executable and the folders lie in the in-memory file system; the extraction goes
+// into a folder three levels below the executable. Afterwards nothing may exist outside that folder but what was there
 // before, and after a successful release every file must hold exactly its entry's data.
 #include <map>
 #include <string>
@@ -37,7 +37,7 @@ struct Folders {
 const Folders& Layout() {
   static const Folders folders = [] {
     Folders f;
-    f.root = qvfuzz::ScratchDir() + "/payload";
+    f.root = "/payload";
     f.out = f.root + "/a/b/out";
     f.exe = f.root + "/QuorvaneUpdate.exe";
     qvfuzz::MakeDirs(f.out);
@@ -82,8 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string outRel = "a/b/out/";
   for (auto it = after.begin(); it != after.end();) {
     if (it->first.compare(0, outRel.size(), outRel) == 0) {
-      // The disk holds names in the locale's character set; the entries in code page 936.
-      written[plat::FromSystemText(it->first.substr(outRel.size()))] = it->second;
+      written[it->first.substr(outRel.size())] = it->second;
       it = after.erase(it);
     } else {
       ++it;

@@ -27,7 +27,9 @@ class CReadWindow {
       return true;
     }
     if (length > m_bytes / 2 || offset >= m_length || length > m_length - offset) return m_source(offset, out, length);
-    if (!m_buffer) m_buffer.reset(new uint8_t[m_bytes]);  // not zeroed: always filled before use
+    // Not zeroed: always filled before use. Never larger than the file, so a small file
+    // does not cost a large buffer (have below is at most this).
+    if (!m_buffer) m_buffer.reset(new uint8_t[size_t(std::min<uint64_t>(m_bytes, m_length))]);
     const uint64_t have = std::min<uint64_t>(m_bytes, m_length - offset);
     if (!m_source(offset, m_buffer.get(), size_t(have))) {
       Forget();

@@ -45,6 +45,7 @@ struct CDecodeJob {
   uint32_t first = 0;     // its first block in the file
   uint32_t blocks = 0;    // 0: the end of a file without blocks
   bool wholeFile = false;
+  bool lastOfFile = false;  // the file's last block, or a block that could not be read
   std::vector<uint8_t> payloads, out, codecs;
   std::vector<size_t> starts;
   std::vector<int> stored;      // each block's stored length, or -1 unreadable
@@ -91,7 +92,6 @@ void PckReader::VerifyEntries(const std::vector<int>& indices, const FileBlockVi
     inFlight.pop_front();
     j->job.Wait();
     const size_t n = j->file;
-    const uint32_t blocks = PckBlockCount(Records()[size_t(indices[n])].size, bs);
     for (uint32_t k = 0; k < j->blocks && !stopped && !fileBad; ++k) {
       if (k >= j->decoded) {
         fileBad = true;
@@ -102,7 +102,7 @@ void PckReader::VerifyEntries(const std::vector<int>& indices, const FileBlockVi
       if (!j->wholeFile) md5.Update(data, j->expect[k]);
       if (onBlock && !onBlock(n, data, j->expect[k])) stopped = true;
     }
-    if (j->first + j->blocks == blocks) finishFile(n, j->wholeFile ? j->digest : nullptr);
+    if (j->lastOfFile) finishFile(n, j->wholeFile ? j->digest : nullptr);
     free.push_back(j);
   };
   auto next = [&]() -> CDecodeJob* {
@@ -129,6 +129,7 @@ void PckReader::VerifyEntries(const std::vector<int>& indices, const FileBlockVi
     const uint32_t blocks = PckBlockCount(r.size, bs);
     const bool whole = blocks > 0 && blocks <= kWholeFileBlocks;
     uint32_t b = 0;
+    bool readable = true;
     do {
       CDecodeJob* j = next();
       const uint32_t count = blocks == 0 ? 0 : whole ? blocks : 1;
@@ -141,7 +142,6 @@ void PckReader::VerifyEntries(const std::vector<int>& indices, const FileBlockVi
       j->codecs.clear();
       j->stored.clear();
       j->expect.clear();
-      bool readable = true;
       for (uint32_t k = 0; k < count; ++k) {
         uint8_t codec = 0;
         const int stored = readable ? ReadStoredBlock(index, int(b + k), payload, codec) : -1;
@@ -152,13 +152,16 @@ void PckReader::VerifyEntries(const std::vector<int>& indices, const FileBlockVi
         j->stored.push_back(stored);
         j->expect.push_back(uint32_t(std::min<uint64_t>(bs, uint64_t(r.size) - uint64_t(b + k) * bs)));
       }
+      b += std::max<uint32_t>(count, 1);
+      // A block that cannot be read makes the file bad; the blocks after it are not
+      // read (a damaged record may claim billions of them).
+      j->lastOfFile = b >= blocks || !readable;
       if (count == 0)
         j->decoded = 0;
       else
         j->job.Run(workers, [j, bs] { j->Work(bs); });
       inFlight.push_back(j);
-      b += std::max<uint32_t>(count, 1);
-    } while (b < blocks && !stopped);  // a sink that stopped wants none of the rest
+    } while (b < blocks && readable && !stopped);  // a sink that stopped wants none of the rest
   }
   while (!inFlight.empty()) consume();
 }
