@@ -7,7 +7,8 @@
 # first), J of them at once (default 1: the other core stays free), starting from its
 # kept corpus (fuzz/corpus/NAME), its seeds (build/fuzz/seeds/NAME) and what earlier
 # campaigns found (build/fuzz/corpus/NAME, where new inputs go; `make fuzz-merge` takes
-# them into the kept corpus). A smoke run starts from the same inputs and keeps none.
+# them into the kept corpus). A smoke run starts from the kept corpus and the seeds and
+# keeps nothing.
 # A crash, a hang, a leak or a failed check is saved in build/fuzz/artifacts/NAME/; each
 # run's log is build/fuzz/logs/NAME.log. Either ends with a table: executions, their
 # rate, coverage (libFuzzer's cov and ft), the corpus size and the findings per harness.
@@ -87,7 +88,7 @@ run_one() {
   local corpus
   if [ $mode = smoke ]; then
     mkdir -p "$scratch/new-$h"
-    corpus=("$scratch/new-$h" "fuzz/corpus/$h" "$BUILD/seeds/$h" "$BUILD/corpus/$h")
+    corpus=("$scratch/new-$h" "fuzz/corpus/$h" "$BUILD/seeds/$h")
   else
     corpus=("$BUILD/corpus/$h" "fuzz/corpus/$h" "$BUILD/seeds/$h")
   fi
