@@ -184,7 +184,10 @@ int CheckDeltaBase(DataStream& delta, DataStream& base, DeltaHeader& header, CEr
 
 struct CDeltaStream::Impl {
   std::unique_ptr<ZSTD_DCtx, DCtxFree> dctx;
-  std::vector<uint8_t> base;   // the prefix, held for the whole frame
+  // The base, held for the whole frame; not zeroed first, as it is read over whole (for
+  // a base of many megabytes the zeroing cost as much as the rest of opening).
+  std::unique_ptr<uint8_t[]> base;
+  size_t baseSize = 0;
   std::vector<uint8_t> input;  // a piece of the frame
   ZSTD_inBuffer in{nullptr, 0, 0};
   bool inputEnded = false;     // the delta has delivered all it has
@@ -223,12 +226,13 @@ int CDeltaStream::Open(DataStream& base, DataStream& delta, const std::string& n
     return -1;
   }
   Impl& d = *m_impl;
-  d.base.assign(m_header.baseSize, 0);
+  d.base.reset(new uint8_t[std::max<size_t>(m_header.baseSize, 1)]);
+  d.baseSize = m_header.baseSize;
   uint8_t md5[16];
-  if (base.Seek(0, 0) != 0 || ReadUpTo(base, d.base.data(), d.base.size()) != d.base.size() || base.Failed())
+  if (base.Seek(0, 0) != 0 || ReadUpTo(base, d.base.get(), d.baseSize) != d.baseSize || base.Failed())
     return Bad("the file the delta applies to cannot be read whole"), -1;
-  Md5(d.base.data(), d.base.size(), md5);
-  if (!DeltaBaseMatches(m_header, d.base.size(), md5, why)) {
+  Md5(d.base.get(), d.baseSize, md5);
+  if (!DeltaBaseMatches(m_header, d.baseSize, md5, why)) {
     m_error = Failure(ErrorKind::BadArgument, m_name, Prefixed(m_name, why));
     m_failed = true;
     return -1;
@@ -258,7 +262,7 @@ int CDeltaStream::Restart() {
     return Bad("the delta cannot be read again from its start"), -1;
   size_t rc = ZSTD_DCtx_reset(d.dctx.get(), ZSTD_reset_session_only);
   if (!ZSTD_isError(rc) && m_header.version == kDeltaVersion)
-    rc = ZSTD_DCtx_refPrefix(d.dctx.get(), d.base.data(), d.base.size());
+    rc = ZSTD_DCtx_refPrefix(d.dctx.get(), d.base.get(), d.baseSize);
   if (ZSTD_isError(rc)) return Bad(std::string("zstd: ") + ZSTD_getErrorName(rc)), -1;
   // Only a zstd frame: no skippable frame in front, no legacy format.
   if (!Refill()) return -1;
@@ -302,7 +306,7 @@ int32_t CDeltaStream::Read(void* buffer, int32_t length) {
   // A difference gives the result once the base is added back, byte by byte.
   if (m_header.version == kDeltaVersionDifference) {
     uint8_t* bytes = static_cast<uint8_t*>(buffer);
-    const uint8_t* from = d.base.data() + m_produced;
+    const uint8_t* from = d.base.get() + m_produced;
     for (size_t i = 0; i < out.pos; ++i) bytes[i] = uint8_t(bytes[i] + from[i]);
   }
   d.md5.Update(buffer, out.pos);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "delta/Delta.h"
+#include "io/Digest.h"
 #include "io/FileStream.h"
 #include "fuzz/FuzzSupport.h"
 #include "pck/PckCodecs.h"
@@ -256,6 +257,35 @@ void PatchCheckSeeds(const std::string& out, const std::string& work) {
   seeds.Add(std::string(1, '\x10') + patch("p3", 4096, {{"data/map.bin/x", "a file as a folder"},
                                                                        {"save", "a file over a folder"}}));
   seeds.Add(std::string(1, '\x20') + whole);  // stopped by the callback
+  // Deltas of the game's own files: an entry, a plain file, one for another copy of it
+  // and one of the same size as its base (a difference).
+  auto delta = [](const std::string& base, const std::string& result) {
+    std::vector<uint8_t> bytes;
+    CError error;
+    QV_FUZZ_CHECK(MakeDelta(reinterpret_cast<const uint8_t*>(base.data()), base.size(),
+                            reinterpret_cast<const uint8_t*>(result.data()), result.size(), 3, 1u << 20, bytes,
+                            error) == 0);
+    return std::string(bytes.begin(), bytes.end());
+  };
+  auto md5 = [](const std::string& text) {
+    uint8_t d[16];
+    Md5(text.data(), text.size(), d);
+    return Md5Hex(d);
+  };
+  const std::string art(300, 'a'), newArt = std::string(290, 'a') + "repainted!";
+  const std::string k1 = "~delta/bld/ui/a.tga/" + md5(art), k2 = "~delta/data/map.bin/" + md5("map"),
+                    k3 = "~delta/data/map.bin/" + md5("other"), k4 = "~delta/mb/ShopItem.txt/" + md5("ShopItem 1 price=5\r\n");
+  std::vector<std::pair<const char*, std::string>> withDeltas = {
+      {"CVer.txt", "[Ver]\r\nCurVer=1.0.6\r\nValidVer=1.0.5\r\n"},
+      {"bld/ui/new.tga", "new"},
+      {k1.c_str(), delta(art, newArt)},
+      {k2.c_str(), delta("map", "map, changed")},
+      {k3.c_str(), delta("other", "map, changed")},
+      {k4.c_str(), delta("ShopItem 1 price=5\r\n", "ShopItem 1 price=7\r\n")},
+  };
+  const std::string deltas = patch("p4", 4096, withDeltas);
+  seeds.Add(std::string(1, '\x00') + deltas);
+  seeds.Add(std::string(1, '\x01') + deltas);  // read-only, as diff checks it
 }
 
 // Minimal PE32 and PE32+ files, signed (a certificate table at the end) or not.
@@ -309,6 +339,9 @@ void DeltaSeeds(const std::string& out) {
   changed.replace(1000, 20, "a change in the middle");
   add(0, base, changed);
   add(2, base, changed + Compressible(500, 'e'));
+  std::string tinted = base;  // the same size, every byte of a stretch a little more: a difference
+  for (size_t i = 500; i < 2500; ++i) tinted[i] = char(tinted[i] + 3);
+  add(0, base, tinted);
   add(1, base, base.substr(0, 100));
   add(0, "", "from nothing");
   add(3, "short base", "");
