@@ -77,6 +77,19 @@ int CopyTruncated(std::string_view text, char* out, int size) {
   return static_cast<int>(whole);
 }
 
+bool IsPosixCreatableName(std::string_view name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  if (LastSeparator(name) != std::string_view::npos) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (IsLeadByte(c) && i + 1 < name.size())
+      ++i;
+    else if (c < 0x20 || c == 0x7F)
+      return false;
+  }
+  return true;
+}
+
 bool IsSafeName(std::string_view name) {
   if (name.empty()) return false;
   if (name.find_first_not_of(". ") == std::string_view::npos) return false;

@@ -54,6 +54,11 @@ int CopyTruncated(std::string_view text, char* out, int size);
 // only ever lives inside a package needs far less: PckNameIsStorable.)
 bool IsSafeName(std::string_view name);
 
+// Whether a POSIX file system can take `name` as it is (the POSIX side of
+// IsCreatableName): one part, not "." or "..", no control byte, a two-byte character's
+// second byte never read as one.
+bool IsPosixCreatableName(std::string_view name);
+
 // True when the text holds "*" or "?".
 bool HasWildcards(std::string_view text);
 

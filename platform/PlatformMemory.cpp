@@ -570,18 +570,7 @@ bool CopyRunPermission(const std::string& from, const std::string& to) {
   return true;
 }
 
-bool IsCreatableName(std::string_view name) {
-  if (name.empty() || name == "." || name == "..") return false;
-  if (LastSeparator(name) != std::string_view::npos) return false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(name[i]);
-    if (IsLeadByte(c) && i + 1 < name.size())
-      ++i;
-    else if (c < 0x20 || c == 0x7F)
-      return false;
-  }
-  return true;
-}
+bool IsCreatableName(std::string_view name) { return IsPosixCreatableName(name); }
 
 namespace {
 
