@@ -737,20 +737,4 @@ void CFolderLock::Release() {
   m_handle = -1;
 }
 
-// ---- message boxes ----
-
-namespace {
-
-class CSilentUi : public IMessageUi {
- public:
-  int MessageBox(const std::string&, const std::string&, unsigned flags) override {
-    return (flags & kMbTypeMask) == kMbYesNo ? kIdNo : kIdOk;
-  }
-  void DrainMessages() override {}
-};
-
-}  // namespace
-
-std::unique_ptr<IMessageUi> CreateNativeMessageUi() { return std::make_unique<CSilentUi>(); }
-
 }  // namespace plat
