@@ -7,7 +7,6 @@
 
 #include "io/Digest.h"
 #include "io/FileStream.h"
-#include "pck/PckEntryLayout.h"
 #include "pck/PckFormat.h"
 #include "pck/PckReader.h"
 #include "platform/PathText.h"
@@ -40,14 +39,8 @@ int CDeltaBases::Identify(const Landing& landing, DeltaBaseInfo& info, CError& e
     if (r.type != kPckFile) return 0;
     info.size = r.size;
     std::memcpy(info.md5, r.digest, 16);
-    PckEntryLayout layout;
-    info.stored = r.size;
-    if (PckReadEntryLayout(reader->DataReader(), uint64_t(reader->DataLength()), r, reader->Header().blockSize,
-                           layout) == PckLayoutRead::Ok) {
-      uint64_t end = layout.tableEnd;
-      for (const PckStoredBlock& b : layout.blocks) end = std::max(end, b.End());
-      info.stored = end - layout.start;
-    }
+    const uint64_t extent = reader->StoredExtent(index);
+    info.stored = extent > 0 ? extent : r.size;
     return 1;
   }
   plat::FileInfo stat;

@@ -27,6 +27,12 @@ struct PckEntryLayout {
   uint32_t headerBlocks = 0;              // the block count it states
   uint64_t tableEnd = 0;       // the blocks' offsets count from here
   std::vector<PckStoredBlock> blocks;
+  // From the entry's header to the furthest end of its table and blocks.
+  uint64_t Extent() const {
+    uint64_t end = tableEnd;
+    for (const PckStoredBlock& b : blocks) end = b.End() > end ? b.End() : end;
+    return end - start;
+  }
 };
 
 enum class PckLayoutRead {

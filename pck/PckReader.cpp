@@ -124,6 +124,15 @@ void PckReader::Close() {
 
 std::string_view PckReader::Name(int index) const { return m_tree.Name(index); }
 
+uint64_t PckReader::StoredExtent(int index) {
+  if (index <= 0 || size_t(index) >= Records().size() || Records()[size_t(index)].type != kPckFile) return 0;
+  PckEntryLayout layout;
+  return PckReadEntryLayout(DataReader(), uint64_t(m_dataLength), Records()[size_t(index)], m_header.blockSize,
+                            layout) == PckLayoutRead::Ok
+             ? layout.Extent()
+             : 0;
+}
+
 int PckReader::FindChild(int folder, std::string_view name) const { return m_tree.FindChild(folder, name); }
 
 int PckReader::Find(std::string_view path) const { return m_tree.Find(path); }

@@ -54,6 +54,9 @@ class PckReader {
   // read, -1 when the block is damaged (it does not decode, or its lengths or offsets
   // lie outside the block or the data file).
   int ReadBlock(int index, int block, uint8_t* out);
+  // The bytes file record `index` takes in the data file (its header, table and blocks,
+  // as stored); 0 when its layout cannot be read.
+  uint64_t StoredExtent(int index);
   // The two halves of ReadBlock: reading block `block` of record `index` as stored (its
   // codec byte and enciphered payload) — the stored length, -1 when the block is
   // damaged, -2 when it cannot be read — and deciphering and decoding such a payload in

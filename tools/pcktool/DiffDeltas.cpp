@@ -16,7 +16,6 @@
 #include "patch/PatchRelease.h"
 #include "payload/PayloadFormat.h"
 #include "pck/PckCodecs.h"
-#include "pck/PckEntryLayout.h"
 #include "pck/PckJournal.h"
 #include "pck/PckWriter.h"
 #include "platform/PathText.h"
@@ -71,16 +70,7 @@ bool CGameDiff::LoadContent(const Node& node, const Node::Base* base, const std:
 // package (the patch copies it as stored), a plain file its blocks as the patch's writer
 // compresses them.
 uint64_t CGameDiff::WholeCost(const Node& node, const std::vector<uint8_t>& content) {
-  if (node.source == Node::kEntry) {
-    PckEntryLayout layout;
-    const PckReader& r = *node.reader;
-    if (PckReadEntryLayout(node.reader->DataReader(), uint64_t(r.DataLength()), r.Records()[size_t(node.index)],
-                           r.Header().blockSize, layout) != PckLayoutRead::Ok)
-      return 0;  // the patch check reports the damage
-    uint64_t end = layout.tableEnd;
-    for (const PckStoredBlock& b : layout.blocks) end = std::max(end, b.End());
-    return end - layout.start;
-  }
+  if (node.source == Node::kEntry) return node.reader->StoredExtent(node.index);  // 0: the check reports it
   CBlockEncoder encoder(kPckDefaultBlockSize);
   uint64_t cost = kPckEntryHeaderSize;
   for (size_t at = 0; at < content.size(); at += kPckDefaultBlockSize) {
