@@ -188,7 +188,8 @@ struct CDeltaStream::Impl {
   // a base of many megabytes the zeroing cost as much as the rest of opening).
   std::unique_ptr<uint8_t[]> base;
   size_t baseSize = 0;
-  std::vector<uint8_t> input;  // a piece of the frame
+  std::unique_ptr<uint8_t[]> input;  // a piece of the frame, read over before it is used
+  size_t inputSize = 0;
   ZSTD_inBuffer in{nullptr, 0, 0};
   bool inputEnded = false;     // the delta has delivered all it has
   CMd5 md5;
@@ -244,7 +245,10 @@ int CDeltaStream::Open(DataStream& base, DataStream& delta, const std::string& n
   // header claims of the result.
   const size_t rc = ZSTD_DCtx_setParameter(d.dctx.get(), ZSTD_d_windowLogMax, DeltaWindowLog(m_header.baseSize));
   if (ZSTD_isError(rc)) return Bad(std::string("zstd: ") + ZSTD_getErrorName(rc)), -1;
-  d.input.resize(ZSTD_DStreamInSize());
+  if (!d.input) {
+    d.inputSize = ZSTD_DStreamInSize();
+    d.input = std::make_unique_for_overwrite<uint8_t[]>(d.inputSize);
+  }
   m_open = true;
   return Restart();
 }
@@ -256,7 +260,7 @@ int CDeltaStream::Restart() {
   uint8_t discard[16];
   d.md5.Final(discard);  // and starts over
   m_frameEnded = false;
-  d.in = ZSTD_inBuffer{d.input.data(), 0, 0};
+  d.in = ZSTD_inBuffer{d.input.get(), 0, 0};
   d.inputEnded = false;
   if (m_delta->Tell() != m_frameStart && m_delta->Seek(m_frameStart, 0) != 0)
     return Bad("the delta cannot be read again from its start"), -1;
@@ -275,10 +279,10 @@ int CDeltaStream::Restart() {
 bool CDeltaStream::Refill() {
   Impl& d = *m_impl;
   if (d.in.pos < d.in.size || d.inputEnded) return true;
-  const size_t n = ReadUpTo(*m_delta, d.input.data(), d.input.size());
+  const size_t n = ReadUpTo(*m_delta, d.input.get(), d.inputSize);
   if (m_delta->Failed()) return Bad("the delta cannot be read");
-  d.in = ZSTD_inBuffer{d.input.data(), n, 0};
-  if (n < d.input.size()) d.inputEnded = true;
+  d.in = ZSTD_inBuffer{d.input.get(), n, 0};
+  if (n < d.inputSize) d.inputEnded = true;
   return true;
 }
 

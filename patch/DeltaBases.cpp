@@ -51,16 +51,17 @@ int CDeltaBases::Identify(const Landing& landing, DeltaBaseInfo& info, CError& e
     return -1;
   }
   CMd5 md5;
-  std::vector<uint8_t> buffer(256u << 10);
+  constexpr int32_t kPiece = 256 << 10;
+  const auto buffer = std::make_unique_for_overwrite<uint8_t[]>(kPiece);  // read over, not zeroed
   uint64_t total = 0;
   for (;;) {
-    const int32_t n = file->Read(buffer.data(), int32_t(buffer.size()));
+    const int32_t n = file->Read(buffer.get(), kPiece);
     if (n < 0 || file->Failed()) {
       error = Failure(ErrorKind::Io, landing.path, landing.path + ": cannot be read");
       return -1;
     }
     if (n == 0) break;
-    md5.Update(buffer.data(), size_t(n));
+    md5.Update(buffer.get(), size_t(n));
     total += uint64_t(n);
   }
   if (total > UINT32_MAX) return 0;  // larger than any file a delta is made for

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -76,7 +77,19 @@ struct CPckCipher::Impl {
   ~Impl() { gcry_cipher_close(hd); }
   void SetKey(const uint8_t key[8]) {
     gcry_cipher_setkey(hd, key, 8);
-    DesExpandKey(key, schedule);
+    // Every package opened sets the game's password again; its schedule is kept per
+    // thread rather than expanded anew each time.
+    thread_local struct {
+      bool set = false;
+      uint8_t key[8];
+      DesSchedule schedule;
+    } last;
+    if (!last.set || std::memcmp(last.key, key, 8) != 0) {
+      DesExpandKey(key, last.schedule);
+      std::memcpy(last.key, key, 8);
+      last.set = true;
+    }
+    schedule = last.schedule;
   }
   // The bit-sliced DES for `groups` groups under the current backend, or null.
   static const DesEcbImpl* For(size_t groups) {
@@ -164,13 +177,38 @@ size_t EncodeCapacity(uint32_t blockSize) {
   size_t zl = compressBound(blockSize);
   return std::max({size_t(blockSize) * 2, lzo, zl});
 }
+// What each thread keeps between blocks: zlib's deflate state (about 270 KiB, reset for
+// every block, which gives the bytes compress() gives) and LZO1X-1's work memory (which
+// the compressor clears itself). A writer encodes its blocks on a few threads, so
+// allocating and freeing both for every block cost more than compressing a small one.
+struct CThreadCompressors {
+  z_stream deflater{};
+  bool deflaterReady = false;
+  std::unique_ptr<uint8_t[]> lzoWork;
+
+  ~CThreadCompressors() {
+    if (deflaterReady) deflateEnd(&deflater);
+  }
+  z_stream* Deflater() {
+    if (!deflaterReady) deflaterReady = deflateInit(&deflater, Z_DEFAULT_COMPRESSION) == Z_OK;
+    return deflaterReady && deflateReset(&deflater) == Z_OK ? &deflater : nullptr;
+  }
+  uint8_t* LzoWork() {
+    if (!lzoWork) lzoWork = std::make_unique_for_overwrite<uint8_t[]>(LZO1X_1_MEM_COMPRESS);
+    return lzoWork.get();
+  }
+};
+
+CThreadCompressors& ThreadCompressors() {
+  thread_local CThreadCompressors compressors;
+  return compressors;
+}
+
 }  // namespace
 
 CBlockEncoder::CBlockEncoder(uint32_t blockSize)
     : m_blockSize(blockSize),
-      m_out(EncodeCapacity(blockSize)),
-      m_scratch(blockSize),
-      m_work(LZO1X_1_MEM_COMPRESS) {
+      m_out(EncodeCapacity(blockSize)) {
   InitLibraries();
 }
 
@@ -182,17 +220,24 @@ PckCodec CBlockEncoder::Encode(PckCodec codec, const uint8_t* data, uint32_t len
   bool ok = false;
   size_t outLen = 0;
   if (codec == PckCodec::Zlib) {
-    uLongf destLen = static_cast<uLongf>(m_out.size());
-    ok = compress(m_out.data(), &destLen, data, length) == Z_OK;
-    outLen = destLen;
+    // A zlib stream at the default level, as compress() makes it.
+    if (z_stream* z = ThreadCompressors().Deflater()) {
+      z->next_in = const_cast<Bytef*>(data);
+      z->avail_in = length;
+      z->next_out = m_out.data();
+      z->avail_out = static_cast<uInt>(m_out.size());
+      ok = deflate(z, Z_FINISH) == Z_STREAM_END;
+      outLen = z->total_out;
+    }
   } else if (codec == PckCodec::Lzo1x) {
+    if (!m_scratch) m_scratch = std::make_unique_for_overwrite<uint8_t[]>(m_blockSize);
     lzo_uint destLen = m_out.size();
-    ok = lzo1x_1_compress(data, length, m_out.data(), &destLen, m_work.data()) == LZO_E_OK;
+    ok = lzo1x_1_compress(data, length, m_out.data(), &destLen, ThreadCompressors().LzoWork()) == LZO_E_OK;
     if (ok) {
       // The optimiser rewrites the compressed stream in place and rebuilds the content
       // into a scratch buffer as it goes; the input itself stays untouched.
       lzo_uint rebuilt = length;
-      ok = lzo1x_optimize(m_out.data(), destLen, m_scratch.data(), &rebuilt, nullptr) == LZO_E_OK &&
+      ok = lzo1x_optimize(m_out.data(), destLen, m_scratch.get(), &rebuilt, nullptr) == LZO_E_OK &&
            rebuilt == length;
     }
     outLen = destLen;

@@ -79,9 +79,11 @@ class CBlockEncoder {
 
  private:
   uint32_t m_blockSize;
-  std::vector<uint8_t> m_out;      // room for the worst case of every codec
-  std::vector<uint8_t> m_scratch;  // the LZO optimiser rebuilds the content here
-  std::vector<uint8_t> m_work;     // LZO1X-1 work memory
+  std::vector<uint8_t> m_out;  // room for the worst case of every codec
+  // The LZO optimiser rebuilds the content here: made at the first LZO block and left
+  // uninitialised, as the optimiser writes each byte before it reads it. (The
+  // compressors' own state is kept per thread, in PckCodecs.cpp.)
+  std::unique_ptr<uint8_t[]> m_scratch;
   uint32_t m_outLength = 0;
 };
 
