@@ -10,7 +10,6 @@
 //   bit 5  the block callback stops the check at the third block
 // Checked: the check answers 0 or -1 with a problem; it changes nothing in the game; a
 // stop from the callback fails it; a plan it returns is consistent with itself.
-#include <map>
 #include <string>
 #include <vector>
 
@@ -87,11 +86,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t switches = data[0];
   std::vector<std::string> parts = qvfuzz::SplitParts(data + 1, size - 1, 3);
   FoldBlockSize(parts[0]);
-  plat::memfs::Restore(Fixture());
+  // The game is put back only before the first input: the check changes nothing (or
+  // the run ends with a finding), so the tree stays the fixture's between inputs.
+  static bool fixtureInPlace = false;
+  if (!fixtureInPlace) plat::memfs::Restore(Fixture());
+  fixtureInPlace = true;
   qvfuzz::WriteBytes("/patch.idx", parts[0]);
   qvfuzz::WriteBytes("/patch.nam", parts[1]);
   qvfuzz::WriteBytes("/patch.dat", parts[2]);
-  const std::map<std::string, std::string> before = qvfuzz::Snapshot("/game");
+  const uint64_t changes = plat::memfs::Changes();
 
   std::vector<std::string> deletedFirst;
   if (switches & 2) deletedFirst.push_back("data");
@@ -117,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                    switches & 8 ? nullptr : kPckGamePassword, onBlock, plan, problem,
                                    switches & 1 ? GameAccess::ReadOnly : GameAccess::ForRelease, deletedFirst);
   QV_FUZZ_CHECK(rc == 0 || rc == -1);
-  QV_FUZZ_CHECK(qvfuzz::Snapshot("/game") == before);
+  QV_FUZZ_CHECK(plat::memfs::Changes() == changes);  // nothing made, written or removed
   if (rc != 0) {
     QV_FUZZ_CHECK(problem.Failed());
     return 0;

@@ -66,12 +66,17 @@ struct State {
   std::set<std::string> mutexes;
   std::map<intptr_t, std::string> locks;  // lock handle -> the folder's absolute path
   intptr_t nextLock = 1;
+  uint64_t changes = 0;  // see memfs::Changes
 };
+
 
 State& S() {
   static State state;
   return state;
 }
+
+// Counts one change of the tree (memfs::Changes).
+void Changed() { ++S().changes; }
 
 // Records errno `code` as the reason of the failure that just happened; returns `result`.
 template <class T>
@@ -95,6 +100,7 @@ bool Resize(Node& n, uint64_t size) {
   if (size > n.data.size() && S().used + (size - n.data.size()) > memfs::kCapacity) return Fail(ENOSPC, false);
   S().used = S().used + size - n.data.size();
   n.data.resize(size);
+  Changed();
   n.mtime = kNow;
   return true;
 }
@@ -224,6 +230,7 @@ ssize_t CookieWrite(void* cookie, const char* buf, size_t size) {
   if (end > n.data.size() && !Resize(n, end)) return 0;
   std::memcpy(n.data.data() + h.pos, buf, size);
   n.mtime = kNow;
+  Changed();
   h.pos = int64_t(end);
   return ssize_t(size);
 }
@@ -284,6 +291,7 @@ bool RemoveTree(Node& parent, const std::string& name) {
   }
   S().used -= node->data.size();
   parent.children.erase(name);
+  Changed();
   return ok;
 }
 
@@ -292,6 +300,8 @@ bool RemoveTree(Node& parent, const std::string& name) {
 // ---- the harnesses' side ----
 
 namespace memfs {
+
+uint64_t Changes() { return S().changes; }
 
 void Reset() {
   State& s = S();
@@ -307,7 +317,10 @@ bool MakeDirs(const std::string& path) {
   for (const std::string& part : Parts(path)) {
     if (!node->dir) return false;
     NodePtr& child = node->children[part];
-    if (!child) child = NewNode(true);
+    if (!child) {
+      child = NewNode(true);
+      Changed();
+    }
     node = child;
   }
   return node->dir;
@@ -342,6 +355,7 @@ void RemoveAll(const std::string& path) {
   }
   w.parent->children.erase(w.name);
   Recount();
+  Changed();
 }
 
 namespace {
@@ -383,6 +397,7 @@ CImage Save() {
 void Restore(const CImage& image) {
   Reset();
   S().root = DeepCopy(*image.m_impl->root);
+  Changed();
   S().used = image.m_impl->used;
 }
 
@@ -422,6 +437,7 @@ FILE* OpenFile(const std::string& path, const char* mode) {
     if (kind == 'r') return Fail<FILE*>(ENOENT, nullptr);
     if (!w.parent) return Fail<FILE*>(EISDIR, nullptr);
     w.node = w.parent->children[w.name] = NewNode(false);
+    Changed();
   } else if ((kind != 'r' || plus) && !w.node->writable) {
     return Fail<FILE*>(EACCES, nullptr);
   }
@@ -435,6 +451,7 @@ FILE* CreateNewFile(const std::string& path) {
   if (!Resolve(path, w)) return nullptr;
   if (w.node || !w.parent) return Fail<FILE*>(EEXIST, nullptr);
   w.node = w.parent->children[w.name] = NewNode(false);
+  Changed();
   return OpenNode(w.node, true, true, false, "w+b");
 }
 
@@ -488,6 +505,7 @@ bool DeleteFile(const std::string& path) {
   if (FaultInjected(FileOp::Unlink, path)) return false;
   S().used -= w.node->data.size();
   w.parent->children.erase(w.name);
+  Changed();
   return true;
 }
 
@@ -497,6 +515,7 @@ bool MakeDir(const std::string& path) {
   if (!Resolve(path, w)) return false;
   if (w.node) return Fail(EEXIST, false);
   w.parent->children[w.name] = NewNode(true);
+  Changed();
   return true;
 }
 
@@ -509,6 +528,7 @@ bool RemoveDir(const std::string& path) {
   if (!w.parent) return Fail(EBUSY, false);
   if (!w.node->children.empty()) return Fail(ENOTEMPTY, false);
   w.parent->children.erase(w.name);
+  Changed();
   return true;
 }
 
@@ -541,6 +561,7 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
   src.parent->children.erase(src.name);
   if (dst.node) S().used -= dst.node->data.size();
   dst.parent->children[dst.name] = moving;
+  Changed();
   return true;
 }
 
@@ -552,6 +573,7 @@ bool FreeSpace(const std::string& path, uint64_t& bytes) {
 bool SetNormalAttributes(const std::string& path) {
   NodePtr n = Find(path);
   if (!n) return false;
+  if (!n->writable) Changed();
   n->writable = true;
   return true;
 }
@@ -559,6 +581,7 @@ bool SetNormalAttributes(const std::string& path) {
 bool SetFileTime(const std::string& path, int64_t mtime) {
   NodePtr n = Find(path);
   if (!n) return false;
+  if (n->mtime != mtime) Changed();
   n->mtime = mtime;
   return true;
 }
@@ -566,6 +589,7 @@ bool SetFileTime(const std::string& path, int64_t mtime) {
 bool CopyRunPermission(const std::string& from, const std::string& to) {
   NodePtr src = Find(from), dst = Find(to);
   if (!src || !dst) return Fail(ENOENT, false);
+  if (!dst->runnable && src->runnable) Changed();
   dst->runnable = dst->runnable || src->runnable;
   return true;
 }

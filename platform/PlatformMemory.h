@@ -32,6 +32,13 @@ void RemoveAll(const std::string& path);
 // a folder, "f" and the content for a file.
 std::map<std::string, std::string> Snapshot(const std::string& root);
 
+// How many changes the tree has seen: every file made, written, truncated, renamed or
+// removed, every folder made or removed, every attribute or time changed, by the
+// platform layer or by the helpers here (Restore too). A harness that must change
+// nothing compares it before and after: cheaper than a snapshot, and it also catches a
+// change that was undone.
+uint64_t Changes();
+
 // A copy of the whole tree, to put back later in one step (a fixture built once).
 class CImage {
  public:
