@@ -122,6 +122,18 @@ bool HasWildcards(std::string_view text) {
   return text.find_first_of("*?") != std::string_view::npos;
 }
 
+bool SplitShellDeletePath(std::string_view path, ShellDeleteParts& out) {
+  std::string p = ToSlashes(path);
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  const size_t sep = p.rfind('/');
+  out.folder = sep == std::string::npos ? std::string() : p.substr(0, sep + 1);
+  out.last = sep == std::string::npos ? p : p.substr(sep + 1);
+  out.open = sep == std::string::npos ? "." : (sep == 0 ? "/" : p.substr(0, sep));
+  out.pattern = HasWildcards(out.last);
+  out.slashed = std::move(p);
+  return !(out.last.empty() || out.last == "." || out.last == "..");
+}
+
 namespace {
 
 size_t CharLen(std::string_view s, size_t i) {

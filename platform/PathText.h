@@ -62,4 +62,16 @@ bool IsPosixCreatableName(std::string_view name);
 // True when the text holds "*" or "?".
 bool HasWildcards(std::string_view text);
 
+// A shell delete's path taken apart, as both platform layers read it: `slashed`, the
+// path with "/" for every separator and no trailing one; `folder`, its folder part as
+// written, separator included ("" when there is none); `last`, the name or wildcard
+// pattern in that folder; `open`, the folder to look in ("." when there is no folder
+// part, "/" for the root); `pattern`, whether `last` has wildcards. False when `last` is
+// empty, "." or "..": the shell deletes no parent and no folder named that way.
+struct ShellDeleteParts {
+  std::string slashed, folder, last, open;
+  bool pattern = false;
+};
+bool SplitShellDeletePath(std::string_view path, ShellDeleteParts& out);
+
 }  // namespace plat

@@ -603,19 +603,16 @@ namespace {
 // would delete nothing at all (a parent or the root asked for, the folder missing).
 bool ResolveShellDelete(const std::string& path, NodePtr& dir, std::string& folder, std::vector<std::string>& names,
                         bool& pattern) {
-  std::string p = ToSlashes(path);
-  while (p.size() > 1 && p.back() == '/') p.pop_back();
-  size_t sep = p.rfind('/');
-  folder = sep == std::string::npos ? std::string() : p.substr(0, sep + 1);
-  std::string last = sep == std::string::npos ? p : p.substr(sep + 1);
-  if (last.empty() || last == "." || last == "..") return false;
-  if (!IsCp936(p)) return NoteBadName();
+  ShellDeleteParts parts;
+  if (!SplitShellDeletePath(path, parts)) return false;
+  if (!IsCp936(parts.slashed)) return NoteBadName();
+  folder = parts.folder;
+  pattern = parts.pattern;
+  const std::string& last = parts.last;
   Where w;
-  const std::string folderPath = sep == std::string::npos ? "." : (sep == 0 ? "/" : p.substr(0, sep));
-  if (!Resolve(folderPath, w)) return false;
+  if (!Resolve(parts.open, w)) return false;
   if (!w.node) return Fail(ENOENT, false);
   if (!w.node->dir) return Fail(ENOTDIR, false);
-  pattern = HasWildcards(last);
   for (const auto& [name, child] : w.node->children)
     if (pattern ? WildcardMatch(last, name) : name == last) names.push_back(name);
   dir = w.node;

@@ -411,19 +411,17 @@ namespace {
 // way, a name that does not convert).
 bool ResolveShellDelete(const std::string& path, CFd& dir, std::string& folder, std::vector<std::string>& names,
                         bool& pattern) {
-  std::string p = ToSlashes(path);
-  while (p.size() > 1 && p.back() == '/') p.pop_back();
-  size_t sep = p.rfind('/');
-  folder = sep == std::string::npos ? std::string() : p.substr(0, sep + 1);
-  std::string last = sep == std::string::npos ? p : p.substr(sep + 1);
+  ShellDeleteParts parts;
   // Refuse what would take a parent or the root along: the shell deletes no such thing.
-  if (last.empty() || last == "." || last == "..") return false;
+  if (!SplitShellDeletePath(path, parts)) return false;
+  folder = parts.folder;
+  pattern = parts.pattern;
+  const std::string& last = parts.last;
 
-  CSysPath sysFolder(FolderOf(p));
+  CSysPath sysFolder(parts.open);
   if (!sysFolder) return false;
   CFd opened(OpenFolderNoFollow(sysFolder.str()));
   if (!opened.Valid()) return false;
-  pattern = HasWildcards(last);
   if (!pattern) {
     CSysPath sysLast(last);
     struct stat st;
