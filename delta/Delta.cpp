@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "io/Digest.h"
 
@@ -39,6 +41,35 @@ struct CCtxFree {
 struct DCtxFree {
   void operator()(ZSTD_DCtx* d) const { ZSTD_freeDCtx(d); }
 };
+
+// Decoder contexts a thread has finished with, kept for its next deltas: a context is
+// some 160 KiB before its buffers, which a release of many small deltas would otherwise
+// allocate and free once per delta (and the check applies every delta once more).
+// One that has grown past a few MiB (a large window) is freed instead of kept.
+constexpr size_t kSpareDCtxes = 2;
+constexpr size_t kSpareDCtxBytes = 4u << 20;
+using DCtxList = std::vector<std::unique_ptr<ZSTD_DCtx, DCtxFree>>;
+DCtxList& SpareDCtxes() {
+  thread_local DCtxList spare;
+  return spare;
+}
+struct DCtxGiveBack {
+  void operator()(ZSTD_DCtx* d) const {
+    std::unique_ptr<ZSTD_DCtx, DCtxFree> owned(d);
+    DCtxList& spare = SpareDCtxes();
+    if (spare.size() < kSpareDCtxes && ZSTD_sizeof_DCtx(d) <= kSpareDCtxBytes) spare.push_back(std::move(owned));
+  }
+};
+// A context with no state and no parameters left from an earlier delta.
+ZSTD_DCtx* TakeDCtx() {
+  DCtxList& spare = SpareDCtxes();
+  while (!spare.empty()) {
+    std::unique_ptr<ZSTD_DCtx, DCtxFree> d = std::move(spare.back());
+    spare.pop_back();
+    if (!ZSTD_isError(ZSTD_DCtx_reset(d.get(), ZSTD_reset_session_and_parameters))) return d.release();
+  }
+  return ZSTD_createDCtx();
+}
 
 // Reads up to `length` bytes, as many as the stream delivers.
 size_t ReadUpTo(DataStream& s, uint8_t* out, size_t length) {
@@ -183,7 +214,7 @@ int CheckDeltaBase(DataStream& delta, DataStream& base, DeltaHeader& header, CEr
 // ---- the result stream ----
 
 struct CDeltaStream::Impl {
-  std::unique_ptr<ZSTD_DCtx, DCtxFree> dctx;
+  std::unique_ptr<ZSTD_DCtx, DCtxGiveBack> dctx;
   // The base, held for the whole frame; not zeroed first, as it is read over whole (for
   // a base of many megabytes the zeroing cost as much as the rest of opening).
   std::unique_ptr<uint8_t[]> base;
@@ -238,7 +269,7 @@ int CDeltaStream::Open(DataStream& base, DataStream& delta, const std::string& n
     m_failed = true;
     return -1;
   }
-  d.dctx.reset(ZSTD_createDCtx());
+  d.dctx.reset(TakeDCtx());
   if (!d.dctx) return Bad("zstd cannot make a decoder"), -1;
   // A frame whose window is larger than the base justifies is refused by the decoder
   // before it allocates anything: the base is the player's own file, whatever the
@@ -246,7 +277,10 @@ int CDeltaStream::Open(DataStream& base, DataStream& delta, const std::string& n
   const size_t rc = ZSTD_DCtx_setParameter(d.dctx.get(), ZSTD_d_windowLogMax, DeltaWindowLog(m_header.baseSize));
   if (ZSTD_isError(rc)) return Bad(std::string("zstd: ") + ZSTD_getErrorName(rc)), -1;
   if (!d.input) {
-    d.inputSize = ZSTD_DStreamInSize();
+    // zstd suggests a whole block and its header (just over 128 KiB), but any piece size
+    // decodes the same; 64 KiB stays a small allocation in the allocators that map
+    // larger ones afresh each time.
+    d.inputSize = size_t(64) << 10;
     d.input = std::make_unique_for_overwrite<uint8_t[]>(d.inputSize);
   }
   m_open = true;

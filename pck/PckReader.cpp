@@ -215,7 +215,8 @@ int PckReader::VerifyEntry(int index, const BlockVisitor& onBlock, uint32_t* bad
 // A block on its way through a worker.
 struct PckEntryStream::CAhead {
   CPckCipher cipher;
-  std::vector<uint8_t> payload, out;
+  std::vector<uint8_t> payload;
+  std::unique_ptr<uint8_t[]> out;  // a block's room, as the stream's own
   uint32_t block = 0;
   int result = -1;  // the decoded length, or -1
   CWorkers::CJob job;  // last: destroyed (and waited for) first
@@ -227,7 +228,7 @@ PckEntryStream::PckEntryStream(PckReader& reader, int index)
       m_size(reader.Records()[size_t(index)].size),
       m_blockSize(reader.Header().blockSize),
       m_blockCount(PckBlockCount(m_size, m_blockSize)),
-      m_buffer(m_blockSize) {
+      m_buffer(std::make_unique_for_overwrite<uint8_t[]>(std::max<uint32_t>(m_blockSize, 1))) {
   // A file of one block has nothing to read ahead.
   const CWorkers& workers = CWorkers::Shared();
   if (workers.Threads() > 0 && m_blockCount > 1)
@@ -253,7 +254,7 @@ void PckEntryStream::StartAhead(uint32_t block) {
   } else {
     a = std::make_unique<CAhead>();
     a->cipher.SetPassword(m_reader.Cipher().Password());
-    a->out.resize(m_blockSize);
+    a->out = std::make_unique_for_overwrite<uint8_t[]>(std::max<uint32_t>(m_blockSize, 1));
   }
   a->block = block;
   a->result = -1;
@@ -264,7 +265,7 @@ void PckEntryStream::StartAhead(uint32_t block) {
     CAhead* p = a.get();
     const uint32_t bs = m_blockSize;
     p->job.Run(CWorkers::Shared(), [p, codec, stored, bs] {
-      p->result = PckReader::DecodeStored(p->cipher, codec, p->payload.data(), uint32_t(stored), p->out.data(), bs);
+      p->result = PckReader::DecodeStored(p->cipher, codec, p->payload.data(), uint32_t(stored), p->out.get(), bs);
     });
   }
   m_aheadJobs.push_back(std::move(a));
@@ -313,7 +314,7 @@ bool PckEntryStream::LoadBlock(uint32_t block) {
     n = DecodeAhead(block);
   } else {
     DropAhead();
-    n = m_reader.ReadBlock(m_index, int(block), m_buffer.data());
+    n = m_reader.ReadBlock(m_index, int(block), m_buffer.get());
   }
   if (n < 0 || uint32_t(n) != expect) {
     m_failed = true;
@@ -330,7 +331,7 @@ int32_t PckEntryStream::Read(void* buffer, int32_t length) {
   auto* out = static_cast<uint8_t*>(buffer);
   uint32_t want = uint32_t(length), done = 0;
   while (want > m_left) {
-    std::memcpy(out + done, m_buffer.data() + (m_decoded - m_left), m_left);
+    std::memcpy(out + done, m_buffer.get() + (m_decoded - m_left), m_left);
     done += m_left;
     want -= m_left;
     m_left = 0;
@@ -341,7 +342,7 @@ int32_t PckEntryStream::Read(void* buffer, int32_t length) {
     }
     if (!LoadBlock(m_blockNo + 1)) return int32_t(done);
   }
-  std::memcpy(out + done, m_buffer.data() + (m_decoded - m_left), want);
+  std::memcpy(out + done, m_buffer.get() + (m_decoded - m_left), want);
   m_left -= want;
   return int32_t(done + want);
 }

@@ -157,7 +157,10 @@ class PckEntryStream : public DataStream, public IStoredBlocks {
   PckReader& m_reader;
   int m_index;
   uint32_t m_size, m_blockSize, m_blockCount;
-  std::vector<uint8_t> m_buffer;
+  // One decoded block. Not zeroed when the stream is made (a stream is made per file
+  // read, and zeroing a 64 KiB block cost more than decoding a small file): reads hand
+  // out only the bytes the last decode wrote.
+  std::unique_ptr<uint8_t[]> m_buffer;
   std::vector<std::unique_ptr<CAhead>> m_aheadJobs;  // in block order, the oldest first
   std::vector<std::unique_ptr<CAhead>> m_aheadFree;
   size_t m_aheadDepth = 0;  // 0: every block decoded when it is read
