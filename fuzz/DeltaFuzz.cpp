@@ -20,11 +20,12 @@ namespace {
 
 // The result is held to compare the two ways of applying; a delta may claim up to
 // 4 GiB, so past this much the comparison stops (the decoding goes on).
-constexpr size_t kKeep = 1u << 20;
+constexpr size_t kKeep = 256u << 10;
 // The most a run decodes: zstd makes 128 KiB of output from a few bytes of a frame, and
 // a campaign drifts towards such inputs (at 16 MiB a run it fell to a thousand runs a
-// second, copying results). Every path through the decoder shows within far less.
-constexpr uint64_t kDecodeBudget = 2u << 20;
+// second, copying results; at 2 MiB to 1,700). Every path through the decoder shows
+// within far less: a block holds at most 128 KiB.
+constexpr uint64_t kDecodeBudget = 256u << 10;
 
 void FixBase(std::string& delta, const std::string& base) {
   if (delta.size() < kDeltaHeaderSize) return;

@@ -21,7 +21,7 @@ ALL=(pck_reader block_decoder payload version_parser version_check obsolete_file
      patch_check obsolete_plan pe_cert delta)
 # Inputs past these lengths only make a run slower: a version file or a Delete.txt is
 # a few lines, and the fuzzer would spend its time on longer texts.
-declare -A MAX_LEN=([version_parser]=256 [obsolete_files]=1024 [obsolete_plan]=1024 [version_check]=2048)
+declare -A MAX_LEN=([version_parser]=256 [obsolete_files]=512 [obsolete_plan]=512 [version_check]=2048)
 
 mode=campaign
 runs=-1
