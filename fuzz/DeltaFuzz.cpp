@@ -18,14 +18,14 @@
 
 namespace {
 
-// The result is held to compare the two ways of applying; a delta may claim up to
-// 4 GiB, so past this much the comparison stops (the decoding goes on).
-constexpr size_t kKeep = 256u << 10;
 // The most a run decodes: zstd makes 128 KiB of output from a few bytes of a frame, and
 // a campaign drifts towards such inputs (at 16 MiB a run it fell to a thousand runs a
 // second, copying results; at 2 MiB to 1,700). Every path through the decoder shows
 // within far less: a block holds at most 128 KiB.
 constexpr uint64_t kDecodeBudget = 256u << 10;
+// The result is held to compare the two ways of applying; a delta may claim up to
+// 4 GiB, but no run decodes more than the budget, so that much is all there is to keep.
+constexpr size_t kKeep = size_t(kDecodeBudget);
 
 void FixBase(std::string& delta, const std::string& base) {
   if (delta.size() < kDeltaHeaderSize) return;
@@ -66,8 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> baseBytes(base.begin(), base.end()), deltaBytes(delta.begin(), delta.end());
   uint64_t budget = kDecodeBudget;
 
-  // The results are kept between runs with their room (growing a megabyte string anew
-  // three times a run was most of the time); they are the harness's, not the code's.
+  // The results are kept between runs with their room (growing the strings anew three
+  // times a run was most of the time); they are the harness's, not the code's.
   static std::string viaStream, again, viaApply;
   viaStream.clear();
   again.clear();
